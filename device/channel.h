@@ -1,0 +1,59 @@
+// The one place through which every device operation passes, so that each
+// can also be written to a transcript. Nothing here interprets reports.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "device/hid_platform.h"
+#include "device/transcript.h"
+
+namespace wxr {
+
+class DeviceChannel;
+
+// An interface opened through a channel. Closing is explicit (close_device):
+// no device stays open from one operation to the next.
+struct Device {
+    DeviceChannel* channel = nullptr;
+    HidHandle handle = kNoHandle;
+    std::string path_text;  // the path as the transcript shows it
+
+    explicit operator bool() const { return handle != kNoHandle; }
+};
+
+class DeviceChannel {
+public:
+    DeviceChannel(HidPlatform& hid, Clock& clock, Transcript* transcript = nullptr)
+        : hid_(hid), clock_(clock), transcript_(transcript) {}
+
+    std::optional<std::vector<DevicePath>> enumerate();
+    Device open(const DevicePath& path);
+    bool capabilities(const Device& device, HidCapabilities& caps);
+    bool attributes(const Device& device, HidAttributes& attrs);
+    bool get_feature(const Device& device, std::span<std::uint8_t> report);
+    bool set_feature(const Device& device, std::span<const std::uint8_t> report);
+    void close(Device& device);
+    void sleep(std::uint32_t ms);
+
+    Clock& clock() { return clock_; }
+    Transcript* transcript() const { return transcript_; }
+
+private:
+    // Runs one operation and writes its transcript line.
+    template <typename Op>
+    auto perform(const std::string& path, std::string_view name, Op&& op);
+
+    HidPlatform& hid_;
+    Clock& clock_;
+    Transcript* transcript_;
+};
+
+// UTF-16 to UTF-8, for transcripts and terminals; bad surrogates become U+FFFD.
+std::string to_utf8(std::u16string_view text);
+std::u16string from_utf8(std::string_view text);
+
+}  // namespace wxr

@@ -1,0 +1,80 @@
+// The seam between the device channel and the operating system.
+// Portable code talks to HID interfaces, time and process-wide locks only
+// through these interfaces; a backend per platform (and the simulated
+// device) stands behind them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace wxr {
+
+// Interface paths are wide-character strings on Windows; UTF-16 everywhere.
+using DevicePath = std::u16string;
+
+// An opened interface as the backend knows it; kNoHandle is never valid.
+using HidHandle = std::uintptr_t;
+inline constexpr HidHandle kNoHandle = 0;
+
+struct HidCapabilities {
+    // Longest feature report of the top-level collection, report ID included.
+    std::uint16_t feature_report_length = 0;
+};
+
+struct HidAttributes {
+    std::uint16_t vendor_id = 0;
+    std::uint16_t product_id = 0;
+    std::uint16_t version = 0;
+};
+
+class HidPlatform {
+public:
+    virtual ~HidPlatform() = default;
+
+    // Paths of the present HID interfaces; nullopt when the set cannot be had.
+    virtual std::optional<std::vector<DevicePath>> enumerate() = 0;
+    // kNoHandle when the path cannot be opened.
+    virtual HidHandle open(const DevicePath& path) = 0;
+    virtual bool capabilities(HidHandle device, HidCapabilities& caps) = 0;
+    virtual bool attributes(HidHandle device, HidAttributes& attrs) = 0;
+    // report[0] holds the report ID on entry; the whole span is the length asked for.
+    virtual bool get_feature(HidHandle device, std::span<std::uint8_t> report) = 0;
+    virtual bool set_feature(HidHandle device, std::span<const std::uint8_t> report) = 0;
+    virtual void close(HidHandle device) = 0;
+};
+
+// Pauses and timestamps. The tests' clock is virtual: a pause advances it at once.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual void sleep_ms(std::uint32_t ms) = 0;
+    virtual std::uint64_t now_ms() const = 0;
+};
+
+// A lock shared by name between processes, released when its holder dies.
+class NamedMutex {
+public:
+    virtual ~NamedMutex() = default;
+    virtual bool lock() = 0;
+    virtual void unlock() = 0;
+};
+
+// Creates the named mutex; nullptr when the platform refuses.
+class NamedMutexFactory {
+public:
+    virtual ~NamedMutexFactory() = default;
+    virtual std::unique_ptr<NamedMutex> create(const std::u16string& name) = 0;
+};
+
+// The Shift override: true when Shift was pressed since the previous query.
+class ShiftKeyState {
+public:
+    virtual ~ShiftKeyState() = default;
+    virtual bool pressed_since_last_query() = 0;
+};
+
+}  // namespace wxr

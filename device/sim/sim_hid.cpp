@@ -1,0 +1,151 @@
+#include "device/sim/sim_hid.h"
+
+namespace wxr::sim {
+
+std::size_t SimHid::add_interface(SimInterfaceConfig config) {
+    std::lock_guard lock(mutex_);
+    auto iface = std::make_unique<Interface>(
+        Interface{config, DeviceModel(config.identity, config.model_faults), {}});
+    interfaces_.push_back(std::move(iface));
+    return interfaces_.size() - 1;
+}
+
+std::size_t SimHid::interface_count() const {
+    std::lock_guard lock(mutex_);
+    return interfaces_.size();
+}
+
+void SimHid::unplug(std::size_t index) {
+    std::lock_guard lock(mutex_);
+    interfaces_.at(index)->stats.unplugged = true;
+}
+
+InterfaceStats SimHid::stats(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    return interfaces_.at(index)->stats;
+}
+
+DeviceModel SimHid::model(std::size_t index) const {
+    std::lock_guard lock(mutex_);
+    return interfaces_.at(index)->model;
+}
+
+void SimHid::fail_enumeration(bool fail) {
+    std::lock_guard lock(mutex_);
+    fail_enumeration_ = fail;
+}
+
+std::optional<std::vector<DevicePath>> SimHid::enumerate() {
+    std::lock_guard lock(mutex_);
+    if (fail_enumeration_) return std::nullopt;
+    std::vector<DevicePath> paths;
+    for (const auto& iface : interfaces_) {
+        if (!iface->stats.unplugged) paths.push_back(iface->config.path);
+    }
+    return paths;
+}
+
+SimHid::Interface* SimHid::operate(HidHandle device) {
+    auto it = handles_.find(device);
+    if (it == handles_.end()) return nullptr;
+    Interface* iface = it->second;
+    auto& stats = iface->stats;
+    ++stats.operations;
+    auto limit = iface->config.transport_faults.unplug_after;
+    if (limit && stats.operations > *limit) stats.unplugged = true;
+    return stats.unplugged ? nullptr : iface;
+}
+
+bool SimHid::fail_slowly(std::uint32_t ms) {
+    if (ms > 0) clock_.sleep_ms(ms);
+    return false;
+}
+
+HidHandle SimHid::open(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    for (auto& iface : interfaces_) {
+        if (iface->config.path != path || iface->stats.unplugged) continue;
+        HidHandle handle = next_handle_++;
+        handles_[handle] = iface.get();
+        if (!operate(handle)) {
+            handles_.erase(handle);
+            return kNoHandle;
+        }
+        ++iface->stats.opens;
+        ++iface->stats.open_handles;
+        return handle;
+    }
+    return kNoHandle;
+}
+
+bool SimHid::capabilities(HidHandle device, HidCapabilities& caps) {
+    std::lock_guard lock(mutex_);
+    Interface* iface = operate(device);
+    if (!iface) return false;
+    caps.feature_report_length = iface->config.feature_report_length;
+    return true;
+}
+
+bool SimHid::attributes(HidHandle device, HidAttributes& attrs) {
+    std::lock_guard lock(mutex_);
+    Interface* iface = operate(device);
+    if (!iface) return false;
+    attrs = iface->config.attributes;
+    return true;
+}
+
+bool SimHid::get_feature(HidHandle device, std::span<std::uint8_t> report) {
+    std::uint32_t delay = 0;
+    {
+        std::lock_guard lock(mutex_);
+        Interface* iface = operate(device);
+        if (iface) {
+            ++iface->stats.reads;
+            const auto& faults = iface->config.transport_faults;
+            // A read shorter than the interface's report, or of another report ID, fails.
+            if (!faults.silent && !report.empty() && report[0] == kReportId &&
+                report.size() >= iface->config.feature_report_length) {
+                iface->model.on_get(report.first(iface->config.feature_report_length));
+                return true;
+            }
+            delay = faults.no_answer_ms;
+        } else if (auto it = handles_.find(device); it != handles_.end()) {
+            delay = it->second->config.transport_faults.no_answer_ms;
+        }
+    }
+    return fail_slowly(delay);
+}
+
+bool SimHid::set_feature(HidHandle device, std::span<const std::uint8_t> report) {
+    std::uint32_t delay = 0;
+    {
+        std::lock_guard lock(mutex_);
+        Interface* iface = operate(device);
+        if (iface) {
+            auto& stats = iface->stats;
+            ++stats.writes;
+            const auto& faults = iface->config.transport_faults;
+            if (!faults.silent) {
+                if (!faults.drop_sets.contains(stats.writes)) iface->model.on_set(report);
+                return true;
+            }
+            delay = faults.no_answer_ms;
+        } else if (auto it = handles_.find(device); it != handles_.end()) {
+            delay = it->second->config.transport_faults.no_answer_ms;
+        }
+    }
+    return fail_slowly(delay);
+}
+
+void SimHid::close(HidHandle device) {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(device);
+    if (it == handles_.end()) return;
+    Interface* iface = it->second;
+    ++iface->stats.operations;
+    ++iface->stats.closes;
+    --iface->stats.open_handles;
+    handles_.erase(it);
+}
+
+}  // namespace wxr::sim

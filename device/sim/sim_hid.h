@@ -1,0 +1,88 @@
+// A simulated HID platform: any number of interfaces, each answering with a
+// DeviceModel, plus transport faults (lost reports, silence, unplugging).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+
+#include "device/hid_platform.h"
+#include "device/sim/device_model.h"
+
+namespace wxr::sim {
+
+struct TransportFaults {
+    std::set<std::uint64_t> drop_sets;        // 1-based numbers of writes the device never sees
+    bool silent = false;                      // reads and writes fail: the device stopped answering
+    std::optional<std::uint64_t> unplug_after;  // operations after which the device is gone
+    std::uint32_t no_answer_ms = 0;           // how long a silent or vanished device takes to fail
+};
+
+struct SimInterfaceConfig {
+    DevicePath path;
+    std::uint16_t feature_report_length = 21;
+    HidAttributes attributes{0x1209, 0x7305, 0x0100};
+    Identity identity{};
+    ModelFaults model_faults{};
+    TransportFaults transport_faults{};
+};
+
+struct InterfaceStats {
+    std::uint64_t operations = 0;
+    std::uint64_t opens = 0;
+    std::uint64_t closes = 0;
+    std::uint64_t reads = 0;
+    std::uint64_t writes = 0;  // every set_feature that reached the interface, lost ones too
+    std::uint64_t open_handles = 0;
+    bool unplugged = false;
+};
+
+class SimHid final : public HidPlatform {
+public:
+    explicit SimHid(Clock& clock) : clock_(clock) {}
+
+    // Returns the interface's index.
+    std::size_t add_interface(SimInterfaceConfig config);
+    std::size_t interface_count() const;
+    void unplug(std::size_t index);
+
+    InterfaceStats stats(std::size_t index) const;
+    // A copy of the model's state (flash, counters, end report).
+    DeviceModel model(std::size_t index) const;
+
+    std::optional<std::vector<DevicePath>> enumerate() override;
+    HidHandle open(const DevicePath& path) override;
+    bool capabilities(HidHandle device, HidCapabilities& caps) override;
+    bool attributes(HidHandle device, HidAttributes& attrs) override;
+    bool get_feature(HidHandle device, std::span<std::uint8_t> report) override;
+    bool set_feature(HidHandle device, std::span<const std::uint8_t> report) override;
+    void close(HidHandle device) override;
+
+    // Makes enumerate() fail, as when the set of interfaces cannot be had.
+    void fail_enumeration(bool fail);
+
+private:
+    struct Interface {
+        SimInterfaceConfig config;
+        DeviceModel model;
+        InterfaceStats stats;
+    };
+
+    // Counts one operation on the interface behind a handle; nullptr when the
+    // handle is unknown or the interface is gone.
+    Interface* operate(HidHandle device);
+    // Pauses outside the lock, as a device that does not answer holds the caller.
+    bool fail_slowly(std::uint32_t ms);
+
+    Clock& clock_;
+    mutable std::mutex mutex_;
+    std::vector<std::unique_ptr<Interface>> interfaces_;
+    std::map<HidHandle, Interface*> handles_;
+    HidHandle next_handle_ = 1;
+    bool fail_enumeration_ = false;
+};
+
+}  // namespace wxr::sim
