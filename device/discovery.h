@@ -1,0 +1,60 @@
+// Finding the device to upgrade: one probe thread per present HID interface,
+// collecting the accepted interface paths into the device list.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "device/channel.h"
+#include "device/hid_platform.h"
+#include "device/report.h"
+
+namespace wxr {
+
+inline constexpr std::size_t kDeviceListCapacity = 20;
+inline constexpr std::size_t kMaxProbesPerWave = 200;
+inline constexpr std::size_t kMaxPathLength = 1024;
+inline constexpr char16_t kDeviceListMutexName[] = u"device list access mutex";
+inline constexpr std::uint16_t kIdentityFeatureLength = 21;
+inline constexpr std::int32_t kIdentifyWaitMs = 50;
+inline constexpr std::uint8_t kIdentityA = 0x41;
+inline constexpr std::uint8_t kIdentityB = 0x42;
+
+// The model byte a device must report to be listed; written by the dialog
+// thread, read by probe threads.
+using ExpectedModel = std::atomic<std::uint8_t>;
+
+struct DeviceList {
+    std::array<DevicePath, kDeviceListCapacity> paths;
+    std::int32_t count = 0;
+    std::unique_ptr<NamedMutex> mutex;  // created by the first pass
+    // Serialises this process's probes even when the named mutex could not be created.
+    std::mutex local_lock;
+};
+
+// What discovery and the device's later users need from the process.
+struct DeviceContext {
+    DeviceChannel& channel;
+    NamedMutexFactory& mutexes;
+    ShiftKeyState& shift;
+    const ExpectedModel& expected_model;
+    DeviceList& list;
+};
+
+// One pass: empties the list, probes every present interface in parallel and
+// returns the number listed.
+std::int32_t discover_devices(DeviceContext& context);
+
+// The body of one probe thread.
+void probe_device(DeviceContext& context, DevicePath path);
+
+// A one-shot command to device list entry 0: pre-poll, write, no reply.
+void send_device_command(DeviceContext& context, std::uint32_t value);
+
+// Opens device list entry 0; an unopened Device when the list is empty.
+Device open_listed_device(DeviceContext& context);
+
+}  // namespace wxr

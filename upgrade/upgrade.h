@@ -1,0 +1,34 @@
+// Writing the image store into device list entry 0.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "device/discovery.h"
+#include "image/image_store.h"
+
+namespace wxr {
+
+inline constexpr char16_t kUpgradeSuccessText[] =
+    u"Firmware upgrade successful.\nPlease turn off the device. Then turn on again.";
+inline constexpr char16_t kUpgradeFailText[] = u"Upgrade fail !!";
+
+enum class UpgradeResult { NoInfoBlock, Failed, Succeeded };
+
+// How the procedure tells the user its outcome: the dialog shows a modal
+// message box (exclamation icon, the application name as caption) and returns
+// when it is dismissed; the command line prints.
+class UpgradeMessages {
+public:
+    virtual ~UpgradeMessages() = default;
+    virtual void show_upgrade_message(UpgradeResult result, const std::u16string& text) = 0;
+};
+
+// Progress counter: chunk reports sent on each block's first pass.
+using ProgressCounter = std::atomic<std::int32_t>;
+
+UpgradeResult upgrade_firmware(DeviceContext& context, const ImageStore& store,
+                               ProgressCounter& progress, UpgradeMessages& messages);
+
+}  // namespace wxr
