@@ -37,6 +37,7 @@ namespace {
 // Reads into a scratch copy so that a failed read cannot leave half a report.
 void read_status(Device& device, Report& status) {
     Report scratch = status;
+    scratch[0] = kReportId;
     std::span<std::uint8_t> report(scratch.data(), kStatusReportLength);
     if (device.channel->get_feature(device, report)) {
         std::copy(report.begin(), report.end(), status.begin());

@@ -17,9 +17,10 @@ std::uint32_t u16_at(std::span<const std::uint8_t> report, std::size_t i) {
 }  // namespace
 
 DeviceModel::DeviceModel(Identity identity, ModelFaults faults)
-    : identity_(identity), faults_(std::move(faults)) {
+    : identity_(identity), faults_(std::move(faults)), busy_left_(faults_.busy_reads) {
     flash_.fill(kErasedByte);
     staging_.fill(kErasedByte);
+    reply_[0] = kReportId;
 }
 
 void DeviceModel::reset_transfer() {
@@ -145,6 +146,7 @@ void DeviceModel::on_get(std::span<std::uint8_t> report) {
         return;
     }
     std::copy(reply_.begin(), reply_.end(), report.begin());
+    report[0] = kReportId;
     if (reply_is_block_check_) fill_block_check(report);
 }
 

@@ -93,7 +93,7 @@ private:
     std::optional<std::pair<std::uint32_t, std::uint32_t>> last_accepted_;
     std::array<std::uint8_t, kReplyLength> reply_{};
     bool reply_is_block_check_ = false;
-    int busy_left_ = 0;
+    int busy_left_;
     std::uint32_t noise_ = 0x2545F491;
     std::optional<EndReport> end_report_;
     ModelCounters counters_;
