@@ -1,0 +1,176 @@
+// HID interfaces through SetupAPI and the HID class driver.
+#include <windows.h>
+// windows.h first: the HID and SetupAPI headers rely on its types.
+#include <setupapi.h>
+// mingw-w64's hidsdi.h declares C functions without a C++ guard.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <algorithm>
+#include <vector>
+
+#include "device/windows/win32_platform.h"
+
+namespace wxr {
+
+namespace {
+
+std::wstring to_wide(const DevicePath& path) { return std::wstring(path.begin(), path.end()); }
+
+// The interface detail of one member of the set; nullopt when it cannot be had.
+std::optional<DevicePath> interface_path(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& iface) {
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(set, &iface, nullptr, 0, &size, nullptr);
+    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) return std::nullopt;
+    // DWORD storage keeps the record's alignment.
+    std::vector<DWORD> storage((size + sizeof(DWORD) - 1) / sizeof(DWORD));
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(storage.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);  // the fixed part only
+    if (!SetupDiGetDeviceInterfaceDetailW(set, &iface, detail, size, nullptr, nullptr)) {
+        return std::nullopt;
+    }
+    const wchar_t* path = detail->DevicePath;
+    return DevicePath(path, path + wcslen(path));
+}
+
+bool read_caps(HANDLE file, HIDP_CAPS& caps) {
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(file, &preparsed)) return false;
+    const NTSTATUS status = HidP_GetCaps(preparsed, &caps);
+    HidD_FreePreparsedData(preparsed);
+    return status == HIDP_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::uint8_t>> fit_feature_report(std::span<const std::uint8_t> report,
+                                                            std::size_t length) {
+    const std::size_t kept = std::min(length, report.size());
+    const auto dropped = report.subspan(kept);
+    if (std::any_of(dropped.begin(), dropped.end(), [](std::uint8_t b) { return b != 0; })) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> buffer(length, 0);
+    std::copy_n(report.begin(), kept, buffer.begin());
+    return buffer;
+}
+
+// What the backend keeps for one opened interface; HidHandle points at it.
+struct Win32Hid::OpenInterface {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    DevicePath path;
+};
+
+namespace {
+Win32Hid::OpenInterface* from_handle(HidHandle device) {
+    return reinterpret_cast<Win32Hid::OpenInterface*>(device);
+}
+}  // namespace
+
+bool Win32Hid::feature_length(OpenInterface& device, std::uint16_t& length) {
+    {
+        std::lock_guard lock(lengths_mutex_);
+        if (auto known = lengths_.find(device.path); known != lengths_.end()) {
+            length = known->second;
+            return true;
+        }
+    }
+    HIDP_CAPS caps{};
+    if (!read_caps(device.file, caps)) return false;
+    length = caps.FeatureReportByteLength;
+    std::lock_guard lock(lengths_mutex_);
+    lengths_[device.path] = length;
+    return true;
+}
+
+std::optional<std::vector<DevicePath>> Win32Hid::enumerate() {
+    GUID hid_guid;
+    HidD_GetHidGuid(&hid_guid);
+    const HDEVINFO set =
+        SetupDiGetClassDevsW(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE) return std::nullopt;
+
+    std::vector<DevicePath> paths;
+    for (DWORD index = 0;; ++index) {
+        SP_DEVICE_INTERFACE_DATA iface{};
+        iface.cbSize = sizeof(iface);
+        // ERROR_NO_MORE_ITEMS is the normal end; any other failure ends the walk too.
+        if (!SetupDiEnumDeviceInterfaces(set, nullptr, &hid_guid, index, &iface)) break;
+        if (auto path = interface_path(set, iface)) paths.push_back(std::move(*path));
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return paths;
+}
+
+HidHandle Win32Hid::open(const DevicePath& path) {
+    // No access rights are asked for: feature reports need none, and an
+    // interface that another program (or the system, for keyboards and mice)
+    // holds open can still be opened this way.
+    SECURITY_ATTRIBUTES security{};
+    security.nLength = sizeof(security);
+    security.lpSecurityDescriptor = nullptr;
+    security.bInheritHandle = TRUE;
+    const std::wstring wide = to_wide(path);
+    const HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
+                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (file == INVALID_HANDLE_VALUE || file == nullptr) return kNoHandle;
+    auto* device = new OpenInterface{file, path};
+    return reinterpret_cast<HidHandle>(device);
+}
+
+bool Win32Hid::capabilities(HidHandle device, HidCapabilities& caps) {
+    OpenInterface* open = from_handle(device);
+    return open != nullptr && feature_length(*open, caps.feature_report_length);
+}
+
+bool Win32Hid::attributes(HidHandle device, HidAttributes& attrs) {
+    OpenInterface* open = from_handle(device);
+    if (open == nullptr) return false;
+    HIDD_ATTRIBUTES found{};
+    found.Size = sizeof(found);
+    if (!HidD_GetAttributes(open->file, &found)) return false;
+    attrs.vendor_id = found.VendorID;
+    attrs.product_id = found.ProductID;
+    attrs.version = found.VersionNumber;
+    return true;
+}
+
+bool Win32Hid::get_feature(HidHandle device, std::span<std::uint8_t> report) {
+    OpenInterface* open = from_handle(device);
+    if (open == nullptr || report.empty()) return false;
+    // The class driver wants room for the whole feature report; a caller
+    // that asks for fewer bytes gets the first ones.
+    std::uint16_t length = 0;
+    feature_length(*open, length);
+    std::vector<std::uint8_t> buffer(std::max<std::size_t>(report.size(), length), 0);
+    buffer[0] = report[0];
+    if (!HidD_GetFeature(open->file, buffer.data(), static_cast<ULONG>(buffer.size()))) return false;
+    std::copy_n(buffer.begin(), report.size(), report.begin());
+    return true;
+}
+
+bool Win32Hid::set_feature(HidHandle device, std::span<const std::uint8_t> report) {
+    OpenInterface* open = from_handle(device);
+    if (open == nullptr || report.empty()) return false;
+    // Windows refuses a buffer shorter than FeatureReportByteLength and cuts
+    // a longer one short. The command report is 32 bytes but the device's
+    // feature report is 21 (bytes 21-31 are always zero in this protocol), so
+    // the report goes at the interface's own length. Without a known length
+    // the buffer goes as it is.
+    std::uint16_t known = 0;
+    const bool have_length = feature_length(*open, known) && known != 0;
+    auto buffer = fit_feature_report(report, have_length ? known : report.size());
+    if (!buffer) return false;
+    return HidD_SetFeature(open->file, buffer->data(), static_cast<ULONG>(buffer->size())) != FALSE;
+}
+
+void Win32Hid::close(HidHandle device) {
+    OpenInterface* open = from_handle(device);
+    if (open == nullptr) return;
+    CancelIo(open->file);
+    CloseHandle(open->file);
+    delete open;
+}
+
+}  // namespace wxr

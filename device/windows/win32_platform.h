@@ -1,0 +1,50 @@
+// The Windows backend of the device seam: the HID class and SetupAPI for the
+// interfaces, a kernel mutex for the named lock, the keyboard for Shift.
+// The Windows headers stay inside the .cpp files.
+#pragma once
+
+#include <map>
+#include <mutex>
+
+#include "device/hid_platform.h"
+
+namespace wxr {
+
+// The bytes HidD_SetFeature is given for a report on an interface whose
+// FeatureReportByteLength is length: exactly that many, the report padded
+// with zeros; nullopt when that would drop a non-zero byte of the report.
+std::optional<std::vector<std::uint8_t>> fit_feature_report(std::span<const std::uint8_t> report,
+                                                            std::size_t length);
+
+class Win32Hid final : public HidPlatform {
+public:
+    struct OpenInterface;  // what a HidHandle points at
+
+    std::optional<std::vector<DevicePath>> enumerate() override;
+    HidHandle open(const DevicePath& path) override;
+    bool capabilities(HidHandle device, HidCapabilities& caps) override;
+    bool attributes(HidHandle device, HidAttributes& attrs) override;
+    bool get_feature(HidHandle device, std::span<std::uint8_t> report) override;
+    bool set_feature(HidHandle device, std::span<const std::uint8_t> report) override;
+    void close(HidHandle device) override;
+
+private:
+    // FeatureReportByteLength of the interface, read once per path: every
+    // report of an upgrade opens the device afresh.
+    bool feature_length(OpenInterface& device, std::uint16_t& length);
+
+    std::mutex lengths_mutex_;
+    std::map<DevicePath, std::uint16_t> lengths_;
+};
+
+class Win32NamedMutexFactory final : public NamedMutexFactory {
+public:
+    std::unique_ptr<NamedMutex> create(const std::u16string& name) override;
+};
+
+class Win32ShiftKeyState final : public ShiftKeyState {
+public:
+    bool pressed_since_last_query() override;
+};
+
+}  // namespace wxr

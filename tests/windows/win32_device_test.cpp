@@ -1,0 +1,112 @@
+// The Windows device backend against the system's own HID stack (wine's
+// virtual keyboard and mouse when run under wine).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "device/windows/win32_platform.h"
+
+namespace wxr {
+namespace {
+
+std::vector<std::uint8_t> bytes(std::initializer_list<int> values) {
+    std::vector<std::uint8_t> out;
+    for (int v : values) out.push_back(static_cast<std::uint8_t>(v));
+    return out;
+}
+
+TEST(FitFeatureReport, CommandReportGoesAtTheInterfaceLength) {
+    std::vector<std::uint8_t> command(32, 0);
+    command[0] = 5;
+    command[1] = 0x0B;
+    command[20] = 0xEE;
+    auto fitted = fit_feature_report(command, 21);
+    ASSERT_TRUE(fitted);
+    ASSERT_EQ(fitted->size(), 21u);
+    EXPECT_EQ((*fitted)[1], 0x0B);
+    EXPECT_EQ((*fitted)[20], 0xEE);
+}
+
+TEST(FitFeatureReport, ShortReportIsPaddedAndLostBytesAreRefused) {
+    EXPECT_EQ(fit_feature_report(bytes({5, 1, 2}), 6), bytes({5, 1, 2, 0, 0, 0}));
+    EXPECT_EQ(fit_feature_report(bytes({5, 1, 0, 0}), 2), bytes({5, 1}));
+    // A non-zero byte past the interface's report would be cut off silently.
+    EXPECT_FALSE(fit_feature_report(bytes({5, 1, 0, 9}), 2));
+}
+
+TEST(Win32Hid, EveryEnumeratedInterfaceOpensAndDescribesItself) {
+    Win32Hid hid;
+    auto paths = hid.enumerate();
+    ASSERT_TRUE(paths) << "the set of HID interfaces could not be had";
+    for (const auto& path : *paths) {
+        SCOPED_TRACE(std::string(path.begin(), path.end()));
+        HidHandle device = hid.open(path);
+        ASSERT_NE(device, kNoHandle);
+        HidCapabilities caps;
+        EXPECT_TRUE(hid.capabilities(device, caps));
+        HidCapabilities again;
+        EXPECT_TRUE(hid.capabilities(device, again));
+        EXPECT_EQ(caps.feature_report_length, again.feature_report_length);
+        HidAttributes attrs;
+        EXPECT_TRUE(hid.attributes(device, attrs));
+        hid.close(device);
+    }
+}
+
+TEST(Win32Hid, MissingPathDoesNotOpen) {
+    Win32Hid hid;
+    EXPECT_EQ(hid.open(u"\\\\?\\hid#vid_0000&pid_0000#none#{4d1e55b2-f16f-11cf-88cb-001111000030}"),
+              kNoHandle);
+    EXPECT_EQ(hid.open(u""), kNoHandle);
+}
+
+// Whether another handle on the same name can take the mutex right now.
+bool free_for_another_thread(const wchar_t* name) {
+    bool taken = false;
+    std::thread other([&] {
+        HANDLE handle = CreateMutexW(nullptr, FALSE, name);
+        if (handle == nullptr) return;
+        if (WaitForSingleObject(handle, 0) != WAIT_TIMEOUT) {
+            taken = true;
+            ReleaseMutex(handle);
+        }
+        CloseHandle(handle);
+    });
+    other.join();
+    return taken;
+}
+
+TEST(Win32NamedMutex, IsSharedByNameWithOtherHandles) {
+    Win32NamedMutexFactory factory;
+    auto mutex = factory.create(u"wxr7305 test mutex shared");
+    ASSERT_TRUE(mutex);
+    ASSERT_TRUE(mutex->lock());
+    EXPECT_FALSE(free_for_another_thread(L"wxr7305 test mutex shared"));
+    mutex->unlock();
+    EXPECT_TRUE(free_for_another_thread(L"wxr7305 test mutex shared"));
+}
+
+TEST(Win32NamedMutex, OwnerThatEndsWithoutUnlockingDoesNotBlockTheNext) {
+    Win32NamedMutexFactory factory;
+    auto first = factory.create(u"wxr7305 test mutex abandoned");
+    auto second = factory.create(u"wxr7305 test mutex abandoned");
+    ASSERT_TRUE(first && second);
+    std::thread owner([&] { EXPECT_TRUE(first->lock()); });
+    owner.join();
+    EXPECT_TRUE(second->lock());
+    second->unlock();
+}
+
+TEST(Win32NamedMutex, NameThatTheSystemRefusesGivesNoMutex) {
+    Win32NamedMutexFactory factory;
+    // A name in use by another kind of object cannot be opened as a mutex.
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, L"wxr7305 test event");
+    ASSERT_NE(event, nullptr);
+    EXPECT_FALSE(factory.create(u"wxr7305 test event"));
+    CloseHandle(event);
+}
+
+}  // namespace
+}  // namespace wxr
