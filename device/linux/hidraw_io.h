@@ -1,0 +1,54 @@
+// The system calls the hidraw backend makes, behind one small interface so
+// that the backend's own logic (lengths, retries, permission counts, no
+// descriptor left open) can be tested without a kernel HID device.
+// Every call returns a negative errno on failure.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace wxr::hidraw {
+
+struct RawInfo {
+    std::uint32_t bus_type = 0;
+    std::uint16_t vendor_id = 0;
+    std::uint16_t product_id = 0;
+};
+
+class HidrawIo {
+public:
+    virtual ~HidrawIo() = default;
+
+    // Names of the hidraw nodes present ("hidraw0", ...), in any order.
+    virtual int list_nodes(std::vector<std::string>& names) = 0;
+    // A file descriptor, or -errno.
+    virtual int open(const std::string& path, int flags) = 0;
+    virtual int close(int fd) = 0;
+    virtual int report_descriptor(int fd, std::vector<std::uint8_t>& descriptor) = 0;
+    virtual int raw_info(int fd, RawInfo& info) = 0;
+    // Bytes transferred, or -errno. report[0] holds the report ID.
+    virtual int get_feature(int fd, std::span<std::uint8_t> report) = 0;
+    virtual int set_feature(int fd, std::span<const std::uint8_t> report) = 0;
+};
+
+// The kernel's hidraw nodes: names from `class_dir`, nodes under `dev_dir`.
+class SystemHidrawIo final : public HidrawIo {
+public:
+    explicit SystemHidrawIo(std::string class_dir = "/sys/class/hidraw")
+        : class_dir_(std::move(class_dir)) {}
+
+    int list_nodes(std::vector<std::string>& names) override;
+    int open(const std::string& path, int flags) override;
+    int close(int fd) override;
+    int report_descriptor(int fd, std::vector<std::uint8_t>& descriptor) override;
+    int raw_info(int fd, RawInfo& info) override;
+    int get_feature(int fd, std::span<std::uint8_t> report) override;
+    int set_feature(int fd, std::span<const std::uint8_t> report) override;
+
+private:
+    std::string class_dir_;
+};
+
+}  // namespace wxr::hidraw

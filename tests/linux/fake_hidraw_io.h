@@ -1,0 +1,123 @@
+// A scripted stand-in for the hidraw system calls: nodes with descriptors,
+// answers, errors and interruptions, and a record of what reached each node.
+#pragma once
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "device/linux/hidraw_io.h"
+
+namespace wxr::hidraw::testing {
+
+struct FakeNode {
+    std::vector<std::uint8_t> descriptor;
+    RawInfo info{3, 0x1209, 0x7305};
+    std::vector<std::uint8_t> reply;       // what a get copies out, report ID included
+    std::map<int, int> open_errors;        // access mode -> errno the open fails with
+    int io_error = 0;                      // errno every get and set fails with
+    std::vector<std::vector<std::uint8_t>> sets;  // every report written, as written
+    int gets = 0;
+};
+
+class FakeHidrawIo final : public HidrawIo {
+public:
+    std::map<std::string, FakeNode> nodes;  // by path
+    std::vector<std::string> listing;       // what list_nodes answers
+    int list_error = 0;
+    int interruptions = 0;  // the next this many calls fail with EINTR
+    std::vector<int> open_flags;
+    int calls = 0;
+
+    FakeNode& node(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        return nodes[path];
+    }
+    std::size_t open_descriptors() const {
+        std::lock_guard lock(mutex_);
+        return fds_.size();
+    }
+
+    int list_nodes(std::vector<std::string>& names) override {
+        names = listing;
+        return list_error ? -list_error : 0;
+    }
+
+    int open(const std::string& path, int flags) override {
+        std::lock_guard lock(mutex_);
+        if (interrupted()) return -EINTR;
+        open_flags.push_back(flags);
+        auto it = nodes.find(path);
+        if (it == nodes.end()) return -ENOENT;
+        auto error = it->second.open_errors.find(flags & O_ACCMODE);
+        if (error != it->second.open_errors.end()) return -error->second;
+        fds_[next_fd_] = path;
+        return next_fd_++;
+    }
+
+    int close(int fd) override {
+        std::lock_guard lock(mutex_);
+        return fds_.erase(fd) ? 0 : -EBADF;
+    }
+
+    int report_descriptor(int fd, std::vector<std::uint8_t>& descriptor) override {
+        std::lock_guard lock(mutex_);
+        FakeNode* n = node_of(fd);
+        if (!n) return -EBADF;
+        descriptor = n->descriptor;
+        return 0;
+    }
+
+    int raw_info(int fd, RawInfo& info) override {
+        std::lock_guard lock(mutex_);
+        FakeNode* n = node_of(fd);
+        if (!n) return -EBADF;
+        info = n->info;
+        return 0;
+    }
+
+    int get_feature(int fd, std::span<std::uint8_t> report) override {
+        std::lock_guard lock(mutex_);
+        if (interrupted()) return -EINTR;
+        FakeNode* n = node_of(fd);
+        if (!n) return -EBADF;
+        ++n->gets;
+        if (n->io_error) return -n->io_error;
+        std::size_t count = std::min(report.size(), n->reply.size());
+        std::copy_n(n->reply.begin(), count, report.begin());
+        return static_cast<int>(count);
+    }
+
+    int set_feature(int fd, std::span<const std::uint8_t> report) override {
+        std::lock_guard lock(mutex_);
+        if (interrupted()) return -EINTR;
+        FakeNode* n = node_of(fd);
+        if (!n) return -EBADF;
+        if (n->io_error) return -n->io_error;
+        n->sets.emplace_back(report.begin(), report.end());
+        return static_cast<int>(report.size());
+    }
+
+private:
+    bool interrupted() {
+        ++calls;
+        if (interruptions == 0) return false;
+        --interruptions;
+        return true;
+    }
+    FakeNode* node_of(int fd) {
+        auto it = fds_.find(fd);
+        return it == fds_.end() ? nullptr : &nodes[it->second];
+    }
+
+    mutable std::mutex mutex_;
+    std::map<int, std::string> fds_;
+    int next_fd_ = 3;
+};
+
+}  // namespace wxr::hidraw::testing
