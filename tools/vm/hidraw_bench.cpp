@@ -1,0 +1,145 @@
+// Measurements and a direct probe through the hidraw backend, for the test
+// virtual machine:
+//   hidraw-bench probe                 every node: caps, ids, identification reply
+//   hidraw-bench cycle N PATH          cost of one report cycle (open, set, close) and parts
+//   hidraw-bench pauses TRACE          a traced run's whole time beside its pauses
+//   hidraw-bench timed CMD ARGS...     runs a command, prints its wall time
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "device/channel.h"
+#include "device/linux/hidraw_platform.h"
+#include "device/report.h"
+#include "device/steady_clock.h"
+#include "device/transcript.h"
+
+namespace {
+
+using namespace wxr;
+using WallClock = std::chrono::steady_clock;
+
+constexpr std::int32_t kIdentifyWaitMs = 50;
+constexpr std::uint16_t kCommandLength = 21;
+
+double micros_since(WallClock::time_point start) {
+    return std::chrono::duration<double, std::micro>(WallClock::now() - start).count();
+}
+
+int probe() {
+    hidraw::HidrawPlatform hid;
+    SteadyClock clock;
+    DeviceChannel channel(hid, clock);
+    auto paths = hid.enumerate();
+    if (!paths) return 1;
+    for (const auto& path : *paths) {
+        Device device = open_device(channel, path);
+        std::printf("%s:", to_utf8(path).c_str());
+        HidCapabilities caps;
+        HidAttributes attrs;
+        if (device && channel.capabilities(device, caps) && channel.attributes(device, attrs)) {
+            std::printf(" caps %u ids %04x:%04x", caps.feature_report_length, attrs.vendor_id,
+                        attrs.product_id);
+            if (caps.feature_report_length == kCommandLength) {
+                Report status = make_report();
+                exchange_feature(device, identification_report(), status, kIdentifyWaitMs);
+                std::printf(" reply %s", hex_bytes(std::span(status).first(7)).c_str());
+            }
+        } else {
+            std::printf(" not opened");
+        }
+        std::printf("\n");
+        close_device(device);
+    }
+    std::printf("permission denied: %zu\n", hid.permission_denied_count());
+    return 0;
+}
+
+int cycle(long count, const std::string& path) {
+    hidraw::HidrawPlatform hid;
+    DevicePath device_path = from_utf8(path);
+    Report command = identification_report();
+    Report status = make_report();
+    std::span<std::uint8_t> status_span(status.data(), kStatusReportLength);
+
+    auto start = WallClock::now();
+    for (long i = 0; i < count; ++i) {
+        HidHandle h = hid.open(device_path);
+        if (h == kNoHandle || !hid.set_feature(h, command)) return 1;
+        hid.close(h);
+    }
+    double full = micros_since(start) / count;
+
+    HidHandle h = hid.open(device_path);
+    if (h == kNoHandle) return 1;
+    start = WallClock::now();
+    for (long i = 0; i < count; ++i) hid.set_feature(h, command);
+    double set_only = micros_since(start) / count;
+    start = WallClock::now();
+    for (long i = 0; i < count; ++i) hid.get_feature(h, status_span);
+    double get_only = micros_since(start) / count;
+    hid.close(h);
+
+    start = WallClock::now();
+    for (long i = 0; i < count; ++i) hid.close(hid.open(device_path));
+    double open_close = micros_since(start) / count;
+
+    std::printf("report cycle (open, set, close): %.1f us\n", full);
+    std::printf("set on an open node: %.1f us, get: %.1f us, open + close: %.1f us (%ld each)\n",
+                set_only, get_only, open_close, count);
+    return 0;
+}
+
+int pauses(const std::string& trace) {
+    std::ifstream in(trace);
+    std::string text;
+    std::uint64_t first = 0, last = 0, paused = 0, sets = 0, gets = 0;
+    bool any = false;
+    while (std::getline(in, text)) {
+        auto line = parse_transcript_line(text);
+        if (!line) continue;
+        if (!any) first = line->ms;
+        any = true;
+        last = line->ms;
+        if (line->op == "sleep") paused += std::strtoull(line->detail.c_str(), nullptr, 10);
+        if (line->op == "set") ++sets;
+        if (line->op == "get") ++gets;
+    }
+    if (!any) return 1;
+    std::printf("traced run: %llu ms from first to last operation, %llu ms of it the protocol's own "
+                "pauses; %llu sets, %llu gets\n",
+                static_cast<unsigned long long>(last - first), static_cast<unsigned long long>(paused),
+                static_cast<unsigned long long>(sets), static_cast<unsigned long long>(gets));
+    return 0;
+}
+
+int timed(char** argv) {
+    auto start = WallClock::now();
+    pid_t child = ::fork();
+    if (child == 0) {
+        ::execv(argv[0], argv);
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    std::printf("%s: %.0f ms, exit %d\n", argv[0], micros_since(start) / 1000.0,
+                WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string command = argc > 1 ? argv[1] : "";
+    if (command == "probe") return probe();
+    if (command == "cycle" && argc == 4) return cycle(std::max(1L, std::atol(argv[2])), argv[3]);
+    if (command == "pauses" && argc == 3) return pauses(argv[2]);
+    if (command == "timed" && argc > 2) return timed(argv + 2);
+    std::fprintf(stderr, "usage: hidraw-bench probe | cycle N PATH | pauses TRACE | timed CMD...\n");
+    return 2;
+}
