@@ -45,6 +45,10 @@ public:
     virtual bool get_feature(HidHandle device, std::span<std::uint8_t> report) = 0;
     virtual bool set_feature(HidHandle device, std::span<const std::uint8_t> report) = 0;
     virtual void close(HidHandle device) = 0;
+
+    // How many interfaces the last enumerate() listed that this user may not
+    // open (permissions), so that a front-end can say why nothing was found.
+    virtual std::size_t inaccessible_interfaces() const { return 0; }
 };
 
 // Pauses and timestamps. The tests' clock is virtual: a pause advances it at once.

@@ -32,19 +32,19 @@ void close_device(Device& device) {
     if (device.channel) device.channel->close(device);
 }
 
-namespace {
-
 // Reads into a scratch copy so that a failed read cannot leave half a report.
-void read_status(Device& device, Report& status) {
+bool read_status(Device& device, Report& status) {
     Report scratch = status;
     scratch[0] = kReportId;
     std::span<std::uint8_t> report(scratch.data(), kStatusReportLength);
-    if (device.channel->get_feature(device, report)) {
-        std::copy(report.begin(), report.end(), status.begin());
-    }
+    if (!device.channel->get_feature(device, report)) return false;
+    std::copy(report.begin(), report.end(), status.begin());
+    return true;
 }
 
-}  // namespace
+bool write_report(Device& device, const Report& command) {
+    return device.channel->set_feature(device, command);
+}
 
 void poll_status(Device& device, Report& status) {
     for (int read = 0; read < kReadsPerPoll; ++read) {
@@ -54,12 +54,13 @@ void poll_status(Device& device, Report& status) {
     }
 }
 
-void exchange_feature(Device& device, const Report& command, Report& status, std::int32_t wait) {
+bool exchange_feature(Device& device, const Report& command, Report& status, std::int32_t wait) {
     if (wait != kWaitSkipPolls) poll_status(device, status);
-    device.channel->set_feature(device, command);
-    if (wait < 0) return;
+    bool written = write_report(device, command);
+    if (wait < 0) return written;
     if (wait > 0) device.channel->sleep(static_cast<std::uint32_t>(wait));
     poll_status(device, status);
+    return written;
 }
 
 }  // namespace wxr

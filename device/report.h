@@ -38,13 +38,33 @@ bool is_busy(const Report& status);
 Device open_device(DeviceChannel& channel, const DevicePath& path);
 void close_device(Device& device);
 
+// Closes its device when the operation's scope ends, however it ends.
+class ScopedDevice {
+public:
+    explicit ScopedDevice(Device device) : device_(std::move(device)) {}
+    ~ScopedDevice() { close_device(device_); }
+    ScopedDevice(const ScopedDevice&) = delete;
+    ScopedDevice& operator=(const ScopedDevice&) = delete;
+
+    Device& get() { return device_; }
+    explicit operator bool() const { return static_cast<bool>(device_); }
+
+private:
+    Device device_;
+};
+
+// One status read (21 bytes) into status; a failed read leaves status as it was.
+bool read_status(Device& device, Report& status);
+// Writes a whole command report.
+bool write_report(Device& device, const Report& command);
+
 // Up to kReadsPerPoll status reads into status, pausing after each busy one.
 // A failed read leaves status as it was.
 void poll_status(Device& device, Report& status);
 
 // The handshake: pre-poll (unless wait is kWaitSkipPolls), write, then for
 // wait >= 0 an optional pause and the post-poll. The last status read stays
-// in status.
-void exchange_feature(Device& device, const Report& command, Report& status, std::int32_t wait);
+// in status. Returns whether the write went through.
+bool exchange_feature(Device& device, const Report& command, Report& status, std::int32_t wait);
 
 }  // namespace wxr

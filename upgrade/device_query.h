@@ -8,4 +8,7 @@ namespace wxr {
 
 void query_device_info(DeviceContext& context, ImageInfo& info);
 
+// The same for any interface path (the command line lists every device).
+void query_device_at(DeviceChannel& channel, const DevicePath& path, ImageInfo& info);
+
 }  // namespace wxr

@@ -38,6 +38,7 @@ public:
     // Interfaces refused for lack of permission (EACCES, EPERM) since the
     // last enumerate(): nodes the user cannot open need a udev rule.
     std::size_t permission_denied_count() const;
+    std::size_t inaccessible_interfaces() const override { return permission_denied_count(); }
 
 private:
     struct OpenNode {

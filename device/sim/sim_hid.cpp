@@ -56,6 +56,11 @@ SimHid::Interface* SimHid::operate(HidHandle device) {
     return stats.unplugged ? nullptr : iface;
 }
 
+bool SimHid::is_silent(const Interface& iface) {
+    const auto& faults = iface.config.transport_faults;
+    return faults.silent || (faults.silent_after && iface.stats.operations > *faults.silent_after);
+}
+
 bool SimHid::fail_slowly(std::uint32_t ms) {
     if (ms > 0) clock_.sleep_ms(ms);
     return false;
@@ -103,7 +108,7 @@ bool SimHid::get_feature(HidHandle device, std::span<std::uint8_t> report) {
             ++iface->stats.reads;
             const auto& faults = iface->config.transport_faults;
             // A read shorter than the interface's report, or of another report ID, fails.
-            if (!faults.silent && !report.empty() && report[0] == kReportId &&
+            if (!is_silent(*iface) && !report.empty() && report[0] == kReportId &&
                 report.size() >= iface->config.feature_report_length) {
                 iface->model.on_get(report.first(iface->config.feature_report_length));
                 return true;
@@ -125,7 +130,7 @@ bool SimHid::set_feature(HidHandle device, std::span<const std::uint8_t> report)
             auto& stats = iface->stats;
             ++stats.writes;
             const auto& faults = iface->config.transport_faults;
-            if (!faults.silent) {
+            if (!is_silent(*iface)) {
                 if (!faults.drop_sets.contains(stats.writes)) iface->model.on_set(report);
                 return true;
             }

@@ -17,6 +17,7 @@ namespace wxr::sim {
 struct TransportFaults {
     std::set<std::uint64_t> drop_sets;        // 1-based numbers of writes the device never sees
     bool silent = false;                      // reads and writes fail: the device stopped answering
+    std::optional<std::uint64_t> silent_after;  // operations after which it stops answering (opens still work)
     std::optional<std::uint64_t> unplug_after;  // operations after which the device is gone
     std::uint32_t no_answer_ms = 0;           // how long a silent or vanished device takes to fail
 };
@@ -76,6 +77,7 @@ private:
     Interface* operate(HidHandle device);
     // Pauses outside the lock, as a device that does not answer holds the caller.
     bool fail_slowly(std::uint32_t ms);
+    static bool is_silent(const Interface& iface);
 
     Clock& clock_;
     mutable std::mutex mutex_;

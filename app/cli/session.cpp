@@ -1,0 +1,36 @@
+#include "app/cli/session.h"
+
+#include <stdexcept>
+
+#include "device/local_mutex.h"
+#include "device/sim/virtual_clock.h"
+#include "device/steady_clock.h"
+
+namespace wxr::cli {
+
+Session::Session(const SessionOptions& options) : shift_(options.shift) {
+    if (options.virtual_time) {
+        clock_ = std::make_unique<VirtualClock>();
+    } else {
+        clock_ = std::make_unique<SteadyClock>();
+    }
+    if (options.simulated) {
+        auto sim = std::make_unique<sim::SimHid>(*clock_);
+        for (const auto& config : *options.simulated) sim->add_interface(config);
+        simulation_ = sim.get();
+        hid_ = std::move(sim);
+        mutexes_ = std::make_unique<LocalNamedMutexFactory>();
+    } else {
+        SystemPlatform system = make_system_platform();
+        hid_ = std::move(system.hid);
+        mutexes_ = std::move(system.mutexes);
+    }
+    if (options.trace_file) {
+        trace_out_.open(*options.trace_file, std::ios::out | std::ios::trunc);
+        if (!trace_out_) throw std::runtime_error("cannot write the trace file " + *options.trace_file);
+        transcript_ = std::make_unique<Transcript>(trace_out_);
+    }
+    channel_ = std::make_unique<DeviceChannel>(*hid_, *clock_, transcript_.get());
+}
+
+}  // namespace wxr::cli

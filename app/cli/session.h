@@ -1,0 +1,60 @@
+// Everything one run of the command line works on: the platform (real or
+// simulated), the transcript and the process-wide records.
+#pragma once
+
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/discovery.h"
+#include "device/sim/sim_hid.h"
+#include "device/system_platform.h"
+#include "image/image_store.h"
+
+namespace wxr::cli {
+
+// The command line's Shift override is an option, not a key.
+class FixedShiftKeyState final : public ShiftKeyState {
+public:
+    explicit FixedShiftKeyState(bool on) : on_(on) {}
+    bool pressed_since_last_query() override { return on_; }
+
+private:
+    bool on_;
+};
+
+struct SessionOptions {
+    std::optional<std::vector<sim::SimInterfaceConfig>> simulated;  // nullopt: real HID
+    bool virtual_time = false;
+    std::optional<std::string> trace_file;
+    bool shift = false;
+};
+
+class Session {
+public:
+    // Throws std::runtime_error when the trace file cannot be written.
+    explicit Session(const SessionOptions& options);
+
+    DeviceContext context() { return {*channel_, *mutexes_, shift_, expected_model, list}; }
+    DeviceChannel& channel() { return *channel_; }
+    HidPlatform& hid() { return *hid_; }
+    sim::SimHid* simulation() { return simulation_; }
+
+    ImageStore store;
+    ExpectedModel expected_model{0};
+    DeviceList list;
+
+private:
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<HidPlatform> hid_;
+    sim::SimHid* simulation_ = nullptr;
+    std::unique_ptr<NamedMutexFactory> mutexes_;
+    FixedShiftKeyState shift_;
+    std::ofstream trace_out_;
+    std::unique_ptr<Transcript> transcript_;
+    std::unique_ptr<DeviceChannel> channel_;
+};
+
+}  // namespace wxr::cli

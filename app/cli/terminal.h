@@ -1,0 +1,7 @@
+#pragma once
+
+namespace wxr::cli {
+
+bool stdout_is_terminal();
+
+}  // namespace wxr::cli

@@ -1,0 +1,95 @@
+#include "device/discovery.h"
+
+#include <algorithm>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace wxr {
+
+namespace {
+
+// Both locks: the named one excludes other processes, the local one this
+// process's probes even when the named one could not be created.
+void append_to_list(DeviceList& list, const DevicePath& path) {
+    std::lock_guard local(list.local_lock);
+    bool named = list.mutex && list.mutex->lock();
+    // A twenty-first accepted interface is dropped: nothing past the table is written.
+    if (list.count >= 0 && static_cast<std::size_t>(list.count) < kDeviceListCapacity) {
+        list.paths[static_cast<std::size_t>(list.count)] = path;
+        ++list.count;
+    }
+    if (named) list.mutex->unlock();
+}
+
+bool answers_as_expected(DeviceContext& context, const Report& status) {
+    if (status[1] != kIdentityA || status[2] != kIdentityB) return false;
+    // The override is asked first, once per identified interface.
+    bool shift = context.shift.pressed_since_last_query();
+    return shift || status[5] == context.expected_model.load();
+}
+
+bool has_identity_report(DeviceContext& context, Device& device) {
+    HidCapabilities caps;
+    HidAttributes attrs;
+    return context.channel.capabilities(device, caps) && context.channel.attributes(device, attrs) &&
+           caps.feature_report_length == kIdentityFeatureLength;
+}
+
+// Starts one probe per path of the wave and waits for all of them.
+void probe_wave(DeviceContext& context, const DevicePath* first, std::size_t count) {
+    std::vector<std::thread> probes;
+    probes.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        try {
+            DevicePath copy = first[i].substr(0, kMaxPathLength);
+            probes.emplace_back(probe_device, std::ref(context), std::move(copy));
+        } catch (const std::exception&) {
+            // No thread (or no memory for the copy): this interface goes unprobed.
+        }
+    }
+    for (auto& probe : probes) probe.join();
+}
+
+}  // namespace
+
+void probe_device(DeviceContext& context, DevicePath path) {
+    try {
+        ScopedDevice device(open_device(context.channel, path));
+        if (!device || !has_identity_report(context, device.get())) return;
+        Report status = make_report();
+        exchange_feature(device.get(), identification_report(), status, kIdentifyWaitMs);
+        if (answers_as_expected(context, status)) append_to_list(context.list, path);
+    } catch (const std::exception&) {
+        // A probe that runs out of resources simply does not list its interface.
+    }
+}
+
+std::int32_t discover_devices(DeviceContext& context) {
+    DeviceList& list = context.list;
+    if (!list.mutex) list.mutex = context.mutexes.create(kDeviceListMutexName);
+    list.count = 0;
+    auto paths = context.channel.enumerate();
+    if (!paths) return list.count;
+    // More interfaces than probes at once are probed in further waves.
+    for (std::size_t first = 0; first < paths->size(); first += kMaxProbesPerWave) {
+        std::size_t count = std::min(kMaxProbesPerWave, paths->size() - first);
+        probe_wave(context, paths->data() + first, count);
+    }
+    return list.count;
+}
+
+Device open_listed_device(DeviceContext& context) {
+    if (context.list.count <= 0) return Device{};
+    return open_device(context.channel, context.list.paths[0]);
+}
+
+void send_device_command(DeviceContext& context, std::uint32_t value) {
+    ScopedDevice device(open_listed_device(context));
+    if (!device) return;
+    Report status = make_report();
+    poll_status(device.get(), status);
+    write_report(device.get(), one_shot_report(value));
+}
+
+}  // namespace wxr

@@ -1,0 +1,165 @@
+#include "device/sim/sim_spec.h"
+
+#include <charconv>
+#include <functional>
+#include <map>
+#include <optional>
+
+namespace wxr::sim {
+
+namespace {
+
+// More interfaces than a pass probes at once is no use to anyone.
+constexpr long kMaxDevices = 1000;
+
+std::optional<long> number(std::string_view text, long min, long max) {
+    long value = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc{} || ptr != text.data() + text.size() || value < min || value > max) return std::nullopt;
+    return value;
+}
+
+// "block:times"
+std::optional<std::pair<int, int>> block_and_times(std::string_view text) {
+    auto colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    auto block = number(text.substr(0, colon), 0, 36);
+    auto times = number(text.substr(colon + 1), 0, 1000000);
+    if (!block || !times) return std::nullopt;
+    return std::pair{static_cast<int>(*block), static_cast<int>(*times)};
+}
+
+struct Key {
+    bool takes_value;
+    const char* help;
+    std::function<bool(SimInterfaceConfig&, long& devices, std::string_view)> apply;
+};
+
+
+const std::map<std::string_view, Key>& keys() {
+    using C = SimInterfaceConfig;
+    static const std::map<std::string_view, Key> table = {
+        {"model", {true, "model=N       model byte the device reports (default 16)",
+                   [](C& c, long&, std::string_view v) {
+                       auto n = number(v, 0, 255);
+                       if (n) c.identity.model = static_cast<std::uint8_t>(*n);
+                       return n.has_value();
+                   }}},
+        {"sensor", {true, "sensor=N      sensor byte the device reports (default 3)",
+                    [](C& c, long&, std::string_view v) {
+                        auto n = number(v, 0, 255);
+                        if (n) c.identity.sensor = static_cast<std::uint8_t>(*n);
+                        return n.has_value();
+                    }}},
+        {"version", {true, "version=N     firmware version the device reports (default 57)",
+                     [](C& c, long&, std::string_view v) {
+                         auto n = number(v, 0, 255);
+                         if (n) c.identity.version = static_cast<std::uint8_t>(*n);
+                         return n.has_value();
+                     }}},
+        {"busy", {true, "busy=N        status reads answered busy after each command",
+                  [](C& c, long&, std::string_view v) {
+                      auto n = number(v, 0, 1000);
+                      if (n) c.model_faults.busy_reads = static_cast<int>(*n);
+                      return n.has_value();
+                  }}},
+        {"devices", {true, "devices=N     number of such interfaces (default 1)",
+                     [](C&, long& devices, std::string_view v) {
+                         auto n = number(v, 0, kMaxDevices);
+                         if (n) devices = *n;
+                         return n.has_value();
+                     }}},
+        {"report-length", {true, "report-length=N  feature report length in bytes (default 21)",
+                           [](C& c, long&, std::string_view v) {
+                               auto n = number(v, 2, 4096);
+                               if (n) c.feature_report_length = static_cast<std::uint16_t>(*n);
+                               return n.has_value();
+                           }}},
+        {"fail-block-check", {true, "fail-block-check=B:K  block B fails its check K times",
+                              [](C& c, long&, std::string_view v) {
+                                  auto bk = block_and_times(v);
+                                  if (bk) c.model_faults.fail_block_check[bk->first] = bk->second;
+                                  return bk.has_value();
+                              }}},
+        {"refuse-block-report", {true, "refuse-block-report=B:K  block B's report is refused K times",
+                                 [](C& c, long&, std::string_view v) {
+                                     auto bk = block_and_times(v);
+                                     if (bk) c.model_faults.refuse_block_report[bk->first] = bk->second;
+                                     return bk.has_value();
+                                 }}},
+        {"drop", {true, "drop=N        the device never receives write number N (repeatable)",
+                  [](C& c, long&, std::string_view v) {
+                      auto n = number(v, 1, 100000000);
+                      if (n) c.transport_faults.drop_sets.insert(static_cast<std::uint64_t>(*n));
+                      return n.has_value();
+                  }}},
+        {"unplug-after", {true, "unplug-after=N  the device is unplugged after N operations",
+                          [](C& c, long&, std::string_view v) {
+                              auto n = number(v, 0, 100000000);
+                              if (n) c.transport_faults.unplug_after = static_cast<std::uint64_t>(*n);
+                              return n.has_value();
+                          }}},
+        {"silent-after", {true, "silent-after=N  the device stops answering after N operations",
+                          [](C& c, long&, std::string_view v) {
+                              auto n = number(v, 0, 100000000);
+                              if (n) c.transport_faults.silent_after = static_cast<std::uint64_t>(*n);
+                              return n.has_value();
+                          }}},
+        {"no-answer-ms", {true, "no-answer-ms=N  how long an operation on a silent or unplugged device takes to fail",
+                          [](C& c, long&, std::string_view v) {
+                              auto n = number(v, 0, 60000);
+                              if (n) c.transport_faults.no_answer_ms = static_cast<std::uint32_t>(*n);
+                              return n.has_value();
+                          }}},
+        {"silent", {false, "silent        the device stops answering: reads and writes fail",
+                    [](C& c, long&, std::string_view) { return c.transport_faults.silent = true; }}},
+        {"stay-busy", {false, "stay-busy     the device never clears its busy flag",
+                       [](C& c, long&, std::string_view) { return c.model_faults.stay_busy = true; }}},
+        {"garbage", {false, "garbage       every status read answers noise",
+                     [](C& c, long&, std::string_view) { return c.model_faults.garbage = true; }}},
+    };
+    return table;
+}
+
+}  // namespace
+
+std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::string_view spec) {
+    SimInterfaceConfig config;
+    long devices = 1;
+    while (!spec.empty()) {
+        auto comma = spec.find(',');
+        std::string_view item = spec.substr(0, comma);
+        spec.remove_prefix(comma == std::string_view::npos ? spec.size() : comma + 1);
+        if (item.empty()) continue;
+        auto eq = item.find('=');
+        std::string_view name = item.substr(0, eq);
+        auto key = keys().find(name);
+        if (key == keys().end()) return SimSpecError{"unknown simulation key '" + std::string(name) + "'"};
+        bool has_value = eq != std::string_view::npos;
+        if (has_value != key->second.takes_value) {
+            return SimSpecError{"simulation key '" + std::string(name) +
+                                (has_value ? "' takes no value" : "' needs a value")};
+        }
+        std::string_view value = has_value ? item.substr(eq + 1) : std::string_view{};
+        if (!key->second.apply(config, devices, value)) {
+            return SimSpecError{"bad value for simulation key '" + std::string(name) + "': '" +
+                                std::string(value) + "'"};
+        }
+    }
+    std::vector<SimInterfaceConfig> out;
+    for (long i = 0; i < devices; ++i) {
+        SimInterfaceConfig one = config;
+        std::string path = "sim:" + std::to_string(i);
+        one.path = std::u16string(path.begin(), path.end());
+        out.push_back(std::move(one));
+    }
+    return out;
+}
+
+std::string sim_spec_help() {
+    std::string out;
+    for (const auto& [name, key] : keys()) out += std::string("  ") + key.help + "\n";
+    return out;
+}
+
+}  // namespace wxr::sim

@@ -1,0 +1,25 @@
+// The simulated devices a command line asks for, e.g.
+//   model=16,sensor=3,version=50,busy=2,devices=3,report-length=21,
+//   fail-block-check=4:2,refuse-block-report=7:3,unplug-after=900,silent
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "device/sim/sim_hid.h"
+
+namespace wxr::sim {
+
+struct SimSpecError {
+    std::string message;
+};
+
+// One config per simulated interface, or what is wrong with the text.
+std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::string_view spec);
+
+// The keys, one per line, for --help.
+std::string sim_spec_help();
+
+}  // namespace wxr::sim

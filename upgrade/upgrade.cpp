@@ -1,0 +1,193 @@
+#include "upgrade/upgrade.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "image/image_info.h"
+
+namespace wxr {
+
+namespace {
+
+// The image goes out in blocks of 112 chunks of 16 bytes.
+constexpr std::int32_t kChunkBytes = 16;
+constexpr std::int32_t kChunksPerBlock = 112;
+constexpr std::int32_t kBlockBytes = kChunkBytes * kChunksPerBlock;
+// Room for the longest image plus the whole last block, which is always sent.
+constexpr std::size_t kWorkingCopyBytes = 131072;
+
+constexpr std::uint8_t kCodeChunk = 0x0B;
+constexpr std::uint8_t kCodeBlock = 0x0C;
+constexpr std::uint8_t kCodeEnd = 0x0D;
+constexpr std::uint8_t kStartReport[] = {0x05, 0x0E, 0x04, 0x0A, 0x01, 0x64};
+constexpr std::uint32_t kFirstOneShot = 0x12120000;
+constexpr std::uint32_t kSecondOneShot = 10;
+
+constexpr std::int32_t kStartWaitMs = 20;
+constexpr std::int32_t kBlockReportWaitMs = 20;
+constexpr std::int32_t kEndReportWait = -1;  // pre-poll and write, no reply
+constexpr std::uint32_t kAfterStartMs = 100;
+constexpr std::uint32_t kAfterOneShotsMs = 300;
+constexpr std::uint32_t kBeforeEndMs = 100;
+constexpr std::uint32_t kAfterEndMs = 500;
+
+// Block check: the device confirms that all 112 chunks of the block arrived.
+constexpr std::size_t kCheckCodeByte = 2;
+constexpr std::size_t kCheckCountByte = 5;
+constexpr std::uint8_t kCheckCount = 0x70;
+constexpr std::size_t kBlockReplyByte = 2;
+
+// A healthy device fails a block check rarely; eight in a row mean the block
+// will not get through.
+constexpr int kMaxBlockSends = 8;
+// A healthy device confirms a block report at once; sixteen refusals mean it
+// never will.
+constexpr int kMaxBlockReportTries = 16;
+// Device operations failing one after another mean the device is gone or
+// hung, and each may cost a USB timeout of seconds: stop early.
+constexpr int kMaxFailuresInARow = 8;
+
+Report start_report() {
+    Report report = make_report();
+    std::copy(std::begin(kStartReport), std::end(kStartReport), report.begin());
+    return report;
+}
+
+Report chunk_report(const std::vector<std::uint8_t>& image, std::int32_t block, std::int32_t chunk) {
+    Report report = make_report();
+    report[1] = kCodeChunk;
+    put_u16(report, 2, static_cast<std::uint32_t>(chunk));
+    auto from = image.begin() + block + chunk;
+    std::copy(from, from + kChunkBytes, report.begin() + 4);
+    return report;
+}
+
+Report block_report(std::int32_t block, std::int32_t length) {
+    Report report = make_report();
+    report[1] = kCodeBlock;
+    put_u16(report, 2, static_cast<std::uint32_t>(block));
+    put_u16(report, 4, static_cast<std::uint32_t>(length));
+    return report;
+}
+
+Report end_report(std::int32_t length, std::uint32_t checksum) {
+    Report report = make_report();
+    report[1] = kCodeEnd;
+    put_u16(report, 2, static_cast<std::uint32_t>(length));
+    put_u16(report, 4, checksum);
+    return report;
+}
+
+// One run of the procedure over its private copy of the image.
+class Transfer {
+public:
+    Transfer(DeviceContext& context, const ImageStore& store, ProgressCounter& progress)
+        : context_(context), progress_(progress), image_(kWorkingCopyBytes, 0) {
+        length_ = std::clamp<std::int32_t>(store.length, 0, static_cast<std::int32_t>(store.bytes.size()));
+        std::copy_n(store.bytes.begin(), length_, image_.begin());
+    }
+
+    bool has_info_block(ImageInfo& info) const { return parse_image_info(image_, length_, info) == 1; }
+
+    void start() {
+        Report status = make_report();
+        send(start_report(), status, kStartWaitMs);
+        context_.channel.sleep(kAfterStartMs);
+        send_device_command(context_, kFirstOneShot);
+        send_device_command(context_, kSecondOneShot);
+        context_.channel.sleep(kAfterOneShotsMs);
+    }
+
+    bool send_blocks() {
+        bool first_pass = true;
+        for (std::int32_t block = 0; block < length_; block += kBlockBytes) {
+            if (!send_block(block, first_pass) || !confirm_block(block)) return false;
+        }
+        return true;
+    }
+
+    void finish(std::uint32_t checksum) {
+        context_.channel.sleep(kBeforeEndMs);
+        send(end_report(length_, checksum), check_status_, kEndReportWait);
+        context_.channel.sleep(kAfterEndMs);
+    }
+
+private:
+    // One report in its own open and close; false when skipped or not written.
+    bool send(const Report& report, Report& status, std::int32_t wait) {
+        if (context_.list.count <= 0) return false;
+        ScopedDevice device(open_listed_device(context_));
+        bool written = device && exchange_feature(device.get(), report, status, wait);
+        failures_in_a_row_ = written ? 0 : failures_in_a_row_ + 1;
+        return written;
+    }
+
+    bool device_gone() const { return failures_in_a_row_ >= kMaxFailuresInARow; }
+
+    // Chunks and block check until the device has the whole block.
+    bool send_block(std::int32_t block, bool& first_pass) {
+        for (int sends = 0; sends < kMaxBlockSends; ++sends) {
+            for (std::int32_t chunk = 0; chunk < kBlockBytes; chunk += kChunkBytes) {
+                send(chunk_report(image_, block, chunk), check_status_, kWaitSkipPolls);
+                if (first_pass) ++progress_;
+                if (device_gone()) return false;
+            }
+            std::optional<bool> passed = block_check();
+            if (!passed) return false;
+            if (*passed) {
+                first_pass = true;
+                return true;
+            }
+            first_pass = false;
+        }
+        return false;
+    }
+
+    // nullopt when the device cannot be reached at all.
+    std::optional<bool> block_check() {
+        if (context_.list.count <= 0) return std::nullopt;
+        ScopedDevice device(open_listed_device(context_));
+        if (!device) return std::nullopt;
+        // A failed read must not pass on the previous block's answer.
+        if (!read_status(device.get(), check_status_)) return false;
+        return check_status_[kCheckCodeByte] == kCodeChunk && check_status_[kCheckCountByte] == kCheckCount;
+    }
+
+    bool confirm_block(std::int32_t block) {
+        std::int32_t length = std::min(kBlockBytes, length_ - block);
+        const Report report = block_report(block, length);
+        for (int tries = 0; tries < kMaxBlockReportTries && !device_gone(); ++tries) {
+            Report status = make_report();
+            send(report, status, kBlockReportWaitMs);
+            if (status[kBlockReplyByte] == kCodeBlock) return true;
+        }
+        return false;
+    }
+
+    DeviceContext& context_;
+    ProgressCounter& progress_;
+    std::vector<std::uint8_t> image_;
+    std::int32_t length_ = 0;
+    Report check_status_ = make_report();
+    int failures_in_a_row_ = 0;
+};
+
+}  // namespace
+
+UpgradeResult upgrade_firmware(DeviceContext& context, const ImageStore& store,
+                               ProgressCounter& progress, UpgradeMessages& messages) {
+    Transfer transfer(context, store, progress);
+    progress = 0;
+    ImageInfo info;
+    if (!transfer.has_info_block(info)) return UpgradeResult::NoInfoBlock;
+    transfer.start();
+    if (!transfer.send_blocks()) {
+        messages.show_upgrade_message(UpgradeResult::Failed, kUpgradeFailText);
+        return UpgradeResult::Failed;
+    }
+    transfer.finish(info.checksum);
+    messages.show_upgrade_message(UpgradeResult::Succeeded, kUpgradeSuccessText);
+    return UpgradeResult::Succeeded;
+}
+
+}  // namespace wxr
