@@ -11,6 +11,7 @@
 #include "device/channel.h"
 #include "device/hid_platform.h"
 #include "device/report.h"
+#include "image/image_store.h"
 
 namespace wxr {
 
@@ -22,10 +23,6 @@ inline constexpr std::uint16_t kIdentityFeatureLength = 21;
 inline constexpr std::int32_t kIdentifyWaitMs = 50;
 inline constexpr std::uint8_t kIdentityA = 0x41;
 inline constexpr std::uint8_t kIdentityB = 0x42;
-
-// The model byte a device must report to be listed; written by the dialog
-// thread, read by probe threads.
-using ExpectedModel = std::atomic<std::uint8_t>;
 
 struct DeviceList {
     std::array<DevicePath, kDeviceListCapacity> paths;
