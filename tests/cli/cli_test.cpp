@@ -73,6 +73,7 @@ TEST(Cli, SimulatedUpgradeSucceedsAndItsTraceHoldsTheWholeTransfer) {
               (std::vector<std::uint8_t>{0x05, 0x0C, 0x00, 0x93, 0xF8, 0x03}));
     EXPECT_EQ(std::vector<std::uint8_t>(end.begin(), end.begin() + 6),
               (std::vector<std::uint8_t>{0x05, 0x0D, 0xF8, 0x96, 0xF8, 0x7D}));
+    in.close();  // Windows refuses to remove a file that is still open
     std::filesystem::remove(trace);
 }
 

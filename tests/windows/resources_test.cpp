@@ -14,7 +14,7 @@
 #include "res/resource_ids.h"
 #include "tests/windows/dialog_template.h"
 
-// Executables to inspect, ';'-separated; empty: this test's own module, which
+// Executables to inspect, ';'-separated, besides this test's own module, which
 // links the same compiled resource script.
 #ifndef WXR7305_INSPECTED_EXES
 #define WXR7305_INSPECTED_EXES ""
@@ -52,11 +52,9 @@ std::vector<Module> inspected_modules() {
         modules.push_back({path, handle});
         from = end + 1;
     }
-    if (modules.empty()) {
-        wchar_t own[MAX_PATH];
-        GetModuleFileNameW(nullptr, own, MAX_PATH);
-        modules.push_back({own, GetModuleHandleW(nullptr)});
-    }
+    wchar_t own[MAX_PATH];
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    modules.push_back({own, GetModuleHandleW(nullptr)});
     return modules;
 }
 
