@@ -4,6 +4,8 @@
 //   hidraw-bench cycle N PATH          cost of one report cycle (open, set, close) and parts
 //   hidraw-bench pauses TRACE          a traced run's whole time beside its pauses
 //   hidraw-bench timed CMD ARGS...     runs a command, prints its wall time
+//   hidraw-bench as-user UID CMD ARGS...  runs a command as an unprivileged user
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -132,6 +134,17 @@ int timed(char** argv) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
+int as_user(const char* uid_text, char** argv) {
+    auto id = static_cast<uid_t>(std::strtoul(uid_text, nullptr, 10));
+    if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) {
+        std::perror("hidraw-bench as-user");
+        return 1;
+    }
+    ::execv(argv[0], argv);
+    std::perror(argv[0]);
+    return 127;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -140,6 +153,9 @@ int main(int argc, char** argv) {
     if (command == "cycle" && argc == 4) return cycle(std::max(1L, std::atol(argv[2])), argv[3]);
     if (command == "pauses" && argc == 3) return pauses(argv[2]);
     if (command == "timed" && argc > 2) return timed(argv + 2);
-    std::fprintf(stderr, "usage: hidraw-bench probe | cycle N PATH | pauses TRACE | timed CMD...\n");
+    if (command == "as-user" && argc > 3) return as_user(argv[2], argv + 3);
+    std::fprintf(stderr,
+                 "usage: hidraw-bench probe | cycle N PATH | pauses TRACE | timed CMD...\n"
+                 "                    | as-user UID CMD...\n");
     return 2;
 }

@@ -46,10 +46,10 @@ start_device() {
     wait_for_line "/tmp/$name.log" "$name: started" && wait_for_file "$node"
 }
 # stop_device NAME: ends it (if still running) and prints its summary line.
+# It may run in a subshell, where wait cannot reach the device: poll its log.
 stop_device() {
-    pid=$(cat "/tmp/$1.pid")
-    kill -TERM "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    kill -TERM "$(cat "/tmp/$1.pid")" 2>/dev/null
+    wait_for_line "/tmp/$1.log" "^$1: gets="
     grep "^$1: gets=" "/tmp/$1.log"
 }
 

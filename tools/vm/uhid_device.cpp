@@ -192,9 +192,10 @@ void UhidDevice::run(int signal_fd) {
 std::string UhidDevice::image_verdict() const {
     if (options_.expect.empty()) return "none";
     std::ifstream in(options_.expect, std::ios::binary);
+    if (!in) return "unreadable";
     std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const auto& flash = model_.flash();
-    if (!in.eof() || image.empty() || image.size() > flash.size()) return "unreadable";
+    if (in.bad() || image.empty() || image.size() > flash.size()) return "unreadable";
     bool same = std::equal(image.begin(), image.end(), flash.begin());
     bool rest_erased = std::all_of(flash.begin() + static_cast<long>(image.size()), flash.end(),
                                    [](std::uint8_t b) { return b == wxr::sim::kErasedByte; });
