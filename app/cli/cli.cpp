@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ostream>
+#include <set>
 #include <stdexcept>
 #include <thread>
 #include <variant>
@@ -22,6 +24,8 @@ namespace {
 constexpr char kVersionText[] = "wxr7305 1.0.0.1";
 // The end report carries the image length in 16 bits.
 constexpr std::int32_t kMaxImageBytes = 65535;
+// Sorts before 73-seat-late.rules, which turns the uaccess tag into access.
+constexpr char kUdevRuleFile[] = "70-wxr7305.rules";
 
 struct Options {
     std::string command;
@@ -46,6 +50,8 @@ std::string help_text() {
            "                   model and sensor\n"
            "  upgrade          what \"Check and Upgrade\" does: find the device, check that it\n"
            "                   fits the firmware, write it with a progress bar\n"
+           "  udev-rule        (Linux, as root) print a udev rule that lets logged-in users\n"
+           "                   reach the devices found, for /etc/udev/rules.d/70-wxr7305.rules\n"
            "\n"
            "Options:\n"
            "  --image FILE     (upgrade) write FILE instead of the built-in firmware\n"
@@ -118,8 +124,47 @@ void explain_empty_result(Session& session, std::ostream& err) {
     if (locked == 0) return;
     err << locked << " HID interface" << (locked == 1 ? " was" : "s were")
         << " found but could not be opened: permission denied.\n"
-           "Run 'sudo wxr7305 udev-rule' once to let logged-in users reach the device, "
+           "To let logged-in users reach the device, run once:\n"
+           "  sudo wxr7305 udev-rule | sudo tee /etc/udev/rules.d/" << kUdevRuleFile << "\n"
+           "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
            "or run this command as root.\n";
+}
+
+// A rule per vendor and product id of the devices found: TAG+="uaccess" gives
+// the logged-in user access to their hidraw nodes.
+int command_udev_rule(Session& session, std::ostream& out, std::ostream& err) {
+    load_embedded_image(session.store);
+    ImageInfo image;
+    parse_image_info(session.store.bytes, session.store.length, image);
+    session.expected_model = image.model;
+    DeviceContext context = session.context();
+    std::int32_t count = discover_devices(context);
+    std::set<std::pair<std::uint16_t, std::uint16_t>> ids;
+    for (std::int32_t i = 0; i < count; ++i) {
+        Device device = open_device(session.channel(), session.list.paths[static_cast<std::size_t>(i)]);
+        HidAttributes attributes;
+        if (device && session.channel().attributes(device, attributes)) {
+            ids.emplace(attributes.vendor_id, attributes.product_id);
+        }
+        close_device(device);
+    }
+    if (ids.empty()) {
+        err << to_utf8(kDeviceNotFoundText) << "\n";
+        explain_empty_result(session, err);
+        return kExitNoDevice;
+    }
+    out << "# " << kUdevRuleFile << ": lets the logged-in user reach these devices' hidraw nodes.\n";
+    for (auto [vendor, product] : ids) {
+        char line[128];
+        std::snprintf(line, sizeof line,
+                      "KERNEL==\"hidraw*\", ATTRS{idVendor}==\"%04x\", ATTRS{idProduct}==\"%04x\", "
+                      "TAG+=\"uaccess\"\n",
+                      vendor, product);
+        out << line;
+    }
+    err << "Save this as /etc/udev/rules.d/" << kUdevRuleFile
+        << ", then run 'udevadm control --reload-rules && udevadm trigger' or replug the device.\n";
+    return kExitSuccess;
 }
 
 int command_info(const Options& options, std::ostream& out, std::ostream& err) {
@@ -233,12 +278,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
             return kExitSuccess;
         }
         if (options.command == "info") return command_info(options, out, err);
-        if (options.command != "list" && options.command != "upgrade") {
+        if (options.command != "list" && options.command != "upgrade" && options.command != "udev-rule") {
             throw UsageError(options.command.empty() ? "no command given" : "unknown command " + options.command);
         }
         if (!options.operands.empty()) throw UsageError(options.command + " takes no operands");
         Session session(options.session);
         if (options.command == "list") return command_list(session, out, err);
+        if (options.command == "udev-rule") return command_udev_rule(session, out, err);
         int code = command_upgrade(session, options, out, err, terminal);
         report_simulation(session, out);
         return code;

@@ -130,6 +130,22 @@ TEST(Cli, ImageOptionGetsTheBuiltInImagesChecks) {
     std::filesystem::remove(big);
 }
 
+TEST(Cli, UdevRuleNamesEachListedVendorAndProductOnce) {
+    Outcome r = wxr7305({"udev-rule", "--simulate=devices=2", "--virtual-time"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "# 70-wxr7305.rules: lets the logged-in user reach these devices' hidraw nodes.\n"
+              "KERNEL==\"hidraw*\", ATTRS{idVendor}==\"1209\", ATTRS{idProduct}==\"7305\", "
+              "TAG+=\"uaccess\"\n");
+    EXPECT_TRUE(contains(r.err, "/etc/udev/rules.d/70-wxr7305.rules"));
+
+    // Only devices discovery lists: another model is not the user's device.
+    Outcome other = wxr7305({"udev-rule", "--simulate=model=99", "--virtual-time"});
+    EXPECT_EQ(other.code, 2);
+    EXPECT_TRUE(other.out.empty());
+    EXPECT_TRUE(contains(other.err, "Device not found!!"));
+}
+
 TEST(Cli, ProgressBarFrames) {
     EXPECT_EQ(progress_bar(0, 2416), "[........................................]   0%  0/2416");
     EXPECT_EQ(progress_bar(1208, 2416), "[####################....................]  50%  1208/2416");
