@@ -22,6 +22,17 @@ struct NoShift final : ShiftKeyState {
     bool pressed_since_last_query() override { return false; }
 };
 
+// The records discovery and the upgrade work on, over one platform and clock.
+struct Records {
+    Records(HidPlatform& hid, Clock& clock) : channel(hid, clock) {}
+    DeviceChannel channel;
+    LocalNamedMutexFactory mutexes;
+    NoShift shift;
+    ExpectedModel expected{16};
+    DeviceList list;
+    DeviceContext context{channel, mutexes, shift, expected, list};
+};
+
 // Real time: the identification's 50 ms pause really passes in every probe.
 void BM_DiscoveryPass(benchmark::State& state) {
     SteadyClock clock;
@@ -30,16 +41,11 @@ void BM_DiscoveryPass(benchmark::State& state) {
         std::string path = "sim:" + std::to_string(i);
         hid.add_interface({.path = std::u16string(path.begin(), path.end())});
     }
-    DeviceChannel channel(hid, clock);
-    LocalNamedMutexFactory mutexes;
-    NoShift shift;
-    ExpectedModel expected{16};
-    DeviceList list;
-    DeviceContext context{channel, mutexes, shift, expected, list};
+    Records records(hid, clock);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(discover_devices(context));
+        benchmark::DoNotOptimize(discover_devices(records.context));
     }
-    state.counters["listed"] = static_cast<double>(list.count);
+    state.counters["listed"] = static_cast<double>(records.list.count);
 }
 BENCHMARK(BM_DiscoveryPass)->Arg(1)->Arg(20)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
@@ -51,16 +57,11 @@ void BM_SimulatedUpgrade(benchmark::State& state) {
         VirtualClock clock;
         sim::SimHid hid(clock);
         hid.add_interface({.path = u"sim:0"});
-        DeviceChannel channel(hid, clock);
-        LocalNamedMutexFactory mutexes;
-        NoShift shift;
-        ExpectedModel expected{16};
-        DeviceList list;
-        DeviceContext context{channel, mutexes, shift, expected, list};
-        discover_devices(context);
+        Records records(hid, clock);
+        discover_devices(records.context);
         ProgressCounter progress{0};
         Quiet quiet;
-        benchmark::DoNotOptimize(upgrade_firmware(context, store, progress, quiet));
+        benchmark::DoNotOptimize(upgrade_firmware(records.context, store, progress, quiet));
         state.counters["virtual_ms"] = static_cast<double>(clock.now_ms());
     }
 }

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "tests/device/forwarding_hid.h"
 #include "tests/upgrade/engine_fixture.h"
 #include "upgrade/device_query.h"
 
@@ -93,23 +94,14 @@ TEST(Discovery, ListHoldsTwentyAndEveryInterfaceIsProbed) {
 }
 
 // Makes every enumerated path longer than the probe keeps.
-class LongPaths final : public HidPlatform {
+class LongPaths final : public testing::ForwardingHid {
 public:
-    explicit LongPaths(HidPlatform& inner) : inner_(inner) {}
+    using ForwardingHid::ForwardingHid;
     std::optional<std::vector<DevicePath>> enumerate() override {
         auto paths = inner_.enumerate();
         for (auto& p : *paths) p += path_of('z', 300);
         return paths;
     }
-    HidHandle open(const DevicePath& p) override { return inner_.open(p); }
-    bool capabilities(HidHandle h, HidCapabilities& c) override { return inner_.capabilities(h, c); }
-    bool attributes(HidHandle h, HidAttributes& a) override { return inner_.attributes(h, a); }
-    bool get_feature(HidHandle h, std::span<std::uint8_t> r) override { return inner_.get_feature(h, r); }
-    bool set_feature(HidHandle h, std::span<const std::uint8_t> r) override { return inner_.set_feature(h, r); }
-    void close(HidHandle h) override { inner_.close(h); }
-
-private:
-    HidPlatform& inner_;
 };
 
 TEST(Discovery, ProbeOpensTheFirst1024CharactersOfAPath) {

@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "tests/device/forwarding_hid.h"
 #include "tests/upgrade/engine_fixture.h"
 
 namespace wxr {
@@ -247,21 +248,14 @@ TEST_F(UpgradeTest, EmptyDeviceListWritesNothingAndFails) {
 }
 
 // Fails chosen status reads of the wrapped platform, counted from 1.
-class FailingReads final : public HidPlatform {
+class FailingReads final : public testing::ForwardingHid {
 public:
-    FailingReads(HidPlatform& inner, std::set<int> failing) : inner_(inner), failing_(std::move(failing)) {}
-    std::optional<std::vector<DevicePath>> enumerate() override { return inner_.enumerate(); }
-    HidHandle open(const DevicePath& p) override { return inner_.open(p); }
-    bool capabilities(HidHandle h, HidCapabilities& c) override { return inner_.capabilities(h, c); }
-    bool attributes(HidHandle h, HidAttributes& a) override { return inner_.attributes(h, a); }
+    FailingReads(HidPlatform& inner, std::set<int> failing) : ForwardingHid(inner), failing_(std::move(failing)) {}
     bool get_feature(HidHandle h, std::span<std::uint8_t> r) override {
         return !failing_.contains(++reads_) && inner_.get_feature(h, r);
     }
-    bool set_feature(HidHandle h, std::span<const std::uint8_t> r) override { return inner_.set_feature(h, r); }
-    void close(HidHandle h) override { inner_.close(h); }
 
 private:
-    HidPlatform& inner_;
     std::set<int> failing_;
     int reads_ = 0;
 };

@@ -1,0 +1,24 @@
+// A HID platform that passes every call to another; tests override the one
+// call whose fault they inject.
+#pragma once
+
+#include "device/hid_platform.h"
+
+namespace wxr::testing {
+
+class ForwardingHid : public HidPlatform {
+public:
+    explicit ForwardingHid(HidPlatform& inner) : inner_(inner) {}
+    std::optional<std::vector<DevicePath>> enumerate() override { return inner_.enumerate(); }
+    HidHandle open(const DevicePath& p) override { return inner_.open(p); }
+    bool capabilities(HidHandle h, HidCapabilities& c) override { return inner_.capabilities(h, c); }
+    bool attributes(HidHandle h, HidAttributes& a) override { return inner_.attributes(h, a); }
+    bool get_feature(HidHandle h, std::span<std::uint8_t> r) override { return inner_.get_feature(h, r); }
+    bool set_feature(HidHandle h, std::span<const std::uint8_t> r) override { return inner_.set_feature(h, r); }
+    void close(HidHandle h) override { inner_.close(h); }
+
+protected:
+    HidPlatform& inner_;
+};
+
+}  // namespace wxr::testing
