@@ -118,27 +118,34 @@ std::string sensor_text(const ImageInfo& info) {
     return info.sensor_name.empty() ? "sensor " + std::to_string(info.sensor) : to_utf8(info.sensor_name);
 }
 
-// Says why a real system found nothing, when permissions are the reason.
-void explain_empty_result(Session& session, std::ostream& err) {
+// "Device not found!!", and why, when permissions are the reason.
+int report_not_found(Session& session, std::ostream& err) {
+    err << to_utf8(kDeviceNotFoundText) << "\n";
     std::size_t locked = session.hid().inaccessible_interfaces();
-    if (locked == 0) return;
+    if (locked == 0) return kExitNoDevice;
     err << locked << " HID interface" << (locked == 1 ? " was" : "s were")
         << " found but could not be opened: permission denied.\n"
            "To let logged-in users reach the device, run once:\n"
            "  sudo wxr7305 udev-rule | sudo tee /etc/udev/rules.d/" << kUdevRuleFile << "\n"
            "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
            "or run this command as root.\n";
+    return kExitNoDevice;
 }
 
-// A rule per vendor and product id of the devices found: TAG+="uaccess" gives
-// the logged-in user access to their hidraw nodes.
-int command_udev_rule(Session& session, std::ostream& out, std::ostream& err) {
+// One discovery pass for devices of the built-in firmware's model.
+std::int32_t discover_for_builtin_image(Session& session) {
     load_embedded_image(session.store);
     ImageInfo image;
     parse_image_info(session.store.bytes, session.store.length, image);
     session.expected_model = image.model;
     DeviceContext context = session.context();
-    std::int32_t count = discover_devices(context);
+    return discover_devices(context);
+}
+
+// A rule per vendor and product id of the devices found: TAG+="uaccess" gives
+// the logged-in user access to their hidraw nodes.
+int command_udev_rule(Session& session, std::ostream& out, std::ostream& err) {
+    std::int32_t count = discover_for_builtin_image(session);
     std::set<std::pair<std::uint16_t, std::uint16_t>> ids;
     for (std::int32_t i = 0; i < count; ++i) {
         Device device = open_device(session.channel(), session.list.paths[static_cast<std::size_t>(i)]);
@@ -148,11 +155,7 @@ int command_udev_rule(Session& session, std::ostream& out, std::ostream& err) {
         }
         close_device(device);
     }
-    if (ids.empty()) {
-        err << to_utf8(kDeviceNotFoundText) << "\n";
-        explain_empty_result(session, err);
-        return kExitNoDevice;
-    }
+    if (ids.empty()) return report_not_found(session, err);
     out << "# " << kUdevRuleFile << ": lets the logged-in user reach these devices' hidraw nodes.\n";
     for (auto [vendor, product] : ids) {
         char line[128];
@@ -186,23 +189,15 @@ int command_info(const Options& options, std::ostream& out, std::ostream& err) {
 }
 
 int command_list(Session& session, std::ostream& out, std::ostream& err) {
-    session.expected_model = 0;
-    load_embedded_image(session.store);
-    ImageInfo image;
-    parse_image_info(session.store.bytes, session.store.length, image);
-    session.expected_model = image.model;
-    DeviceContext context = session.context();
-    std::int32_t count = discover_devices(context);
+    std::int32_t count = discover_for_builtin_image(session);
     for (std::int32_t i = 0; i < count; ++i) {
+        const DevicePath& path = session.list.paths[static_cast<std::size_t>(i)];
         ImageInfo device;
-        query_device_at(session.channel(), session.list.paths[static_cast<std::size_t>(i)], device);
-        out << to_utf8(session.list.paths[static_cast<std::size_t>(i)]) << "  version " << int(device.version)
-            << "  " << model_text(device) << "  " << sensor_text(device) << "\n";
+        query_device_at(session.channel(), path, device);
+        out << to_utf8(path) << "  version " << int(device.version) << "  " << model_text(device) << "  "
+            << sensor_text(device) << "\n";
     }
-    if (count > 0) return kExitSuccess;
-    err << to_utf8(kDeviceNotFoundText) << "\n";
-    explain_empty_result(session, err);
-    return kExitNoDevice;
+    return count > 0 ? kExitSuccess : report_not_found(session, err);
 }
 
 // The image to write: the built-in one, or --image after the same checks.
@@ -232,11 +227,7 @@ int command_upgrade(Session& session, const Options& options, std::ostream& out,
     }
     session.expected_model = image.model;
     DeviceContext context = session.context();
-    if (discover_devices(context) <= 0) {
-        err << to_utf8(kDeviceNotFoundText) << "\n";
-        explain_empty_result(session, err);
-        return kExitNoDevice;
-    }
+    if (discover_devices(context) <= 0) return report_not_found(session, err);
     ImageInfo device;
     query_device_info(context, device);
     if (std::u16string mismatch = mismatch_text(image, device); !mismatch.empty()) {
