@@ -12,6 +12,8 @@
 //   gui_driver sysmenu <caption>                    opens the system menu
 //   gui_driver close <caption>                      the close box
 //   gui_driver enabled <caption> <id>               prints 1 or 0
+//   gui_driver visible <caption> <id>               prints 1 or 0
+//   gui_driver command <caption> <id>               the command a key gives (2: Escape)
 // Exit code 0 when the step was done, 1 when it timed out or failed.
 #include <windows.h>
 
@@ -100,10 +102,15 @@ int wmain(int argc, wchar_t** argv) {
         PostMessageW(button, BM_CLICK, 0, 0);
         return 0;
     }
-    if (step == L"enabled") {
+    if (step == L"enabled" || step == L"visible") {
         HWND control = GetDlgItem(dialog, static_cast<int>(argument));
         if (control == nullptr) return fail("no such control");
-        std::printf("%d", IsWindowEnabled(control) ? 1 : 0);
+        const bool on = step == L"enabled" ? IsWindowEnabled(control) : IsWindowVisible(control);
+        std::printf("%d", on ? 1 : 0);
+        return 0;
+    }
+    if (step == L"command") {
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(argument, BN_CLICKED), 0);
         return 0;
     }
     if (step == L"box-text" || step == L"popup-caption") {
