@@ -14,7 +14,7 @@
 #include "res/resource_ids.h"
 #include "tests/windows/dialog_template.h"
 
-// Executables to inspect, ';'-separated, besides this test's own module, which
+// Executables to inspect, '|'-separated, besides this test's own module, which
 // links the same compiled resource script.
 #ifndef WXR7305_INSPECTED_EXES
 #define WXR7305_INSPECTED_EXES ""
@@ -44,7 +44,7 @@ std::vector<Module> inspected_modules() {
     std::vector<Module> modules;
     std::string list = WXR7305_INSPECTED_EXES;
     for (std::size_t from = 0; from < list.size();) {
-        std::size_t end = list.find(';', from);
+        std::size_t end = list.find('|', from);
         if (end == std::string::npos) end = list.size();
         std::wstring path = widen(list.substr(from, end - from));
         HMODULE handle =
