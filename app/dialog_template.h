@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "resource_ids.h"
+#include "res/resource_ids.h"
 
 namespace wxr::app {
 
@@ -88,7 +88,7 @@ inline constexpr int kAboutWidth = 170;
 inline constexpr int kAboutHeight = 62;
 inline constexpr std::u16string_view kAboutCaption = u"關於 WXR7305_Upgrade_Tool";
 inline constexpr std::u16string_view kAboutProductLine = u"WXR7305_Upgrade_Tool, 1.0 版";
-inline constexpr std::u16string_view kAboutSecondLine = u"Firmware upgrade tool";
+inline constexpr std::u16string_view kAboutSecondLine = u"USB HID firmware upgrade";
 
 inline constexpr std::array<ControlTemplate, 4> kAboutControls{{
     {kIdNone, ControlKind::Icon, u"", {14, 14, 21, 20}, true, true},

@@ -73,6 +73,8 @@ public:
     const std::u16string& application_name() const { return env_.application_name; }
     bool close_requested() const { return close_requested_ != 0; }
     bool upgrade_running() const { return worker_running_.load(); }
+    // The worker, if one was started, has given the button back.
+    bool worker_finished() const { return worker_done_.load(); }
     std::uint8_t expected_model() const { return expected_model_.load(); }
     const ImageStore& image_store() const { return image_store_; }
     const DeviceList& device_list() const { return device_list_; }
