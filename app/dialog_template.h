@@ -83,7 +83,7 @@ inline constexpr std::array<ControlTemplate, 10> kMainDialogControls{{
 }};
 
 // About box.
-inline constexpr DialogFontSpec kAboutFont{u"Sans Serif", 9};
+inline constexpr DialogFontSpec kAboutFont{u"MS Shell Dlg", 9};
 inline constexpr int kAboutWidth = 170;
 inline constexpr int kAboutHeight = 62;
 inline constexpr std::u16string_view kAboutCaption = u"關於 WXR7305_Upgrade_Tool";

@@ -135,6 +135,7 @@ void CWXR7305_Upgrade_ToolDlg::start_upgrade(std::int32_t image_size) {
     window().enable_control(kIdCheckAndUpgrade, false);
     window().set_progress_range(0, image_size / kBytesPerProgressStep + 1);
     window().set_progress_position(0);
+    shown_progress_ = 0;  // what the bar shows now: a run ending at the last run's count still shows it
     progress_.store(0);
 
     join_worker();  // the previous worker has given the button back and is ending

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <thread>
 
+#include "app/dialog_template.h"
 #include "app/dialog_window.h"
 #include "app/hid_gate.h"
 #include "app/tool_environment.h"

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -186,7 +187,7 @@ TEST(DialogUpgrade, WritesTheEmbeddedImageAndGivesTheButtonBackAfterTheBox) {
     EXPECT_FALSE(bench.window.hand_over_timed_out());
 }
 
-TEST(DialogUpgrade, SecondUpgradeResetsTheBarAtOnce) {
+TEST(DialogUpgrade, SecondUpgradeResetsTheBarAtOnceAndFillsItAgain) {
     DialogBench bench;
     bench.add_device({.version = 200, .model = 16, .sensor = 3});  // a newer version is accepted too
     bench.start();
@@ -198,6 +199,9 @@ TEST(DialogUpgrade, SecondUpgradeResetsTheBarAtOnce) {
     EXPECT_EQ(bench.window.position(), 0);
     ASSERT_TRUE(bench.wait_for_worker());
     EXPECT_EQ(bench.window.boxes().size(), 2u);
+    // The count ends where the last run's did; the bar, reset to 0, must still show it.
+    bench.dialog->OnTimer(1);
+    EXPECT_EQ(bench.window.position(), kEmbeddedChunks);
 }
 
 TEST(DialogUpgrade, NoDeviceSaysDeviceNotFoundAndTouchesNothing) {
