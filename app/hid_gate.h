@@ -24,6 +24,7 @@ public:
     bool get_feature(HidHandle device, std::span<std::uint8_t> report) override;
     bool set_feature(HidHandle device, std::span<const std::uint8_t> report) override;
     void close(HidHandle device) override;
+    std::size_t inaccessible_interfaces() const override { return inner_.inaccessible_interfaces(); }
 
 private:
     HidPlatform& inner_;

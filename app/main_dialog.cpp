@@ -7,6 +7,7 @@
 #include "app/about_dialog.h"
 #include "app/file_error_text.h"
 #include "image/image_info.h"
+#include "upgrade/compatibility.h"
 #include "upgrade/device_query.h"
 
 namespace wxr::app {
@@ -121,9 +122,7 @@ void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {
     ImageInfo image;
     parse_image_info(image_store_.bytes, image_store_.length, image);
 
-    std::u16string mismatch;
-    if (image.sensor != device.sensor) mismatch = kSensorMismatchText;
-    if (image.model != device.model) mismatch += kModelMismatchText;
+    const std::u16string mismatch = mismatch_text(image, device);
     if (!mismatch.empty()) {
         show_box(mismatch, kMismatchCaption, MessageIcon::None);
         return;

@@ -24,10 +24,6 @@ namespace wxr::app {
 
 inline constexpr std::u16string_view kDialogCaption = u"ZQ-HLKD4/700-ZQ315 upgrade tool";
 inline constexpr std::u16string_view kUpdateNote = u"Improve compatibility. ";
-inline constexpr std::u16string_view kDeviceNotFoundText = u"Device not found!!";
-inline constexpr std::u16string_view kSensorMismatchText = u"Sensor不同!! ";
-inline constexpr std::u16string_view kModelMismatchText = u"機種不符!! ";
-inline constexpr std::u16string_view kMismatchCaption = u"Error";
 inline constexpr std::u16string_view kRawInputErrorText = u"error";
 inline constexpr std::u16string_view kCloseDuringUpgradeText =
     u"An upgrade is in progress. Closing now can leave the device unusable.\nClose anyway?";

@@ -62,7 +62,8 @@ QString display_text(const std::u16string& text) {
 }  // namespace
 
 MainWindow::MainWindow(CWXR7305_Upgrade_ToolDlg& dialog, FedShiftKeyState* shift)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+    // A normal window rather than a transient dialog, so that it has a task bar entry.
+    : QDialog(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       dialog_(dialog) {
     setObjectName(QStringLiteral("mainDialog"));

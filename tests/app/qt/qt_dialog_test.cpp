@@ -103,7 +103,8 @@ void QtDialogTest::layoutIsInDialogUnitsOfTheDialogFont() {
     }
     const QFontMetrics metrics(font);
     const auto units = bench.window->base_units();
-    QCOMPARE(units.x, metrics.averageCharWidth());
+    const int letters = metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    QCOMPARE(units.x, (letters / 26 + 1) / 2);
     QCOMPARE(units.y, metrics.height());
     QCOMPARE(bench.window->size(), QSize(units.to_pixels_x(320), units.to_pixels_y(139)));
     // DejaVu Sans Mono 9 pt at 96 dpi, the stand-in here, gives the Windows dialog's size.
@@ -139,6 +140,10 @@ void QtDialogTest::startUpState() {
     QtBench bench;
     bench.start();
     QCOMPARE(bench.window->windowTitle(), QStringLiteral("ZQ-HLKD4/700-ZQ315 upgrade tool"));
+    const Qt::WindowFlags flags = bench.window->windowFlags();
+    QCOMPARE(flags & Qt::WindowType_Mask, Qt::Window);  // its own task bar entry
+    QVERIFY(flags & Qt::WindowCloseButtonHint);
+    QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     QVERIFY(!bench.window->windowIcon().isNull());
     auto* text = qobject_cast<QLabel*>(bench.window->control(app::kIdTextArea));
     QCOMPARE(text->text(), QStringLiteral("Improve compatibility. "));
@@ -214,7 +219,9 @@ void QtDialogTest::aboutEntryOpensTheAboutBox() {
         if (about == nullptr) return;
         caption = about->windowTitle();
         for (auto* label : about->findChildren<QLabel*>()) {
-            if (!label->text().isEmpty()) texts << label->text();
+            if (label->text().isEmpty()) continue;
+            texts << label->text();
+            QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->text()));  // not clipped
         }
         ok_text = about->ok_button()->text();
         QVERIFY(about->ok_button()->isDefault());
