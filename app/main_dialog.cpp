@@ -28,8 +28,7 @@ CWXR7305_Upgrade_ToolDlg::CWXR7305_Upgrade_ToolDlg(ToolEnvironment environment)
       context_{channel_, env_.mutexes, env_.shift, expected_model_, device_list_} {}
 
 CWXR7305_Upgrade_ToolDlg::~CWXR7305_Upgrade_ToolDlg() {
-    ending_.store(true);
-    gate_.shut();
+    stop_device_traffic();
     if (worker_.joinable()) worker_.join();
 }
 
@@ -98,17 +97,28 @@ void CWXR7305_Upgrade_ToolDlg::OnClose() {
 }
 
 void CWXR7305_Upgrade_ToolDlg::OnDestroy() {
-    ending_.store(true);
-    gate_.shut();
+    stop_device_traffic();
     join_worker();
 }
 
 void CWXR7305_Upgrade_ToolDlg::OnOK() {
-    if (close_requested_ != 0) window().end_dialog(kIdOk);
+    if (close_requested_ != 0) end_dialog(kIdOk);
 }
 
 void CWXR7305_Upgrade_ToolDlg::OnCancel() {
-    if (close_requested_ != 0) window().end_dialog(kIdCancel);
+    if (close_requested_ != 0) end_dialog(kIdCancel);
+}
+
+// Once the dialog ends, an upgrade still running was abandoned by the user:
+// it writes nothing more and its outcome goes unshown.
+void CWXR7305_Upgrade_ToolDlg::end_dialog(std::intptr_t result) {
+    stop_device_traffic();
+    window().end_dialog(result);
+}
+
+void CWXR7305_Upgrade_ToolDlg::stop_device_traffic() {
+    ending_.store(true);
+    gate_.shut();
 }
 
 void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {

@@ -79,6 +79,8 @@ public:
 
 private:
     void dispatch_command(int id);
+    void end_dialog(std::intptr_t result);
+    void stop_device_traffic();
     void start_upgrade(std::int32_t image_size);
     void upgrade_worker() noexcept;
     void run_upgrade() noexcept;

@@ -327,7 +327,6 @@ void QtDialogTest::closeDuringUpgradeYesEndsWithoutAResultBox() {
     bench.start(true);
     ModalAnswerer answerer;
     answerer.yes_no_answers.push_back(QMessageBox::Yes);
-    answerer.on_box = [&](const SeenBox&) { bench.latched.release(); };
     QPushButton* button = bench.button(app::kIdCheckAndUpgrade);
     QTest::mouseClick(button, Qt::LeftButton, {}, centre_of(button));
     QVERIFY(bench.latched.wait_until_held());
@@ -335,6 +334,7 @@ void QtDialogTest::closeDuringUpgradeYesEndsWithoutAResultBox() {
     bench.window->windowHandle()->close();
     QVERIFY(!bench.window->isVisible());
     QVERIFY(bench.dialog->close_requested());
+    bench.latched.release();    // the held write ends; nothing new opens
     bench.dialog->OnDestroy();  // as the modal run's end does: joins the worker
     QVERIFY(bench.dialog->worker_finished());
     QCOMPARE(answerer.boxes.size(), std::size_t{1});  // the question only
