@@ -9,6 +9,7 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
+    QGuiApplication::setDesktopFileName(QStringLiteral("wxr7305"));  // the installed desktop entry
     wxr::SteadyClock clock;
     wxr::SystemPlatform system = wxr::make_system_platform();
     wxr::FedShiftKeyState shift;

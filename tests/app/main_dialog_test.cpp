@@ -218,6 +218,7 @@ TEST(DialogUpgrade, NoDeviceSaysDeviceNotFoundAndTouchesNothing) {
 }
 
 struct MismatchCase {
+    const char* name;
     sim::Identity device;
     const char* text;
 };
@@ -240,9 +241,10 @@ TEST_P(DialogMismatch, RefusesWithTheErrorBoxEvenThroughTheShiftOverride) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DialogMismatch,
-    ::testing::Values(MismatchCase{{.version = 57, .model = 16, .sensor = 4}, "Sensor不同!! "},
-                      MismatchCase{{.version = 57, .model = 17, .sensor = 3}, "機種不符!! "},
-                      MismatchCase{{.version = 57, .model = 17, .sensor = 0}, "Sensor不同!! 機種不符!! "}));
+    ::testing::Values(MismatchCase{"Sensor", {.version = 57, .model = 16, .sensor = 4}, "Sensor不同!! "},
+                      MismatchCase{"Model", {.version = 57, .model = 17, .sensor = 3}, "機種不符!! "},
+                      MismatchCase{"Both", {.version = 57, .model = 17, .sensor = 0}, "Sensor不同!! 機種不符!! "}),
+    [](const ::testing::TestParamInfo<MismatchCase>& info) { return std::string(info.param.name); });
 
 TEST(DialogUpgrade, AnotherModelIsNotEvenFoundWithoutShift) {
     DialogBench bench;
