@@ -129,7 +129,9 @@ int timed(char** argv) {
     }
     int status = 0;
     ::waitpid(child, &status, 0);
-    std::printf("%s: %.0f ms, exit %d\n", argv[0], micros_since(start) / 1000.0,
+    std::string command_line;
+    for (char** arg = argv; *arg; ++arg) command_line += (arg == argv ? "" : " ") + std::string(*arg);
+    std::printf("%s: %.0f ms, exit %d\n", command_line.c_str(), micros_since(start) / 1000.0,
                 WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
