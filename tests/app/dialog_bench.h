@@ -13,6 +13,7 @@
 #include "device/sim/sim_hid.h"
 #include "device/sim/virtual_clock.h"
 #include "fake_window.h"
+#include "tests/device/forwarding_hid.h"
 
 namespace wxr::testing {
 
@@ -22,12 +23,12 @@ inline constexpr auto kWorkerBound = std::chrono::seconds(20);
 
 // Holds the first chunk report of an upgrade until released, so that a test
 // can act while the worker is mid-transfer.
-class LatchedHid final : public HidPlatform {
+class LatchedHid final : public ForwardingHid {
 public:
     static constexpr std::uint8_t kChunkCode = 0x0B;
     static constexpr auto kHoldBound = std::chrono::seconds(20);
 
-    explicit LatchedHid(HidPlatform& inner) : inner_(inner) {}
+    using ForwardingHid::ForwardingHid;
 
     bool wait_until_held() {
         std::unique_lock lock(mutex_);
@@ -39,16 +40,10 @@ public:
         changed_.notify_all();
     }
 
-    std::optional<std::vector<DevicePath>> enumerate() override { return inner_.enumerate(); }
-    HidHandle open(const DevicePath& path) override { return inner_.open(path); }
-    bool capabilities(HidHandle d, HidCapabilities& c) override { return inner_.capabilities(d, c); }
-    bool attributes(HidHandle d, HidAttributes& a) override { return inner_.attributes(d, a); }
-    bool get_feature(HidHandle d, std::span<std::uint8_t> r) override { return inner_.get_feature(d, r); }
     bool set_feature(HidHandle d, std::span<const std::uint8_t> r) override {
         if (r.size() > 1 && r[1] == kChunkCode) hold();
         return inner_.set_feature(d, r);
     }
-    void close(HidHandle d) override { inner_.close(d); }
 
 private:
     void hold() {
@@ -58,7 +53,6 @@ private:
         changed_.wait_for(lock, kHoldBound, [&] { return released_; });
     }
 
-    HidPlatform& inner_;
     std::mutex mutex_;
     std::condition_variable changed_;
     bool held_ = false;

@@ -256,22 +256,13 @@ TEST(DialogUpgrade, AnotherModelIsNotEvenFoundWithoutShift) {
 
 // A device whose every write throws: the worker reports a failure and still
 // gives the button back; nothing escapes the thread.
-class ThrowingHid final : public HidPlatform {
+class ThrowingHid final : public ForwardingHid {
 public:
-    explicit ThrowingHid(HidPlatform& inner) : inner_(inner) {}
-    std::optional<std::vector<DevicePath>> enumerate() override { return inner_.enumerate(); }
-    HidHandle open(const DevicePath& path) override { return inner_.open(path); }
-    bool capabilities(HidHandle d, HidCapabilities& c) override { return inner_.capabilities(d, c); }
-    bool attributes(HidHandle d, HidAttributes& a) override { return inner_.attributes(d, a); }
-    bool get_feature(HidHandle d, std::span<std::uint8_t> r) override { return inner_.get_feature(d, r); }
+    using ForwardingHid::ForwardingHid;
     bool set_feature(HidHandle d, std::span<const std::uint8_t> r) override {
         if (r.size() > 1 && r[1] == 0x0E) throw std::runtime_error("transport gone");
         return inner_.set_feature(d, r);
     }
-    void close(HidHandle d) override { inner_.close(d); }
-
-private:
-    HidPlatform& inner_;
 };
 
 TEST(DialogUpgrade, AnExceptionInTheWorkerEndsAsUpgradeFail) {
