@@ -40,7 +40,7 @@ case $summary in
 esac
 
 # Unplugged part-way through the second block: the upgrade fails promptly.
-start_device wxr-gone /dev/hidraw0 --unplug-after-sets 200 || fail unplug "no device"
+start_device wxr-gone /dev/hidraw0 --expect /image.bin --unplug-after-sets 200 || fail unplug "no device"
 start=$(cut -d' ' -f1 /proc/uptime)
 run_cli unplug wxr7305 upgrade
 end=$(cut -d' ' -f1 /proc/uptime)

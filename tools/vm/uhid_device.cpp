@@ -6,6 +6,9 @@
 //   uhid-device --name NAME [--feature-bytes 20] [--unplug-after-sets N]
 //               [--expect IMAGE] [--model M] [--sensor S] [--version V]
 //
+// With --expect the device takes the image's model and sensor and, on exit,
+// compares its flash with the image.
+//
 // Prints "NAME: started" once the kernel has bound a driver, and on SIGTERM
 // (or after unplugging itself) a summary line:
 //   NAME: gets=G sets=S identifications=I blocks=B end=yes|no image=match|differs|none unplugged=yes|no
@@ -29,6 +32,7 @@
 #include <vector>
 
 #include "device/sim/device_model.h"
+#include "image/image_info.h"
 #include "tools/vm/uhid_descriptors.h"
 
 namespace {
@@ -45,7 +49,10 @@ struct Options {
     int feature_bytes = 20;
     std::optional<long> unplug_after_sets;
     std::string expect;
-    wxr::sim::Identity identity;
+    std::vector<std::uint8_t> image;  // the --expect file
+    std::optional<std::uint8_t> model;
+    std::optional<std::uint8_t> sensor;
+    std::optional<std::uint8_t> version;
 };
 
 [[noreturn]] void usage() {
@@ -66,19 +73,42 @@ Options parse_options(int argc, char** argv) {
         else if (arg == "--feature-bytes") o.feature_bytes = static_cast<int>(number());
         else if (arg == "--unplug-after-sets") o.unplug_after_sets = number();
         else if (arg == "--expect") o.expect = value;
-        else if (arg == "--model") o.identity.model = static_cast<std::uint8_t>(number());
-        else if (arg == "--sensor") o.identity.sensor = static_cast<std::uint8_t>(number());
-        else if (arg == "--version") o.identity.version = static_cast<std::uint8_t>(number());
+        else if (arg == "--model") o.model = static_cast<std::uint8_t>(number());
+        else if (arg == "--sensor") o.sensor = static_cast<std::uint8_t>(number());
+        else if (arg == "--version") o.version = static_cast<std::uint8_t>(number());
         else usage();
     }
     if (o.feature_bytes != 20 && o.feature_bytes != 21) usage();
     return o;
 }
 
+bool read_file(const std::string& path, std::vector<std::uint8_t>& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad() && !bytes.empty() && bytes.size() <= wxr::sim::kFlashBytes;
+}
+
+// A device of the expected image's own model and sensor, so that whatever
+// firmware the tool embeds fits it; options override.
+wxr::sim::Identity identity_for(const Options& o) {
+    wxr::sim::Identity identity;
+    wxr::ImageInfo info;
+    if (!o.image.empty() &&
+        wxr::parse_image_info(o.image, static_cast<std::int32_t>(o.image.size()), info) == 1) {
+        identity.model = info.model;
+        identity.sensor = info.sensor;
+    }
+    identity.model = o.model.value_or(identity.model);
+    identity.sensor = o.sensor.value_or(identity.sensor);
+    identity.version = o.version.value_or(identity.version);
+    return identity;
+}
+
 class UhidDevice {
 public:
     UhidDevice(int fd, Options options)
-        : fd_(fd), options_(std::move(options)), model_(options_.identity) {}
+        : fd_(fd), options_(std::move(options)), model_(identity_for(options_)) {}
 
     bool create();
     // Serves the kernel's requests until a signal arrives or the device unplugs itself.
@@ -190,12 +220,9 @@ void UhidDevice::run(int signal_fd) {
 }
 
 std::string UhidDevice::image_verdict() const {
-    if (options_.expect.empty()) return "none";
-    std::ifstream in(options_.expect, std::ios::binary);
-    if (!in) return "unreadable";
-    std::vector<std::uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto& image = options_.image;
+    if (image.empty()) return "none";
     const auto& flash = model_.flash();
-    if (in.bad() || image.empty() || image.size() > flash.size()) return "unreadable";
     bool same = std::equal(image.begin(), image.end(), flash.begin());
     bool rest_erased = std::all_of(flash.begin() + static_cast<long>(image.size()), flash.end(),
                                    [](std::uint8_t b) { return b == wxr::sim::kErasedByte; });
@@ -225,6 +252,11 @@ int signal_descriptor() {
 
 int main(int argc, char** argv) {
     Options options = parse_options(argc, argv);
+    if (!options.expect.empty() && !read_file(options.expect, options.image)) {
+        std::fprintf(stderr, "uhid-device: %s: unreadable, empty or larger than the flash\n",
+                     options.expect.c_str());
+        return 1;
+    }
     int signals = signal_descriptor();
     int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
     if (fd < 0 || signals < 0) {
