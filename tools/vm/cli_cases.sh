@@ -25,6 +25,9 @@ if grep -q hidraw1 /tmp/list.out; then fail list-other "hidraw1 listed"; else pa
 run_cli list-user hidraw-bench as-user 1000 /bin/wxr7305 list
 expect list-user-why /tmp/list-user.out "2 HID interfaces were found but could not be opened: permission denied"
 expect_code list-user-exit list-user 2
+run_cli upgrade-user hidraw-bench as-user 1000 /bin/wxr7305 upgrade
+expect upgrade-user-why /tmp/upgrade-user.out "could not be opened: permission denied"
+expect_code upgrade-user-exit upgrade-user 2
 
 run_cli udev-rule wxr7305 udev-rule
 expect udev-rule /tmp/udev-rule.out '^KERNEL=="hidraw\*", ATTRS{idVendor}=="1209", ATTRS{idProduct}=="7305", TAG+="uaccess"$'
