@@ -1,22 +1,21 @@
 // WXR7305_Upgrade_Tool_demo.exe: the same dialog on a simulated device in
 // real time. The device list mutex stays a system one, as in the tool.
 #include <windows.h>
+#include <timeapi.h>
 
-#include "app/application.h"
 #include "app/demo_device.h"
 #include "app/win32/win32_app_platform.h"
 #include "device/steady_clock.h"
-#include "device/windows/win32_platform.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // The demo paces each report by a millisecond; the system's default timer
+    // would round every such pause up to a tick of about 15 ms.
+    timeBeginPeriod(1);
     wxr::SteadyClock clock;
     wxr::sim::SimHid device(clock);
     wxr::app::add_demo_interface(device);
     wxr::app::PacedHid hid(device);
-    wxr::Win32NamedMutexFactory mutexes;
-    wxr::Win32ShiftKeyState shift;
-    wxr::app::win32::Win32AppPlatform platform(instance);
-    wxr::app::CWXR7305_Upgrade_ToolApp app(
-        platform, {hid, clock, mutexes, shift, wxr::app::win32::module_application_name()});
-    return app.InitInstance() ? 1 : 0;
+    const int code = wxr::app::win32::run_application(instance, hid, clock);
+    timeEndPeriod(1);
+    return code;
 }

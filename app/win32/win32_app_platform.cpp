@@ -6,6 +6,7 @@
 
 #include "app/win32/win32_dialog_window.h"
 #include "app/win32/win32_text.h"
+#include "device/windows/win32_platform.h"
 
 namespace wxr::app::win32 {
 
@@ -41,6 +42,14 @@ std::u16string module_application_name() {
         }
         path.resize(path.size() * 2);
     }
+}
+
+int run_application(HINSTANCE instance, HidPlatform& hid, Clock& clock) {
+    Win32NamedMutexFactory mutexes;
+    Win32ShiftKeyState shift;
+    Win32AppPlatform platform(instance);
+    CWXR7305_Upgrade_ToolApp app(platform, {hid, clock, mutexes, shift, module_application_name()});
+    return app.InitInstance() ? 1 : 0;
 }
 
 }  // namespace wxr::app::win32

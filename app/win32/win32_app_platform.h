@@ -24,4 +24,8 @@ private:
 // that have none of their own.
 std::u16string module_application_name();
 
+// Runs the application on the given HID interfaces with the system's named
+// mutex and Shift key; the process's exit code.
+int run_application(HINSTANCE instance, HidPlatform& hid, Clock& clock);
+
 }  // namespace wxr::app::win32
