@@ -1,20 +1,52 @@
 #include "app/cli/terminal.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <windows.h>
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif
 
+#include "device/channel.h"
+
 namespace wxr::cli {
 
-bool stdout_is_terminal() {
 #ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
-#else
-    return isatty(STDOUT_FILENO) != 0;
-#endif
+
+bool stdout_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return {argv + (argc > 0 ? 1 : 0), argv + argc};
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) {
+        args.push_back(to_utf8(std::u16string(reinterpret_cast<const char16_t*>(wide[i]))));
+    }
+    LocalFree(wide);
+    return args;
 }
+
+void prepare_output() {
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    SetConsoleOutputCP(CP_UTF8);
+}
+
+#else
+
+bool stdout_is_terminal() { return isatty(STDOUT_FILENO) != 0; }
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+    // Linux passes the bytes the user typed, UTF-8 in any current locale.
+    return {argv + (argc > 0 ? 1 : 0), argv + argc};
+}
+
+void prepare_output() {}
+
+#endif
 
 }  // namespace wxr::cli

@@ -1,7 +1,18 @@
+// The few things the command line needs from the system it runs on.
 #pragma once
+
+#include <string>
+#include <vector>
 
 namespace wxr::cli {
 
 bool stdout_is_terminal();
+
+// The arguments as UTF-8, whatever the system's own encoding of them.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
+
+// Output goes out as the UTF-8 bytes written: texts already carry their own
+// line ends, and a Windows console is told to show UTF-8.
+void prepare_output();
 
 }  // namespace wxr::cli
