@@ -13,7 +13,7 @@
 #include "device/sim/sim_hid.h"
 #include "device/sim/virtual_clock.h"
 #include "fake_window.h"
-#include "tests/device/forwarding_hid.h"
+#include "device/forwarding_hid.h"
 
 namespace wxr::testing {
 

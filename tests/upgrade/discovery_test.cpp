@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "tests/device/forwarding_hid.h"
+#include "device/forwarding_hid.h"
 #include "tests/upgrade/engine_fixture.h"
 #include "upgrade/device_query.h"
 
@@ -94,7 +94,7 @@ TEST(Discovery, ListHoldsTwentyAndEveryInterfaceIsProbed) {
 }
 
 // Makes every enumerated path longer than the probe keeps.
-class LongPaths final : public testing::ForwardingHid {
+class LongPaths final : public ForwardingHid {
 public:
     using ForwardingHid::ForwardingHid;
     std::optional<std::vector<DevicePath>> enumerate() override {

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "tests/device/forwarding_hid.h"
+#include "device/forwarding_hid.h"
 #include "tests/upgrade/engine_fixture.h"
 
 namespace wxr {
@@ -248,7 +248,7 @@ TEST_F(UpgradeTest, EmptyDeviceListWritesNothingAndFails) {
 }
 
 // Fails chosen status reads of the wrapped platform, counted from 1.
-class FailingReads final : public testing::ForwardingHid {
+class FailingReads final : public ForwardingHid {
 public:
     FailingReads(HidPlatform& inner, std::set<int> failing) : ForwardingHid(inner), failing_(std::move(failing)) {}
     bool get_feature(HidHandle h, std::span<std::uint8_t> r) override {

@@ -1,10 +1,10 @@
-// A HID platform that passes every call to another; tests override the one
-// call whose fault they inject.
+// A HID platform that passes every call to another, for decorators that
+// change one call: the dialog's gate, and the tests' injected faults.
 #pragma once
 
 #include "device/hid_platform.h"
 
-namespace wxr::testing {
+namespace wxr {
 
 class ForwardingHid : public HidPlatform {
 public:
@@ -16,9 +16,10 @@ public:
     bool get_feature(HidHandle h, std::span<std::uint8_t> r) override { return inner_.get_feature(h, r); }
     bool set_feature(HidHandle h, std::span<const std::uint8_t> r) override { return inner_.set_feature(h, r); }
     void close(HidHandle h) override { inner_.close(h); }
+    std::size_t inaccessible_interfaces() const override { return inner_.inaccessible_interfaces(); }
 
 protected:
     HidPlatform& inner_;
 };
 
-}  // namespace wxr::testing
+}  // namespace wxr
