@@ -29,94 +29,92 @@ std::optional<std::pair<int, int>> block_and_times(std::string_view text) {
     return std::pair{static_cast<int>(*block), static_cast<int>(*times)};
 }
 
+using Apply = std::function<bool(SimInterfaceConfig&, long& devices, std::string_view)>;
+
 struct Key {
     bool takes_value;
     const char* help;
-    std::function<bool(SimInterfaceConfig&, long& devices, std::string_view)> apply;
+    Apply apply;
 };
 
+// A key whose value is a number from min to max, handed to store.
+template <typename Store>
+Apply numeric(long min, long max, Store store) {
+    return [=](SimInterfaceConfig& config, long& devices, std::string_view text) {
+        auto n = number(text, min, max);
+        if (n) store(config, devices, *n);
+        return n.has_value();
+    };
+}
+
+// A key whose value is "block:times", handed to store.
+template <typename Store>
+Apply per_block(Store store) {
+    return [=](SimInterfaceConfig& config, long&, std::string_view text) {
+        auto bk = block_and_times(text);
+        if (bk) store(config, bk->first, bk->second);
+        return bk.has_value();
+    };
+}
+
+// A key without a value.
+template <typename Store>
+Apply flag(Store store) {
+    return [=](SimInterfaceConfig& config, long&, std::string_view) {
+        store(config);
+        return true;
+    };
+}
 
 const std::map<std::string_view, Key>& keys() {
     using C = SimInterfaceConfig;
+    using u8 = std::uint8_t;
+    using u64 = std::uint64_t;
     static const std::map<std::string_view, Key> table = {
         {"model", {true, "model=N       model byte the device reports (default 16)",
-                   [](C& c, long&, std::string_view v) {
-                       auto n = number(v, 0, 255);
-                       if (n) c.identity.model = static_cast<std::uint8_t>(*n);
-                       return n.has_value();
-                   }}},
+                   numeric(0, 255, [](C& c, long&, long n) { c.identity.model = static_cast<u8>(n); })}},
         {"sensor", {true, "sensor=N      sensor byte the device reports (default 3)",
-                    [](C& c, long&, std::string_view v) {
-                        auto n = number(v, 0, 255);
-                        if (n) c.identity.sensor = static_cast<std::uint8_t>(*n);
-                        return n.has_value();
-                    }}},
+                    numeric(0, 255, [](C& c, long&, long n) { c.identity.sensor = static_cast<u8>(n); })}},
         {"version", {true, "version=N     firmware version the device reports (default 57)",
-                     [](C& c, long&, std::string_view v) {
-                         auto n = number(v, 0, 255);
-                         if (n) c.identity.version = static_cast<std::uint8_t>(*n);
-                         return n.has_value();
-                     }}},
+                     numeric(0, 255, [](C& c, long&, long n) { c.identity.version = static_cast<u8>(n); })}},
         {"busy", {true, "busy=N        status reads answered busy after each command",
-                  [](C& c, long&, std::string_view v) {
-                      auto n = number(v, 0, 1000);
-                      if (n) c.model_faults.busy_reads = static_cast<int>(*n);
-                      return n.has_value();
-                  }}},
+                  numeric(0, 1000, [](C& c, long&, long n) { c.model_faults.busy_reads = static_cast<int>(n); })}},
         {"devices", {true, "devices=N     number of such interfaces (default 1)",
-                     [](C&, long& devices, std::string_view v) {
-                         auto n = number(v, 0, kMaxDevices);
-                         if (n) devices = *n;
-                         return n.has_value();
-                     }}},
+                     numeric(0, kMaxDevices, [](C&, long& devices, long n) { devices = n; })}},
         {"report-length", {true, "report-length=N  feature report length in bytes (default 21)",
-                           [](C& c, long&, std::string_view v) {
-                               auto n = number(v, 2, 4096);
-                               if (n) c.feature_report_length = static_cast<std::uint16_t>(*n);
-                               return n.has_value();
-                           }}},
+                           numeric(2, 4096, [](C& c, long&, long n) {
+                               c.feature_report_length = static_cast<std::uint16_t>(n);
+                           })}},
         {"fail-block-check", {true, "fail-block-check=B:K  block B fails its check K times",
-                              [](C& c, long&, std::string_view v) {
-                                  auto bk = block_and_times(v);
-                                  if (bk) c.model_faults.fail_block_check[bk->first] = bk->second;
-                                  return bk.has_value();
-                              }}},
+                              per_block([](C& c, int block, int times) {
+                                  c.model_faults.fail_block_check[block] = times;
+                              })}},
         {"refuse-block-report", {true, "refuse-block-report=B:K  block B's report is refused K times",
-                                 [](C& c, long&, std::string_view v) {
-                                     auto bk = block_and_times(v);
-                                     if (bk) c.model_faults.refuse_block_report[bk->first] = bk->second;
-                                     return bk.has_value();
-                                 }}},
+                                 per_block([](C& c, int block, int times) {
+                                     c.model_faults.refuse_block_report[block] = times;
+                                 })}},
         {"drop", {true, "drop=N        the device never receives write number N (repeatable)",
-                  [](C& c, long&, std::string_view v) {
-                      auto n = number(v, 1, 100000000);
-                      if (n) c.transport_faults.drop_sets.insert(static_cast<std::uint64_t>(*n));
-                      return n.has_value();
-                  }}},
+                  numeric(1, 100000000, [](C& c, long&, long n) {
+                      c.transport_faults.drop_sets.insert(static_cast<u64>(n));
+                  })}},
         {"unplug-after", {true, "unplug-after=N  the device is unplugged after N operations",
-                          [](C& c, long&, std::string_view v) {
-                              auto n = number(v, 0, 100000000);
-                              if (n) c.transport_faults.unplug_after = static_cast<std::uint64_t>(*n);
-                              return n.has_value();
-                          }}},
+                          numeric(0, 100000000, [](C& c, long&, long n) {
+                              c.transport_faults.unplug_after = static_cast<u64>(n);
+                          })}},
         {"silent-after", {true, "silent-after=N  the device stops answering after N operations",
-                          [](C& c, long&, std::string_view v) {
-                              auto n = number(v, 0, 100000000);
-                              if (n) c.transport_faults.silent_after = static_cast<std::uint64_t>(*n);
-                              return n.has_value();
-                          }}},
+                          numeric(0, 100000000, [](C& c, long&, long n) {
+                              c.transport_faults.silent_after = static_cast<u64>(n);
+                          })}},
         {"no-answer-ms", {true, "no-answer-ms=N  how long an operation on a silent or unplugged device takes to fail",
-                          [](C& c, long&, std::string_view v) {
-                              auto n = number(v, 0, 60000);
-                              if (n) c.transport_faults.no_answer_ms = static_cast<std::uint32_t>(*n);
-                              return n.has_value();
-                          }}},
+                          numeric(0, 60000, [](C& c, long&, long n) {
+                              c.transport_faults.no_answer_ms = static_cast<std::uint32_t>(n);
+                          })}},
         {"silent", {false, "silent        the device stops answering: reads and writes fail",
-                    [](C& c, long&, std::string_view) { return c.transport_faults.silent = true; }}},
+                    flag([](C& c) { c.transport_faults.silent = true; })}},
         {"stay-busy", {false, "stay-busy     the device never clears its busy flag",
-                       [](C& c, long&, std::string_view) { return c.model_faults.stay_busy = true; }}},
+                       flag([](C& c) { c.model_faults.stay_busy = true; })}},
         {"garbage", {false, "garbage       every status read answers noise",
-                     [](C& c, long&, std::string_view) { return c.model_faults.garbage = true; }}},
+                     flag([](C& c) { c.model_faults.garbage = true; })}},
     };
     return table;
 }

@@ -1,0 +1,56 @@
+#include <gtest/gtest.h>
+
+#include "device/sim/sim_spec.h"
+
+namespace wxr::sim {
+namespace {
+
+std::vector<SimInterfaceConfig> parse_ok(std::string_view spec) {
+    auto parsed = parse_sim_spec(spec);
+    EXPECT_TRUE(std::holds_alternative<std::vector<SimInterfaceConfig>>(parsed)) << spec;
+    return std::get<std::vector<SimInterfaceConfig>>(parsed);
+}
+
+std::string parse_error(std::string_view spec) {
+    auto parsed = parse_sim_spec(spec);
+    auto* error = std::get_if<SimSpecError>(&parsed);
+    return error ? error->message : std::string("no error");
+}
+
+TEST(SimSpec, EveryKeyReachesEveryInterface) {
+    auto configs = parse_ok("model=12,sensor=7,version=50,busy=2,devices=3,report-length=22,"
+                            "fail-block-check=4:2,refuse-block-report=7:3,unplug-after=900,silent-after=5,"
+                            "drop=9,drop=11,no-answer-ms=40,stay-busy,garbage,silent");
+    ASSERT_EQ(configs.size(), 3u);
+    EXPECT_EQ(configs[2].path, u"sim:2");
+    for (const auto& c : configs) {
+        EXPECT_EQ(c.identity.model, 12);
+        EXPECT_EQ(c.identity.sensor, 7);
+        EXPECT_EQ(c.identity.version, 50);
+        EXPECT_EQ(c.feature_report_length, 22);
+        EXPECT_EQ(c.model_faults.busy_reads, 2);
+        EXPECT_EQ(c.model_faults.fail_block_check.at(4), 2);
+        EXPECT_EQ(c.model_faults.refuse_block_report.at(7), 3);
+        EXPECT_TRUE(c.model_faults.stay_busy && c.model_faults.garbage);
+        EXPECT_EQ(c.transport_faults.unplug_after, 900u);
+        EXPECT_EQ(c.transport_faults.silent_after, 5u);
+        EXPECT_EQ(c.transport_faults.drop_sets, (std::set<std::uint64_t>{9, 11}));
+        EXPECT_EQ(c.transport_faults.no_answer_ms, 40u);
+        EXPECT_TRUE(c.transport_faults.silent);
+    }
+    EXPECT_EQ(parse_ok("").size(), 1u);
+    EXPECT_TRUE(parse_ok("devices=0").empty());
+}
+
+TEST(SimSpec, MistakesAreNamed) {
+    EXPECT_EQ(parse_error("colour=blue"), "unknown simulation key 'colour'");
+    EXPECT_EQ(parse_error("model"), "simulation key 'model' needs a value");
+    EXPECT_EQ(parse_error("silent=1"), "simulation key 'silent' takes no value");
+    EXPECT_EQ(parse_error("model=256"), "bad value for simulation key 'model': '256'");
+    EXPECT_EQ(parse_error("model=1x"), "bad value for simulation key 'model': '1x'");
+    EXPECT_EQ(parse_error("fail-block-check=4"), "bad value for simulation key 'fail-block-check': '4'");
+    EXPECT_EQ(parse_error("devices=100000"), "bad value for simulation key 'devices': '100000'");
+}
+
+}  // namespace
+}  // namespace wxr::sim
