@@ -39,9 +39,6 @@ public:
     void close(Device& device);
     void sleep(std::uint32_t ms);
 
-    Clock& clock() { return clock_; }
-    Transcript* transcript() const { return transcript_; }
-
 private:
     // Runs one operation and writes its transcript line.
     template <typename Op>

@@ -14,7 +14,6 @@ class VirtualClock final : public Clock {
 public:
     void sleep_ms(std::uint32_t ms) override { now_.fetch_add(ms); }
     std::uint64_t now_ms() const override { return now_.load(); }
-    void advance(std::uint64_t ms) { now_.fetch_add(ms); }
 
 private:
     std::atomic<std::uint64_t> now_{0};
