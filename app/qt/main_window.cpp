@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -226,8 +227,8 @@ MessageAnswer MainWindow::show_message_box(const QString& text, const QString& c
     return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
-std::optional<std::u16string> MainWindow::choose_open_file(const std::u16string& filter_name,
-                                                           const std::u16string& pattern) {
+std::optional<ChosenFile> MainWindow::choose_open_file(const std::u16string& filter_name,
+                                                       const std::u16string& pattern) {
     QFileDialog chooser(this);
     chooser.setObjectName(QStringLiteral("openFile"));
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
@@ -237,7 +238,9 @@ std::optional<std::u16string> MainWindow::choose_open_file(const std::u16string&
     if (chooser.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList chosen = chooser.selectedFiles();
     if (chosen.isEmpty()) return std::nullopt;
-    return from_qstring(chosen.front());
+    // The name's bytes as the file system holds them.
+    const QByteArray native = QFile::encodeName(chosen.front());
+    return ChosenFile{from_qstring(chosen.front()), std::string(native.constData(), static_cast<std::size_t>(native.size()))};
 }
 
 void MainWindow::start_timer(std::uintptr_t id, std::uint32_t period_ms) {
