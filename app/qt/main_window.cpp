@@ -63,7 +63,11 @@ QString display_text(const std::u16string& text) {
 }  // namespace
 
 MainWindow::MainWindow(CWXR7305_Upgrade_ToolDlg& dialog, FedShiftKeyState* shift)
-    // A normal window rather than a transient dialog, so that it has a task bar entry.
+    // A normal window rather than a transient dialog, so that it has a task bar
+    // entry. Without the minimise and maximise hints Qt leaves both out of the
+    // Motif hints, which window managers such as IceWM, Metacity and KWin
+    // honour; openbox ignores them and keeps both boxes on every resizable
+    // window of the normal or dialog type, and Qt::Dialog changes nothing there.
     : QDialog(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       dialog_(dialog) {
