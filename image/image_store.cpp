@@ -86,7 +86,7 @@ std::filesystem::path file_path_from_utf8(std::string_view text) {
     try {
         return std::filesystem::path(std::u8string(text.begin(), text.end()));
     } catch (const std::exception&) {
-        return {};  // not UTF-8, which the Windows command line always gives
+        return {};  // invalid UTF-8 on Windows: opens nothing
     }
 }
 
