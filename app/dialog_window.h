@@ -25,7 +25,7 @@
 //                              The platform's file-open dialog, owned by the
 //                              dialog: one filter, selected; no initial file
 //                              or directory; the path and the file must
-//                              exist. The chosen path, or nullopt when the
+//                              exist. The chosen file, or nullopt when the
 //                              user cancelled or the dialog failed.
 //  start_timer(id, period_ms)  Every period, OnTimer(id) on the dialog thread,
 //                              for as long as the window exists.
@@ -49,6 +49,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -57,6 +58,13 @@ namespace wxr::app {
 enum class MessageIcon { None, Exclamation, Stop, Question };
 enum class MessageButtons { Ok, YesNo };
 enum class MessageAnswer { Ok, Yes, No };
+
+// A file the user chose: its path as the dialog shows it, and as the system
+// opens it (on Linux a name need not be UTF-8).
+struct ChosenFile {
+    std::u16string text;
+    std::filesystem::path path;
+};
 
 class DialogWindow {
 public:
@@ -68,8 +76,8 @@ public:
     virtual void set_progress_position(std::int32_t position) = 0;
     virtual MessageAnswer message_box(const std::u16string& text, const std::u16string& caption,
                                       MessageIcon icon, MessageButtons buttons) = 0;
-    virtual std::optional<std::u16string> choose_open_file(const std::u16string& filter_name,
-                                                           const std::u16string& pattern) = 0;
+    virtual std::optional<ChosenFile> choose_open_file(const std::u16string& filter_name,
+                                                       const std::u16string& pattern) = 0;
     virtual void start_timer(std::uintptr_t id, std::uint32_t period_ms) = 0;
     virtual void set_caption(const std::u16string& text) = 0;
     virtual void set_application_icon() = 0;

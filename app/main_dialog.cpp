@@ -203,15 +203,15 @@ void CWXR7305_Upgrade_ToolDlg::join_worker() {
 // both wait until the worker has ended.
 void CWXR7305_Upgrade_ToolDlg::OnOpenFile() {
     if (worker_running_.load()) return;
-    const auto path = window().choose_open_file(std::u16string(kBinaryFilterName),
-                                                std::u16string(kBinaryFilterPattern));
-    if (!path || path->empty() || path->size() >= kFileNameCapacity) return;
+    const auto chosen = window().choose_open_file(std::u16string(kBinaryFilterName),
+                                                  std::u16string(kBinaryFilterPattern));
+    if (!chosen || chosen->text.empty() || chosen->text.size() >= kFileNameCapacity) return;
 
-    window().set_control_text(kIdPathField, *path);
+    window().set_control_text(kIdPathField, chosen->text);
     window().enable_control(kIdCheckAndUpgrade, false);
     window().set_control_text(kIdTextArea, u"");
     ImageInfo info;
-    if (read_image_file_info(*path, info) != 1) return;
+    if (read_image_file_info(chosen->path, info) != 1) return;
     window().enable_control(kIdCheckAndUpgrade, true);
     window().set_control_text(kIdTextArea, format_image_info(info));
     expected_model_.store(info.model);

@@ -84,12 +84,12 @@ Device open_listed_device(DeviceContext& context) {
     return open_device(context.channel, context.list.paths[0]);
 }
 
-void send_device_command(DeviceContext& context, std::uint32_t value) {
+bool send_device_command(DeviceContext& context, std::uint32_t value) {
     ScopedDevice device(open_listed_device(context));
-    if (!device) return;
+    if (!device) return false;
     Report status = make_report();
     poll_status(device.get(), status);
-    write_report(device.get(), one_shot_report(value));
+    return write_report(device.get(), one_shot_report(value));
 }
 
 }  // namespace wxr

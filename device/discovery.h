@@ -49,7 +49,8 @@ std::int32_t discover_devices(DeviceContext& context);
 void probe_device(DeviceContext& context, DevicePath path);
 
 // A one-shot command to device list entry 0: pre-poll, write, no reply.
-void send_device_command(DeviceContext& context, std::uint32_t value);
+// Returns whether the write went through.
+bool send_device_command(DeviceContext& context, std::uint32_t value);
 
 // Opens device list entry 0; an unopened Device when the list is empty.
 Device open_listed_device(DeviceContext& context);

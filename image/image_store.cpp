@@ -1,14 +1,13 @@
 #include "image/image_store.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "image/embedded_image.h"
+#include "image/file_read.h"
 
 namespace wxr {
 
@@ -22,27 +21,15 @@ std::optional<std::filesystem::path> to_fs_path(const std::u16string& path) {
     }
 }
 
-// Only regular files are images; opening anything else (a directory, a pipe
-// that would block) counts as not opened.
-bool is_regular(const std::filesystem::path& path) {
-    std::error_code ignored;
-    return std::filesystem::is_regular_file(path, ignored);
-}
-
-std::error_code last_error() {
-    return errno != 0 ? std::error_code(errno, std::generic_category())
-                      : std::make_error_code(std::errc::io_error);
-}
-
-std::uintmax_t measure(std::ifstream& file, const std::u16string& path) {
-    errno = 0;
-    file.seekg(0, std::ios::end);
-    const std::streamoff end = file.tellg();
-    file.seekg(0, std::ios::beg);
-    if (end < 0 || !file) {
-        throw FileError(last_error(), path);
+// The file's name for messages; bytes that are no UTF-8 show as U+FFFD.
+std::u16string display_name(const std::filesystem::path& path) {
+    try {
+        return path.u16string();
+    } catch (const std::exception&) {
+        std::u16string text;
+        for (char c : path.string()) text += static_cast<unsigned char>(c) < 0x80 ? char16_t(c) : u'\uFFFD';
+        return text;
     }
-    return static_cast<std::uintmax_t>(end);
 }
 
 }  // namespace
@@ -64,32 +51,24 @@ void load_embedded_image(ImageStore& store) {
 }
 
 std::int32_t read_file_to_buffer(std::span<std::uint8_t> buffer, std::int32_t capacity,
-                                 const std::u16string& path) {
+                                 const std::filesystem::path& path) {
     const auto room = buffer.first(std::min(static_cast<std::size_t>(std::max(capacity, 0)), buffer.size()));
     std::fill(room.begin(), room.end(), std::uint8_t{0});
-
-    const auto fs_path = to_fs_path(path);
-    if (!fs_path || !is_regular(*fs_path)) {
-        return 0;
+    try {
+        const auto length = read_regular_file(path, room);
+        return length ? static_cast<std::int32_t>(*length) : 0;
+    } catch (const std::system_error& error) {
+        throw FileError(error.code(), display_name(path));
     }
-    std::ifstream file(*fs_path, std::ios::binary);
-    if (!file.is_open()) {
-        return 0;
-    }
-    const std::uintmax_t length = measure(file, path);
-    if (length > room.size()) {
-        return 0;
-    }
-    errno = 0;
-    file.read(reinterpret_cast<char*>(room.data()), static_cast<std::streamsize>(length));
-    if (file.bad()) {
-        throw FileError(last_error(), path);
-    }
-    // A file that shrank since it was measured gives what it still had.
-    return static_cast<std::int32_t>(file.gcount());
 }
 
-int read_image_file_info(const std::u16string& path, ImageInfo& info) {
+std::int32_t read_file_to_buffer(std::span<std::uint8_t> buffer, std::int32_t capacity,
+                                 const std::u16string& path) {
+    // An empty path opens nothing, and the buffer is still zeroed.
+    return read_file_to_buffer(buffer, capacity, to_fs_path(path).value_or(std::filesystem::path{}));
+}
+
+int read_image_file_info(const std::filesystem::path& path, ImageInfo& info) {
     std::vector<std::uint8_t> buffer(kFileBufferCapacity);
     const std::int32_t length = read_file_to_buffer(buffer, kFileBufferCapacity, path);
     info.size = 0;
@@ -97,6 +76,18 @@ int read_image_file_info(const std::u16string& path, ImageInfo& info) {
         return 0;
     }
     return parse_image_info(buffer, length, info);
+}
+
+int read_image_file_info(const std::u16string& path, ImageInfo& info) {
+    return read_image_file_info(to_fs_path(path).value_or(std::filesystem::path{}), info);
+}
+
+std::filesystem::path file_path_from_utf8(std::string_view text) {
+    try {
+        return std::filesystem::path(std::u8string(text.begin(), text.end()));
+    } catch (const std::exception&) {
+        return {};  // invalid UTF-8 on Windows: opens nothing
+    }
 }
 
 }  // namespace wxr

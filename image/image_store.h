@@ -5,9 +5,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "image/image_info.h"
@@ -45,13 +47,23 @@ void load_embedded_image(ImageStore& store);
 
 // Zeroes the first `capacity` bytes of `buffer` (at most all of it) and reads
 // the file at `path` into them. Returns the number of bytes read; 0 when the
-// file cannot be opened, is empty, or is longer than the capacity (refused
-// whole rather than cut). Throws FileError when reading fails after the open.
+// file cannot be opened, is no regular file, is empty, or is longer than the
+// capacity (refused whole rather than cut). Throws FileError when reading
+// fails after the open. Paths travel in the system's own form (bytes on
+// POSIX, UTF-16 on Windows); the text form serves names the system cannot
+// hold (a lone surrogate on POSIX) as files that cannot be opened.
+std::int32_t read_file_to_buffer(std::span<std::uint8_t> buffer, std::int32_t capacity,
+                                 const std::filesystem::path& path);
 std::int32_t read_file_to_buffer(std::span<std::uint8_t> buffer, std::int32_t capacity,
                                  const std::u16string& path);
 
 // Reads the file into a fresh file buffer and parses it. Returns 1 when the
 // file holds an info block; `size` is 0 when nothing could be read.
+int read_image_file_info(const std::filesystem::path& path, ImageInfo& info);
 int read_image_file_info(const std::u16string& path, ImageInfo& info);
+
+// A path given as UTF-8 text, as the command line's arguments are: its bytes
+// as they stand on POSIX, valid UTF-8 or not; UTF-16 on Windows.
+std::filesystem::path file_path_from_utf8(std::string_view text);
 
 }  // namespace wxr

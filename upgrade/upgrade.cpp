@@ -37,16 +37,6 @@ constexpr std::size_t kCheckCountByte = 5;
 constexpr std::uint8_t kCheckCount = 0x70;
 constexpr std::size_t kBlockReplyByte = 2;
 
-// A healthy device fails a block check rarely; eight in a row mean the block
-// will not get through.
-constexpr int kMaxBlockSends = 8;
-// A healthy device confirms a block report at once; sixteen refusals mean it
-// never will.
-constexpr int kMaxBlockReportTries = 16;
-// Device operations failing one after another mean the device is gone or
-// hung, and each may cost a USB timeout of seconds: stop early.
-constexpr int kMaxFailuresInARow = 8;
-
 Report start_report() {
     Report report = make_report();
     std::copy(std::begin(kStartReport), std::end(kStartReport), report.begin());
@@ -93,8 +83,8 @@ public:
         Report status = make_report();
         send(start_report(), status, kStartWaitMs);
         context_.channel.sleep(kAfterStartMs);
-        send_device_command(context_, kFirstOneShot);
-        send_device_command(context_, kSecondOneShot);
+        one_shot(kFirstOneShot);
+        one_shot(kSecondOneShot);
         context_.channel.sleep(kAfterOneShotsMs);
     }
 
@@ -106,10 +96,13 @@ public:
         return true;
     }
 
-    void finish(std::uint32_t checksum) {
+    // False when the end report did not reach the device: without its length
+    // and checksum the device has no reason to take the image.
+    bool finish(std::uint32_t checksum) {
         context_.channel.sleep(kBeforeEndMs);
-        send(end_report(length_, checksum), check_status_, kEndReportWait);
+        if (!send(end_report(length_, checksum), check_status_, kEndReportWait)) return false;
         context_.channel.sleep(kAfterEndMs);
+        return true;
     }
 
 private:
@@ -117,9 +110,18 @@ private:
     bool send(const Report& report, Report& status, std::int32_t wait) {
         if (context_.list.count <= 0) return false;
         ScopedDevice device(open_listed_device(context_));
-        bool written = device && exchange_feature(device.get(), report, status, wait);
-        failures_in_a_row_ = written ? 0 : failures_in_a_row_ + 1;
-        return written;
+        return note(device && exchange_feature(device.get(), report, status, wait));
+    }
+
+    void one_shot(std::uint32_t value) {
+        if (context_.list.count > 0) note(send_device_command(context_, value));
+    }
+
+    // Every operation on the listed device counts: one that reached it ends a
+    // run of failures.
+    bool note(bool reached) {
+        failures_in_a_row_ = reached ? 0 : failures_in_a_row_ + 1;
+        return reached;
     }
 
     bool device_gone() const { return failures_in_a_row_ >= kMaxFailuresInARow; }
@@ -149,7 +151,7 @@ private:
         ScopedDevice device(open_listed_device(context_));
         if (!device) return std::nullopt;
         // A failed read must not pass on the previous block's answer.
-        if (!read_status(device.get(), check_status_)) return false;
+        if (!note(read_status(device.get(), check_status_))) return false;
         return check_status_[kCheckCodeByte] == kCodeChunk && check_status_[kCheckCountByte] == kCheckCount;
     }
 
@@ -181,11 +183,10 @@ UpgradeResult upgrade_firmware(DeviceContext& context, const ImageStore& store,
     ImageInfo info;
     if (!transfer.has_info_block(info)) return UpgradeResult::NoInfoBlock;
     transfer.start();
-    if (!transfer.send_blocks()) {
+    if (!transfer.send_blocks() || !transfer.finish(info.checksum)) {
         messages.show_upgrade_message(UpgradeResult::Failed, kUpgradeFailText);
         return UpgradeResult::Failed;
     }
-    transfer.finish(info.checksum);
     messages.show_upgrade_message(UpgradeResult::Succeeded, kUpgradeSuccessText);
     return UpgradeResult::Succeeded;
 }

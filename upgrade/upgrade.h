@@ -16,6 +16,19 @@ inline constexpr char16_t kUpgradeFailText[] = u"Upgrade fail !!";
 
 enum class UpgradeResult { NoInfoBlock, Failed, Succeeded };
 
+// Bounds that keep a run from waiting on a device for ever; reaching one ends
+// the run as failed.
+// A healthy device fails a block check rarely: eight sends of one block that
+// all fail mean the block will not get through.
+inline constexpr int kMaxBlockSends = 8;
+// A healthy device confirms a block report at once: sixteen refusals mean it
+// never will.
+inline constexpr int kMaxBlockReportTries = 16;
+// Device operations failing one after another, none reaching the device in
+// between, mean it is gone or hung, and each may cost a USB timeout of
+// seconds. A device that has failed fewer in a row and answers again goes on.
+inline constexpr int kMaxFailuresInARow = 8;
+
 // How the procedure tells the user its outcome: the dialog shows a modal
 // message box (exclamation icon, the application name as caption) and returns
 // when it is dismissed; the command line prints.

@@ -180,7 +180,7 @@ int command_info(const Options& options, std::ostream& out, std::ostream& err) {
             err << "wxr7305: the built-in firmware has no info block\n";
             return kExitOther;
         }
-    } else if (read_image_file_info(from_utf8(options.operands[0]), info) != 1) {
+    } else if (read_image_file_info(file_path_from_utf8(options.operands[0]), info) != 1) {
         err << "wxr7305: " << options.operands[0] << ": cannot be read or holds no info block\n";
         return kExitOther;
     }
@@ -206,7 +206,7 @@ bool load_image(Session& session, const Options& options, ImageInfo& info, std::
         load_embedded_image(session.store);
         return parse_image_info(session.store.bytes, session.store.length, info) == 1;
     }
-    std::int32_t length = read_file_to_buffer(session.store.bytes, kImageStoreCapacity, from_utf8(*options.image));
+    std::int32_t length = read_file_to_buffer(session.store.bytes, kImageStoreCapacity, file_path_from_utf8(*options.image));
     if (length <= 0 || length > kMaxImageBytes) {
         err << "wxr7305: " << *options.image << ": missing, empty or longer than " << kMaxImageBytes << " bytes\n";
         session.store.length = 0;

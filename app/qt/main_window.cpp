@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -62,7 +63,11 @@ QString display_text(const std::u16string& text) {
 }  // namespace
 
 MainWindow::MainWindow(CWXR7305_Upgrade_ToolDlg& dialog, FedShiftKeyState* shift)
-    // A normal window rather than a transient dialog, so that it has a task bar entry.
+    // A normal window rather than a transient dialog, so that it has a task bar
+    // entry. Without the minimise and maximise hints Qt leaves both out of the
+    // Motif hints, which window managers such as IceWM, Metacity and KWin
+    // honour; openbox ignores them and keeps both boxes on every resizable
+    // window of the normal or dialog type, and Qt::Dialog changes nothing there.
     : QDialog(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       dialog_(dialog) {
@@ -226,8 +231,8 @@ MessageAnswer MainWindow::show_message_box(const QString& text, const QString& c
     return answer == QMessageBox::Yes ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
-std::optional<std::u16string> MainWindow::choose_open_file(const std::u16string& filter_name,
-                                                           const std::u16string& pattern) {
+std::optional<ChosenFile> MainWindow::choose_open_file(const std::u16string& filter_name,
+                                                       const std::u16string& pattern) {
     QFileDialog chooser(this);
     chooser.setObjectName(QStringLiteral("openFile"));
     chooser.setAcceptMode(QFileDialog::AcceptOpen);
@@ -237,7 +242,9 @@ std::optional<std::u16string> MainWindow::choose_open_file(const std::u16string&
     if (chooser.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList chosen = chooser.selectedFiles();
     if (chosen.isEmpty()) return std::nullopt;
-    return from_qstring(chosen.front());
+    // The name's bytes as the file system holds them.
+    const QByteArray native = QFile::encodeName(chosen.front());
+    return ChosenFile{from_qstring(chosen.front()), std::string(native.constData(), static_cast<std::size_t>(native.size()))};
 }
 
 void MainWindow::start_timer(std::uintptr_t id, std::uint32_t period_ms) {

@@ -129,8 +129,8 @@ MessageAnswer Win32DialogWindow::message_box(const std::u16string& text, const s
     return answer == IDYES ? MessageAnswer::Yes : MessageAnswer::No;
 }
 
-std::optional<std::u16string> Win32DialogWindow::choose_open_file(const std::u16string& filter_name,
-                                                                  const std::u16string& pattern) {
+std::optional<ChosenFile> Win32DialogWindow::choose_open_file(const std::u16string& filter_name,
+                                                              const std::u16string& pattern) {
     // One filter: name, pattern, and the empty pair that ends the list.
     std::wstring filter = wide(filter_name) + L'\0' + wide(pattern) + L'\0' + L'\0';
     std::vector<wchar_t> name(kFileNameCapacity, L'\0');
@@ -143,7 +143,7 @@ std::optional<std::u16string> Win32DialogWindow::choose_open_file(const std::u16
     request.nMaxFile = static_cast<DWORD>(name.size());
     request.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
     if (!GetOpenFileNameW(&request)) return std::nullopt;
-    return utf16(name.data());
+    return ChosenFile{utf16(name.data()), std::filesystem::path(std::wstring(name.data()))};
 }
 
 void Win32DialogWindow::start_timer(std::uintptr_t id, std::uint32_t period_ms) {

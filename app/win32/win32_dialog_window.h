@@ -26,8 +26,8 @@ public:
     void set_progress_position(std::int32_t position) override;
     MessageAnswer message_box(const std::u16string& text, const std::u16string& caption, MessageIcon icon,
                               MessageButtons buttons) override;
-    std::optional<std::u16string> choose_open_file(const std::u16string& filter_name,
-                                                   const std::u16string& pattern) override;
+    std::optional<ChosenFile> choose_open_file(const std::u16string& filter_name,
+                                               const std::u16string& pattern) override;
     void start_timer(std::uintptr_t id, std::uint32_t period_ms) override;
     void set_caption(const std::u16string& text) override;
     void set_application_icon() override;

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
+#include <string>
+#include <thread>
 
 #include "device/channel.h"
 
@@ -16,31 +18,35 @@ namespace wxr::hidraw {
 
 namespace {
 
-// A signal storm must not keep lock() from returning.
-constexpr int kMaxInterruptedRetries = 16;
-// Readable by all: another user's process may lock the same file, and
-// flock needs no write access.
-constexpr mode_t kLockFileMode = 0644;
+// Short against the wait, long against the append a holder makes.
+constexpr auto kRetryPause = std::chrono::milliseconds(5);
+// This user's alone: other users can neither create nor hold its files.
+constexpr mode_t kLockDirMode = 0700;
+constexpr mode_t kLockFileMode = 0600;
+constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
 // Keeps the file name well below the 255 bytes a directory entry allows;
 // the hash still tells long names apart.
 constexpr std::size_t kMaxNameChars = 96;
 
 class FlockMutex final : public NamedMutex {
 public:
-    explicit FlockMutex(int fd) : fd_(fd) {}
+    FlockMutex(int fd, std::chrono::milliseconds wait) : fd_(fd), wait_(wait) {}
     ~FlockMutex() override { ::close(fd_); }
     FlockMutex(const FlockMutex&) = delete;
     FlockMutex& operator=(const FlockMutex&) = delete;
 
+    // False when another process held the lock for the whole wait.
     bool lock() override {
         threads_.lock();
-        int rc = ::flock(fd_, LOCK_EX);
-        for (int retry = 0; rc < 0 && errno == EINTR && retry < kMaxInterruptedRetries; ++retry) {
-            rc = ::flock(fd_, LOCK_EX);
+        const auto deadline = std::chrono::steady_clock::now() + wait_;
+        while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+                threads_.unlock();
+                return false;
+            }
+            std::this_thread::sleep_for(kRetryPause);
         }
-        if (rc == 0) return true;
-        threads_.unlock();
-        return false;
+        return true;
     }
 
     void unlock() override {
@@ -50,6 +56,7 @@ public:
 
 private:
     int fd_;
+    std::chrono::milliseconds wait_;
     std::mutex threads_;
 };
 
@@ -61,25 +68,36 @@ std::uint32_t name_hash(const std::string& text) {
     return hash;
 }
 
+// A directory, not a link, owned by this user and writable by nobody else;
+// created so when missing.
+bool is_private_dir(const std::string& dir) {
+    ::mkdir(dir.c_str(), kLockDirMode);
+    struct stat info {};
+    return ::lstat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+           (info.st_mode & kWritableByOthers) == 0;
+}
+
+// The lock file, refused unless it is a plain file of this user's.
 int open_lock_file(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kLockFileMode);
-    // In a sticky world-writable directory the kernel may refuse O_CREAT on
-    // another user's existing file; opening it plainly still works.
-    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    return fd;
+    if (fd < 0) return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) return fd;
+    ::close(fd);
+    return -1;
 }
 
 }  // namespace
 
-FlockMutexFactory::FlockMutexFactory(std::vector<std::string> dirs) : dirs_(std::move(dirs)) {}
+FlockMutexFactory::FlockMutexFactory(std::vector<std::string> dirs, std::chrono::milliseconds wait)
+    : dirs_(std::move(dirs)), wait_(wait) {}
 
 std::vector<std::string> FlockMutexFactory::default_lock_dirs() {
     std::vector<std::string> dirs;
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/') {
         dirs.emplace_back(runtime);
     }
-    dirs.emplace_back("/run/lock");
-    dirs.emplace_back("/tmp");
+    dirs.push_back("/tmp/wxr7305-" + std::to_string(::geteuid()));
     return dirs;
 }
 
@@ -99,8 +117,9 @@ std::string FlockMutexFactory::lock_file_name(const std::u16string& name) {
 std::unique_ptr<NamedMutex> FlockMutexFactory::create(const std::u16string& name) {
     std::string file = lock_file_name(name);
     for (const auto& dir : dirs_) {
+        if (!is_private_dir(dir)) continue;
         int fd = open_lock_file(dir + "/" + file);
-        if (fd >= 0) return std::make_unique<FlockMutex>(fd);
+        if (fd >= 0) return std::make_unique<FlockMutex>(fd, wait_);
     }
     return nullptr;
 }

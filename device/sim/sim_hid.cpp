@@ -130,8 +130,9 @@ bool SimHid::set_feature(HidHandle device, std::span<const std::uint8_t> report)
             auto& stats = iface->stats;
             ++stats.writes;
             const auto& faults = iface->config.transport_faults;
-            if (!is_silent(*iface)) {
-                if (!faults.drop_sets.contains(stats.writes)) iface->model.on_set(report);
+            // A lost write is a failed control transfer: the host sees it fail.
+            if (!is_silent(*iface) && !faults.drop_sets.contains(stats.writes)) {
+                iface->model.on_set(report);
                 return true;
             }
             delay = faults.no_answer_ms;

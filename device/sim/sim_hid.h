@@ -15,7 +15,7 @@
 namespace wxr::sim {
 
 struct TransportFaults {
-    std::set<std::uint64_t> drop_sets;        // 1-based numbers of writes the device never sees
+    std::set<std::uint64_t> drop_sets;        // 1-based numbers of writes the device never sees; they fail
     bool silent = false;                      // reads and writes fail: the device stopped answering
     std::optional<std::uint64_t> silent_after;  // operations after which it stops answering (opens still work)
     std::optional<std::uint64_t> unplug_after;  // operations after which the device is gone

@@ -93,7 +93,7 @@ const std::map<std::string_view, Key>& keys() {
                                  per_block([](C& c, int block, int times) {
                                      c.model_faults.refuse_block_report[block] = times;
                                  })}},
-        {"drop", {true, "drop=N        the device never receives write number N (repeatable)",
+        {"drop", {true, "drop=N        write number N never reaches the device and fails (repeatable)",
                   numeric(1, 100000000, [](C& c, long&, long n) {
                       c.transport_faults.drop_sets.insert(static_cast<u64>(n));
                   })}},

@@ -70,10 +70,11 @@ public:
         if (std::this_thread::get_id() == dialog_thread_) return show_box(text, caption, icon, buttons, true);
         return hand_over(text, caption, icon, buttons);
     }
-    std::optional<std::u16string> choose_open_file(const std::u16string& filter_name,
-                                                   const std::u16string& pattern) override {
+    std::optional<app::ChosenFile> choose_open_file(const std::u16string& filter_name,
+                                               const std::u16string& pattern) override {
         log("choose file " + to_utf8(filter_name) + " (" + to_utf8(pattern) + ")");
-        return file_to_choose;
+        if (!file_to_choose) return std::nullopt;
+        return app::ChosenFile{*file_to_choose, std::filesystem::path(*file_to_choose)};
     }
     void start_timer(std::uintptr_t id, std::uint32_t period_ms) override {
         log("timer " + std::to_string(id) + " " + std::to_string(period_ms));

@@ -7,6 +7,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/progress.h"
 #include "device/transcript.h"
+#include "image/image_store.h"
 
 namespace wxr::cli {
 namespace {
@@ -151,6 +152,35 @@ TEST(Cli, ProgressBarFrames) {
     EXPECT_EQ(progress_bar(1208, 2416), "[####################....................]  50%  1208/2416");
     EXPECT_EQ(progress_bar(2464, 2416), "[########################################] 100%  2416/2416");
 }
+
+}  // namespace
+}  // namespace wxr::cli
+
+namespace wxr::cli {
+namespace {
+
+// Around the end report (its open, pre-poll, write), and the end report lost.
+TEST(CliFaults, AnEndReportThatNeverArrivedIsAFailedUpgrade) {
+    for (std::string fault : {"unplug-after=7592", "unplug-after=7593", "unplug-after=7594", "unplug-after=7595",
+                              "drop=2492"}) {
+        std::ostringstream out, err;
+        EXPECT_EQ(run({"upgrade", "--simulate=" + fault, "--virtual-time"}, out, err, false), kExitUpgradeFailed)
+            << fault;
+        EXPECT_NE(err.str().find("Upgrade fail !!"), std::string::npos) << fault;
+    }
+}
+
+#ifndef _WIN32
+TEST(CliFaults, AFileNameThatIsNoUtf8IsReadAsItStands) {
+    const std::string name = (std::filesystem::temp_directory_path() / "wxr7305_cli_fw_").string() + "\xff.bin";
+    ImageStore store;
+    load_embedded_image(store);
+    std::ofstream(name, std::ios::binary).write(reinterpret_cast<const char*>(store.bytes.data()), store.length);
+    std::ostringstream out, err;
+    EXPECT_EQ(run({"info", name}, out, err, false), kExitSuccess) << err.str();
+    std::filesystem::remove(name);
+}
+#endif
 
 }  // namespace
 }  // namespace wxr::cli

@@ -1,6 +1,7 @@
 #include "device/linux/flock_mutex.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -148,6 +149,50 @@ TEST(FlockMutexDirs, FallsBackToTheNextDirectoryAndFailsWhenNoneWorks) {
     EXPECT_TRUE(std::filesystem::exists(dir.path() / FlockMutexFactory::lock_file_name(kName)));
     FlockMutexFactory none({"/nonexistent/dir"});
     EXPECT_FALSE(none.create(kName));
+}
+
+mode_t mode_of(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// The lock lives only where no other user can create or hold it.
+TEST(FlockMutexDirs, OnlyADirectoryOfThisUsersOwnIsUsed) {
+    testing::TempDir base;
+    const auto fresh = base.path() / "fresh", open = base.path() / "open", link = base.path() / "link",
+               foreign = base.path() / "foreign";
+    std::filesystem::create_directory(open);
+    ::chmod(open.c_str(), 0777);
+    std::filesystem::create_directory_symlink(base.path(), link);
+    std::filesystem::create_directory(foreign);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+    }
+
+    for (const auto& refused : {open, link, root ? foreign : open}) {
+        EXPECT_FALSE(FlockMutexFactory({refused.string()}).create(kName)) << refused;
+    }
+    ASSERT_TRUE(FlockMutexFactory({open.string(), fresh.string()}).create(kName));
+    EXPECT_EQ(mode_of(fresh), 0700u);
+    EXPECT_EQ(mode_of(fresh / FlockMutexFactory::lock_file_name(kName)), 0600u);
+    EXPECT_FALSE(std::filesystem::exists(open / FlockMutexFactory::lock_file_name(kName)));
+
+    if (!root) GTEST_SKIP() << "a lock file of another user needs root to make";
+    ASSERT_EQ(::chown((fresh / FlockMutexFactory::lock_file_name(kName)).c_str(), 65534, 65534), 0);
+    EXPECT_FALSE(FlockMutexFactory({fresh.string()}).create(kName));
+}
+
+TEST_F(FlockMutexTest, AHolderThatNeverLetsGoBoundsTheWait) {
+    FlockMutexFactory impatient({dir.path().string()}, std::chrono::milliseconds(50));
+    auto mutex = impatient.create(kName);
+    ASSERT_TRUE(mutex);
+    int holder = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);  // another open file, as another process has
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    EXPECT_FALSE(mutex->lock());
+    ::close(holder);
+    ASSERT_TRUE(mutex->lock());  // and the threads' own lock was given back
+    mutex->unlock();
 }
 
 }  // namespace

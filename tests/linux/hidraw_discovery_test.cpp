@@ -1,6 +1,7 @@
 // Discovery over the hidraw backend: what the probe decides from the lengths
 // the backend computes, with the flock mutex guarding the list.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
 #include "device/discovery.h"
 #include "device/linux/flock_mutex.h"
@@ -90,6 +91,17 @@ TEST_F(HidrawDiscoveryTest, RefusedNodesAreCountedForTheUser) {
     fake->node("/dev/hidraw1").open_errors.clear();
     EXPECT_EQ(discover(), 1);
     EXPECT_EQ(platform.inaccessible_interfaces(), 1u);
+}
+
+TEST_F(HidrawDiscoveryTest, ALockHeldElsewhereDelaysButNeverStopsDiscovery) {
+    add_node("hidraw0", bytes(vm::kUpgradableDescriptor));
+    FlockMutexFactory impatient({lock_dir.path().string()}, std::chrono::milliseconds(50));
+    const auto file = lock_dir.path() / FlockMutexFactory::lock_file_name(kDeviceListMutexName);
+    int holder = ::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    DeviceContext context{channel, impatient, shift, expected_model, list};
+    EXPECT_EQ(discover_devices(context), 1);
+    ::close(holder);
 }
 
 }  // namespace
