@@ -2,13 +2,16 @@
 // vector table, code-like filler, a constant-data area, an info block
 // (model 16, version 57, sensor 3, customer "Demo") and erased-flash padding
 // whose last byte brings the checksum to 0x7DF8. The output depends on
-// nothing but this file, so it can be checked against the committed copy.
+// nothing but this file and the arguments, so it can be checked against the
+// committed copy. A model byte given (0-255) makes a firmware of another
+// model, e.g. for trying a release of it.
 //
-// Usage: make_demo_firmware <output file>
+// Usage: make_demo_firmware <output file> [model byte]
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string_view>
 #include <vector>
@@ -20,7 +23,7 @@ namespace {
 constexpr std::size_t kImageLength = 38'648;
 constexpr std::size_t kInfoBlockOffset = 37'672;
 constexpr std::uint32_t kTargetChecksum = 0x7DF8;
-constexpr std::uint8_t kModel = 16;
+constexpr std::uint8_t kDemoModel = 16;
 constexpr std::uint8_t kVersion = 57;
 constexpr std::uint8_t kSensor = 3;
 constexpr std::string_view kCustomer = "Demo";
@@ -179,7 +182,7 @@ void write_data(Writer& out, Lcg& rng) {
     }
 }
 
-void write_info_block(Writer& out) {
+void write_info_block(Writer& out, std::uint8_t model) {
     out.seek(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(kInfoBlockOffset) + wxr::kCustomerTagOffset));
     out.u8(wxr::kCustomerTag);
     out.u8(wxr::kCustomerTag);
@@ -190,7 +193,7 @@ void write_info_block(Writer& out) {
     for (const std::uint8_t byte : wxr::kInfoMarker) {
         out.u8(byte);
     }
-    out.u8(kModel);
+    out.u8(model);
     out.u8(kVersion);
     out.u8(kSensor);
     out.u32(0x0000'0001);  // info7 .. info10
@@ -199,13 +202,13 @@ void write_info_block(Writer& out) {
     }
 }
 
-std::vector<std::uint8_t> build(std::uint32_t seed) {
+std::vector<std::uint8_t> build(std::uint32_t seed, std::uint8_t model) {
     std::vector<std::uint8_t> image(kImageLength, 0);
     Lcg rng(seed);
     Writer out(image);
     write_code(out, rng);
     write_data(out, rng);
-    write_info_block(out);
+    write_info_block(out, model);
     return image;
 }
 
@@ -239,12 +242,15 @@ bool tune_checksum(std::vector<std::uint8_t>& image) {
 
 int main(int argc, char** argv) {
     static_assert(kBlockEnd <= kTuningByte);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_demo_firmware <output file>\n");
+    char* end = nullptr;
+    const long model = argc == 3 ? std::strtol(argv[2], &end, 0) : kDemoModel;
+    const bool not_a_number = end != nullptr && (end == argv[2] || *end != '\0');
+    if (argc < 2 || argc > 3 || not_a_number || model < 0 || model > 0xFF) {
+        std::fprintf(stderr, "usage: make_demo_firmware <output file> [model byte]\n");
         return 2;
     }
     for (std::uint32_t seed = 1; seed <= kMaxSeeds; ++seed) {
-        std::vector<std::uint8_t> image = build(seed);
+        std::vector<std::uint8_t> image = build(seed, static_cast<std::uint8_t>(model));
         if (!marker_only_at_block(image) || !tune_checksum(image)) {
             continue;
         }

@@ -1,0 +1,48 @@
+# What a release (tools/release) needs of the configure: the name that the
+# downloads carry, taken from the embedded firmware's info block, and with
+# WXR7305_RELEASE=ON programs that come out byte for byte the same from any
+# build directory (SOURCE_DATE_EPOCH set by the caller).
+
+option(WXR7305_RELEASE "Build programs for a release: stripped, reproducible, Debian package layout" OFF)
+
+include(${CMAKE_CURRENT_LIST_DIR}/firmware.cmake)
+wxr_check_firmware("${WXR7305_FIRMWARE}" _wxr_hex _wxr_offset)
+wxr_firmware_info("${_wxr_hex}" ${_wxr_offset} WXR7305_FIRMWARE)
+unset(_wxr_hex)
+
+# A model byte without a row in the model table still needs a name in files.
+set(WXR7305_FIRMWARE_LABEL "${WXR7305_FIRMWARE_MODEL_NAME}")
+if(WXR7305_FIRMWARE_LABEL STREQUAL "")
+  set(WXR7305_FIRMWARE_LABEL "model${WXR7305_FIRMWARE_MODEL}")
+endif()
+set(WXR7305_PACKAGE_NAME "wxr7305-upgrade")
+# e.g. wxr7305-upgrade-TQ16-v57_1.0.0.1; tools/release reads it from the build tree.
+set(WXR7305_RELEASE_NAME
+    "${WXR7305_PACKAGE_NAME}-${WXR7305_FIRMWARE_LABEL}-v${WXR7305_FIRMWARE_VERSION}_${PROJECT_VERSION}")
+file(WRITE ${CMAKE_BINARY_DIR}/release-name.txt "${WXR7305_RELEASE_NAME}\n")
+
+set(WXR7305_FIRMWARE_SUMMARY "model ${WXR7305_FIRMWARE_LABEL}, version ${WXR7305_FIRMWARE_VERSION}")
+if(NOT WXR7305_FIRMWARE_CUSTOMER STREQUAL "")
+  string(APPEND WXR7305_FIRMWARE_SUMMARY ", customer ${WXR7305_FIRMWARE_CUSTOMER}")
+endif()
+
+if(NOT WXR7305_RELEASE)
+  return()
+endif()
+
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  # No build paths in the programs; the build tree often lies inside the
+  # source tree, and the later map wins for its longer paths.
+  add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
+  add_link_options(-s)
+endif()
+if(WIN32)
+  # The PE header's link time would differ on every build.
+  add_link_options(-Wl,--no-insert-timestamp)
+  # What the .zip holds, for tools/release: the programs and a short readme.
+  configure_file(${PROJECT_SOURCE_DIR}/dist/windows/README.txt.in ${CMAKE_BINARY_DIR}/README.txt
+                 @ONLY NEWLINE_STYLE CRLF)
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/release-files.txt
+       CONTENT "$<TARGET_FILE:WXR7305_Upgrade_Tool>\n$<TARGET_FILE:wxr7305>\n${CMAKE_BINARY_DIR}/README.txt\n")
+endif()
+set(CMAKE_INSTALL_DOCDIR "share/doc/${WXR7305_PACKAGE_NAME}" CACHE PATH "Documentation (package layout)")
