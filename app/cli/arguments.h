@@ -1,0 +1,33 @@
+// The command line's words as options: what `run` acts on. Kept apart so
+// that the parser can be driven by itself (tests, fuzzing).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "app/cli/session.h"
+
+namespace wxr::cli {
+
+struct Options {
+    std::string command;
+    std::vector<std::string> operands;
+    std::optional<std::string> image;
+    SessionOptions session;
+    bool help = false;
+    bool version = false;
+};
+
+// What is wrong with the words; the command line exits 1 with it.
+struct UsageError {
+    std::string message;
+};
+
+// args excludes the program name.
+std::variant<Options, UsageError> parse_arguments(const std::vector<std::string>& args);
+
+std::string help_text();
+
+}  // namespace wxr::cli
