@@ -18,24 +18,19 @@ int usage_error(const std::string& message, std::ostream& err) {
     return kExitOther;
 }
 
-int run_command(const Options& options, std::ostream& out, std::ostream& err, bool terminal) {
-    if (options.command == "info") {
-        if (options.operands.size() > 1) return usage_error("info takes at most one FILE", err);
-        return command_info(options, out, err);
-    }
-    if (options.command != "list" && options.command != "upgrade" && options.command != "udev-rule") {
-        return usage_error(options.command.empty() ? "no command given" : "unknown command " + options.command, err);
-    }
-    if (!options.operands.empty()) return usage_error(options.command + " takes no operands", err);
+int run_device_command(const Options& options, Console& console) {
     Session session(options.session);
-    if (options.command == "list") return command_list(session, out, err);
-    if (options.command == "udev-rule") return command_udev_rule(session, out, err);
-    return command_upgrade(session, options, out, err, terminal);
+    int code = kExitSuccess;
+    if (options.command == "list") code = command_list(session, options, console);
+    else if (options.command == "udev-rule") code = command_udev_rule(session, console);
+    else code = command_upgrade(session, options, console);
+    return code;
 }
 
 }  // namespace
 
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal) {
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
+        StopRequest* stop) {
     auto parsed = parse_arguments(args);
     if (auto* error = std::get_if<UsageError>(&parsed)) return usage_error(error->message, err);
     const Options& options = std::get<Options>(parsed);
@@ -47,8 +42,11 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         out << kVersionText << "\n";
         return kExitSuccess;
     }
+    StopRequest no_stop;
+    Console console{out, err, terminal, stop ? *stop : no_stop};
     try {
-        return run_command(options, out, err, terminal);
+        if (options.command == "info") return command_info(options, console);
+        return run_device_command(options, console);
     } catch (const std::exception& e) {
         err << "wxr7305: " << e.what() << "\n";
     }

@@ -2,19 +2,32 @@
 #pragma once
 
 #include <iosfwd>
+#include <vector>
 
 #include "app/cli/arguments.h"
 #include "app/cli/session.h"
+#include "app/cli/stop_request.h"
 
 namespace wxr::cli {
 
-int command_info(const Options& options, std::ostream& out, std::ostream& err);
-int command_list(Session& session, std::ostream& out, std::ostream& err);
-int command_udev_rule(Session& session, std::ostream& out, std::ostream& err);
-int command_upgrade(Session& session, const Options& options, std::ostream& out, std::ostream& err,
-                    bool terminal);
+// Where a command's output goes, and its Ctrl-C.
+struct Console {
+    std::ostream& out;
+    std::ostream& err;
+    bool terminal;  // out is a terminal: bars are drawn in place
+    StopRequest& stop;
+};
 
-// One discovery pass for devices of the built-in firmware's model.
-std::int32_t discover_for_builtin_image(Session& session);
+int command_info(const Options& options, Console& console);
+int command_list(Session& session, const Options& options, Console& console);
+int command_udev_rule(Session& session, Console& console);
+int command_upgrade(Session& session, const Options& options, Console& console);
+
+// The interfaces that pass the probe for the session's expected model: the
+// --device interface alone, or every present one, in enumeration order.
+std::vector<DevicePath> find_devices(Session& session, const Options& options);
+
+// Reads the built-in image into the session's store and expects its model.
+void expect_builtin_image(Session& session);
 
 }  // namespace wxr::cli

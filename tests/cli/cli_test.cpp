@@ -2,11 +2,22 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#endif
+
+#include "app/cli/arguments.h"
 #include "app/cli/cli.h"
 #include "app/cli/progress.h"
+#include "app/cli/stop_request.h"
 #include "device/transcript.h"
+#include "tests/image/image_bytes.h"
 
 namespace wxr::cli {
 namespace {
@@ -24,6 +35,19 @@ Outcome wxr7305(std::vector<std::string> args) {
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::vector<nlohmann::json> json_lines(const std::string& text) {
+    std::vector<nlohmann::json> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(nlohmann::json::parse(line));
+    return out;
+}
 
 std::filesystem::path temp_file(const std::string& name) {
     return std::filesystem::temp_directory_path() / ("wxr7305_cli_test_" + name);
@@ -144,6 +168,160 @@ TEST(Cli, UdevRuleNamesEachListedVendorAndProductOnce) {
     EXPECT_EQ(other.code, 2);
     EXPECT_TRUE(other.out.empty());
     EXPECT_TRUE(contains(other.err, "Device not found!!"));
+}
+
+TEST(Cli, ParserRefusesWhatDoesNotApplyAndHonoursEndOfOptions) {
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"info", "--image", "x.bin"}, "--image does not apply to info"},
+        {{"info", "--trace=t"}, "--trace does not apply to info"},
+        {{"list", "--all"}, "--all does not apply to list"},
+        {{"upgrade", "--count", "3"}, "--count needs --watch"},
+        {{"upgrade", "--watch", "--count=0"}, "--count needs a number from 1"},
+        {{"upgrade", "--force"}, "--force needs --watch"},
+        {{"upgrade", "--all", "--watch"}, "cannot be combined"},
+        {{"upgrade", "--all", "--device", "sim:0"}, "--device names one device"},
+        {{"list", "--device"}, "--device needs a value"},
+        {{"list", "--json=yes"}, "--json takes no value"},
+        {{"upgrade", "--image="}, "--image needs a non-empty value"},
+        {{"--", "--help"}, "unknown command --help"},
+    };
+    for (const auto& [args, message] : refused) {
+        auto parsed = parse_arguments(args);
+        ASSERT_TRUE(std::holds_alternative<UsageError>(parsed)) << args[0];
+        EXPECT_TRUE(contains(std::get<UsageError>(parsed).message, message)) << std::get<UsageError>(parsed).message;
+    }
+    auto ok = std::get<Options>(parse_arguments({"upgrade", "--image=a.bin", "--watch", "--count", "2", "--force"}));
+    EXPECT_EQ(ok.image, "a.bin");
+    EXPECT_EQ(ok.count, 2);
+    auto file = std::get<Options>(parse_arguments({"info", "--", "--odd-name.bin"}));
+    EXPECT_EQ(file.operands, std::vector<std::string>{"--odd-name.bin"});
+}
+
+TEST(Cli, FileErrorsNameTheFileAndTheProblem) {
+    auto empty = temp_file("empty.bin");
+    std::ofstream(empty, std::ios::binary).close();
+    auto dir = temp_file("dir");
+    std::filesystem::create_directories(dir);
+    const std::pair<std::string, std::string> cases[] = {
+        {empty.string(), ": is empty"},
+        {dir.string(), ": is a directory"},
+        {temp_file("missing.bin").string(), ": no such file"},
+    };
+    for (const auto& [file, problem] : cases) {
+        EXPECT_TRUE(contains(wxr7305({"info", file}).err, file + problem));
+        EXPECT_TRUE(contains(wxr7305({"upgrade", "--simulate", "--virtual-time", "--image", file}).err, file + problem));
+    }
+    std::filesystem::remove(empty);
+    std::filesystem::remove(dir);
+}
+
+TEST(Cli, ListShowsEveryInterfaceInOrderAndDeviceChoosesOne) {
+    Outcome r = wxr7305({"list", "--simulate=devices=200", "--virtual-time"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(occurrences(r.out, "\n"), 200u);
+    EXPECT_TRUE(r.out.starts_with("sim:0  version 57") && contains(r.out, "\nsim:199  version 57"));
+
+    EXPECT_EQ(wxr7305({"list", "--simulate=devices=3", "--virtual-time", "--device", "sim:1"}).out,
+              "sim:1  version 57  TQ16  LX300\n");
+    const std::vector<std::string> absent[] = {
+        {"list", "--simulate=devices=3", "--device", "sim:7"},
+        {"upgrade", "--simulate=devices=3,1:model=9", "--device", "sim:1"},  // another model: refused by the probe
+        {"upgrade", "--simulate=devices=3,1:report-length=22", "--device", "sim:1"},
+    };
+    for (auto args : absent) {
+        args.push_back("--virtual-time");
+        Outcome none = wxr7305(args);
+        EXPECT_EQ(none.code, 2);
+        EXPECT_TRUE(contains(none.err, "Device not found!!"));
+    }
+    Outcome one = wxr7305({"upgrade", "--simulate=devices=3", "--virtual-time", "--device", "sim:2"});
+    EXPECT_EQ(one.code, 0);
+    EXPECT_TRUE(contains(one.out, "Simulated device: flash equals the image"));
+}
+
+TEST(Cli, AllWritesEveryDeviceAndOneThatIsUnpluggedFailsAlone) {
+    Outcome r = wxr7305({"upgrade", "--all", "--simulate=devices=20,busy=0,7:unplug-after=3000", "--virtual-time"});
+    EXPECT_EQ(r.code, 4) << r.err;
+    EXPECT_EQ(occurrences(r.out, ": flash equals the image; end report matches the flash."), 19u);
+    EXPECT_TRUE(contains(r.out, "sim:7  failed"));
+    EXPECT_EQ(occurrences(r.out, "  success  "), 19u);
+    EXPECT_EQ(occurrences(r.out, "sim:12 progress 100%"), 1u);
+    EXPECT_TRUE(contains(r.out, "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped\n"));
+
+    EXPECT_EQ(wxr7305({"upgrade", "--all", "--simulate=devices=3,1:sensor=1", "--virtual-time", "--shift"}).code, 3);
+    EXPECT_EQ(wxr7305({"upgrade", "--all", "--simulate=devices=0", "--virtual-time"}).code, 2);
+}
+
+TEST(Cli, WatchWritesArrivalsSkipsTheirReturnAndStopsAtCount) {
+    Outcome r = wxr7305({"upgrade", "--watch", "--count", "3", "--virtual-time",
+                         "--simulate=devices=3,version=50,arrive-every=10000,replug-after=3000"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    for (std::string path : {"sim:0", "sim:1", "sim:2"}) EXPECT_TRUE(contains(r.out, path + "  success")) << r.out;
+    EXPECT_TRUE(contains(r.out, "sim:0  skipped  0.05 s  (already at version 57)"));
+    EXPECT_EQ(occurrences(r.out, ": flash equals the image"), 3u);
+
+    Outcome forced = wxr7305({"upgrade", "--watch", "--count", "2", "--force", "--virtual-time", "--json",
+                              "--simulate=devices=1,replug-after=3000"});
+    auto lines = json_lines(forced.out);
+    ASSERT_EQ(lines.size(), 2u) << forced.out;
+    EXPECT_EQ(lines[1]["result"], "success");
+    EXPECT_EQ(lines[1]["version"], 57);
+}
+
+TEST(Cli, JsonLinesCarryNamedFieldsAndNumbers) {
+    auto listed = json_lines(wxr7305({"list", "--json", "--simulate=devices=2,version=50", "--virtual-time"}).out);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[1], nlohmann::json::parse(R"({"path":"sim:1","model":16,"model_name":"TQ16","sensor":3,)"
+                                               R"("sensor_name":"LX300","version":50})"));
+    Outcome all = wxr7305({"upgrade", "--all", "--json", "--simulate=devices=3,2:sensor=1", "--virtual-time"});
+    auto results = json_lines(all.out);
+    ASSERT_EQ(results.size(), 3u) << all.out;
+    EXPECT_EQ(results[0]["result"], "success");
+    EXPECT_TRUE(results[0]["seconds"].is_number() && results[0]["simulated_flash_equals_image"] == true);
+    EXPECT_EQ(results[2]["result"], "refused");
+    EXPECT_EQ(results[2]["sensor_name"], "LX100");
+    auto one = json_lines(wxr7305({"upgrade", "--json", "--simulate=unplug-after=900", "--virtual-time"}).out);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0]["result"], "failed");
+}
+
+// Counts flushes that carry a progress line: each must reach the pipe when written.
+class FlushCounter : public std::stringbuf {
+public:
+    int progress_flushes = 0;
+
+protected:
+    int sync() override {
+        if (str().size() > seen_ && str().find("progress", seen_) != std::string::npos) ++progress_flushes;
+        seen_ = str().size();
+        return 0;
+    }
+
+private:
+    std::size_t seen_ = 0;
+};
+
+TEST(Cli, PlainLinesAreFlushedOneByOne) {
+    FlushCounter buffer;
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    EXPECT_EQ(run({"upgrade", "--simulate", "--virtual-time"}, out, err, false), 0);
+    EXPECT_EQ(buffer.progress_flushes, 10);
+}
+
+TEST(Cli, FirstCtrlCLetsTheRunningWriteEnd) {
+    StopRequest stop;
+    std::atomic<bool> returned{false};
+    std::thread presser([&] {
+        while (!stop.armed() && !returned.load()) std::this_thread::yield();
+        stop.press();
+    });
+    std::ostringstream out, err;
+    int code = run({"upgrade", "--all", "--simulate=devices=2", "--virtual-time"}, out, err, false, &stop);
+    returned = true;
+    presser.join();
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(contains(out.str(), "2 devices: 2 succeeded"));
 }
 
 TEST(Cli, ProgressBarFrames) {
