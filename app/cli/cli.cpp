@@ -24,6 +24,11 @@ int run_device_command(const Options& options, Console& console) {
     if (options.command == "list") code = command_list(session, options, console);
     else if (options.command == "udev-rule") code = command_udev_rule(session, console);
     else code = command_upgrade(session, options, console);
+    // The run's outcome is printed; a trace that lost lines still fails the command.
+    if (TraceFile* trace = session.trace(); trace && !trace->intact()) {
+        console.err << "wxr7305: writing the trace file " << trace->path() << " failed: the trace is incomplete\n";
+        return kExitOther;
+    }
     return code;
 }
 

@@ -24,6 +24,7 @@ int command_info(const Options& options, Console& console) {
         console.out << image_json(info);
         return kExitSuccess;
     }
+    info.customer = escape_control_chars(info.customer);
     console.out << to_utf8(format_image_info(info)) << "\n";
     return kExitSuccess;
 }

@@ -10,7 +10,7 @@
 #include "device/discovery.h"
 #include "device/sim/sim_hid.h"
 #include "device/system_platform.h"
-#include <fstream>
+#include "app/cli/trace_file.h"
 #include "image/image_store.h"
 
 namespace wxr::cli {
@@ -44,6 +44,8 @@ public:
     HidPlatform& hid() { return *hid_; }
     Clock& clock() { return *clock_; }
     sim::SimHid* simulation() { return simulation_; }
+    // nullptr without --trace.
+    TraceFile* trace() { return trace_.get(); }
 
     ImageStore store;
     ExpectedModel expected_model{0};
@@ -55,7 +57,7 @@ private:
     sim::SimHid* simulation_ = nullptr;
     std::unique_ptr<NamedMutexFactory> mutexes_;
     FixedShiftKeyState shift_;
-    std::ofstream trace_out_;
+    std::unique_ptr<TraceFile> trace_;
     std::unique_ptr<Transcript> transcript_;
     std::unique_ptr<DeviceChannel> channel_;
 };

@@ -215,6 +215,20 @@ TEST(Cli, FileErrorsNameTheFileAndTheProblem) {
     std::filesystem::remove(dir);
 }
 
+TEST(Cli, InfoShowsControlBytesOfTheCustomerTextEscaped) {
+    std::vector<std::uint8_t> bytes(200, 0);
+    test::put_block(bytes, 100);
+    test::put_customer(bytes, 100, "\x1b[2J\x1b[31mEVIL\r\n");
+    auto path = temp_file("evil.bin");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 200);
+    Outcome r = wxr7305({"info", path.string()});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.starts_with("Customer: \\x1b[2J\\x1b[31mEVIL\\x0d\\x0a\nSize: 200 bytes\r\n")) << r.out;
+    EXPECT_EQ(nlohmann::json::parse(wxr7305({"info", "--json", path.string()}).out)["customer"],
+              "\x1b[2J\x1b[31mEVIL\r\n");
+    std::filesystem::remove(path);
+}
+
 TEST(Cli, ListShowsEveryInterfaceInOrderAndDeviceChoosesOne) {
     Outcome r = wxr7305({"list", "--simulate=devices=200", "--virtual-time"});
     EXPECT_EQ(r.code, 0);
@@ -323,6 +337,37 @@ TEST(Cli, FirstCtrlCLetsTheRunningWriteEnd) {
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(contains(out.str(), "2 devices: 2 succeeded"));
 }
+
+#ifndef _WIN32
+TEST(Cli, TraceIsARegularFileAndAFailedWriteFailsTheCommand) {
+    auto fifo = temp_file("trace.fifo");
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& file : {fifo.string(), std::string("/dev/full"),
+                                   std::filesystem::temp_directory_path().string()}) {
+        Outcome r = wxr7305({"list", "--simulate", "--virtual-time", "--trace", file});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(contains(r.err, file)) << r.err;
+    }
+    std::filesystem::remove(fifo);
+
+    // A file that cannot grow past 4 KiB: writes fail with EFBIG instead of a signal.
+    auto trace = temp_file("short-trace.txt");
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    Outcome r = wxr7305({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(contains(r.out, "Firmware upgrade successful."));
+    EXPECT_TRUE(contains(r.err, "writing the trace file " + trace.string() + " failed"));
+    std::filesystem::remove(trace);
+}
+#endif
 
 TEST(Cli, ProgressBarFrames) {
     EXPECT_EQ(progress_bar(0, 2416), "[........................................]   0%  0/2416");
