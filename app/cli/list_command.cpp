@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <optional>
 #include <ostream>
 #include <set>
 
@@ -25,22 +26,38 @@ std::vector<DevicePath> find_devices(Session& session, const Options& options) {
     return probe_paths(context, *present);
 }
 
+// Each interface is probed and, when it passes, queried on the same thread:
+// one round of threads for the whole list.
 int command_list(Session& session, const Options& options, Console& console) {
     expect_builtin_image(session);
-    std::vector<DevicePath> paths = find_devices(session, options);
-    if (paths.empty()) return report_not_found(session, console.err);
-    std::vector<ImageInfo> devices(paths.size());
-    run_side_by_side(paths.size(), [&](std::size_t i) { query_device_at(session.channel(), paths[i], devices[i]); });
+    std::vector<DevicePath> paths;
+    if (options.device) paths.push_back(from_utf8(*options.device));
+    else paths = session.channel().enumerate().value_or(std::vector<DevicePath>{});
+    std::vector<std::optional<ImageInfo>> devices(paths.size());
+    DeviceContext context = session.context();
+    run_side_by_side(paths.size(), [&](std::size_t i) {
+        try {
+            if (!passes_probe(context, paths[i])) return;
+            ImageInfo device;
+            query_device_at(session.channel(), paths[i], device);
+            devices[i] = device;
+        } catch (const std::exception&) {
+            // As in a pass: an interface whose probe runs out of resources is not listed.
+        }
+    });
+    bool any = false;
     for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!devices[i]) continue;
+        any = true;
         if (options.json) {
-            console.out << device_json(paths[i], devices[i]);
+            console.out << device_json(paths[i], *devices[i]);
         } else {
-            console.out << to_utf8(paths[i]) << "  version " << int(devices[i].version) << "  "
-                        << model_text(devices[i]) << "  " << sensor_text(devices[i]) << "\n";
+            console.out << to_utf8(paths[i]) << "  version " << int(devices[i]->version) << "  "
+                        << model_text(*devices[i]) << "  " << sensor_text(*devices[i]) << "\n";
         }
     }
     console.out << std::flush;
-    return kExitSuccess;
+    return any ? kExitSuccess : report_not_found(session, console.err);
 }
 
 // A rule per vendor and product id of the devices found: TAG+="uaccess" gives
