@@ -59,7 +59,8 @@ std::string result_line(const RunReport& report) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", static_cast<double>(report.ms) / 1000.0);
     std::string line = to_utf8(report.path) + "  " + result_name(report.result) + "  " + seconds;
-    if (!report.detail.empty()) line += "  (" + report.detail + ")";
+    std::string detail = report.detail.substr(0, report.detail.find_last_not_of(' ') + 1);
+    if (!detail.empty()) line += "  (" + detail + ")";
     return line + "\n";
 }
 

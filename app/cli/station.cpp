@@ -54,7 +54,10 @@ private:
     }
 
     void look_for_devices() {
-        auto present = session_.channel().enumerate().value_or(std::vector<DevicePath>{});
+        // Without the set of interfaces nothing is known to have gone: look again next time.
+        auto listed = session_.channel().enumerate();
+        if (!listed) return;
+        const std::vector<DevicePath>& present = *listed;
         std::set<DevicePath> now(present.begin(), present.end());
         // A unit that went away is new again when it comes back.
         std::erase_if(seen_, [&](const auto& entry) { return !now.contains(entry.first); });

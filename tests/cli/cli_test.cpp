@@ -10,11 +10,14 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "app/cli/arguments.h"
 #include "app/cli/cli.h"
 #include "app/cli/progress.h"
+#include "app/cli/run_group.h"
 #include "app/cli/stop_request.h"
 #include "device/transcript.h"
 #include "tests/image/image_bytes.h"
@@ -366,6 +369,106 @@ TEST(Cli, TraceIsARegularFileAndAFailedWriteFailsTheCommand) {
     EXPECT_TRUE(contains(r.out, "Firmware upgrade successful."));
     EXPECT_TRUE(contains(r.err, "writing the trace file " + trace.string() + " failed"));
     std::filesystem::remove(trace);
+}
+#endif
+
+TEST(Cli, StationNeitherRetriesARefusedUnitNorOutlivesCtrlC) {
+    Outcome r = wxr7305({"upgrade", "--watch", "--count", "2", "--virtual-time", "--simulate=devices=2,version=50,0:sensor=1"});
+    EXPECT_EQ(r.code, 3) << r.out;
+    EXPECT_EQ(occurrences(r.out, "refused"), 2u) << r.out;  // its line and the count
+    EXPECT_TRUE(contains(r.out, "sim:1  success"));
+
+    StopRequest stop;
+    stop.press();
+    std::ostringstream out, err;
+    EXPECT_EQ(run({"upgrade", "--watch", "--virtual-time", "--simulate"}, out, err, false, &stop), 0);
+    EXPECT_EQ(out.str(), "0 devices: 0 succeeded, 0 failed, 0 refused, 0 skipped\n");
+}
+
+// The wait ends with the run, whatever its timeout: nothing waits on a poll.
+TEST(Cli, RunGroupWakesWhenARunEnds) {
+    SessionOptions options;
+    options.simulated = std::vector<sim::SimInterfaceConfig>{{.path = u"sim:0"}};
+    options.virtual_time = true;
+    Session session(options);
+    ImageInfo image;
+    load_embedded_image(session.store);
+    parse_image_info(session.store.bytes, session.store.length, image);
+    RunGroup group;
+    group.start(std::make_unique<DeviceRun>(session, u"sim:0", RunPlan{session.store, image}));
+    auto ended = group.wait_for_ended(std::chrono::hours(1));
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0]->report().result, RunResult::Success);
+    EXPECT_EQ(ended[0]->progress(), 2464);
+    EXPECT_EQ(group.running(), 0u);
+}
+
+TEST(Cli, TerminalRedrawsOneBarPerDeviceInPlace) {
+    SessionOptions options;
+    options.simulated = std::vector<sim::SimInterfaceConfig>{};
+    Session session(options);
+    ImageInfo image;
+    image.size = 160;
+    DeviceRun a(session, u"sim:0", RunPlan{session.store, image}), b(session, u"sim:1", RunPlan{session.store, image});
+    std::ostringstream out;
+    ProgressDisplay display(out, /*terminal=*/true, /*labelled=*/true);
+    display.update({&a, &b});
+    display.update({&a, &b});
+    const std::string frame = "sim:0  " + progress_bar(0, 11) + "\nsim:1  " + progress_bar(0, 11) + "\n";
+    EXPECT_EQ(out.str(), "\r\x1b[J" + frame + "\x1b[2A\r\x1b[J" + frame);
+    display.print("sim:0  success  1.00 s\n");
+    EXPECT_EQ(out.str(), "\r\x1b[J" + frame + "\x1b[2A\r\x1b[J" + frame + "\x1b[2A\r\x1b[Jsim:0  success  1.00 s\n" +
+                             "\r\x1b[J" + frame);
+}
+
+#ifndef _WIN32
+// Runs wxr7305 with its output in a pipe; returns the child's pid and the read end.
+std::pair<pid_t, int> spawn(const std::vector<std::string>& args) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return {-1, -1};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipe_fds[1], STDOUT_FILENO);
+        dup2(pipe_fds[1], STDERR_FILENO);
+        close(pipe_fds[0]);
+        std::vector<char*> argv{const_cast<char*>(WXR7305_PROGRAM)};
+        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    return {pid, pipe_fds[0]};
+}
+
+// Reads the child's output until `part` shows up (or the output ends).
+std::string read_until(int fd, const std::string& part) {
+    std::string text;
+    char buffer[4096];
+    while (!contains(text, part)) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+TEST(Cli, SecondCtrlCLeavesAtOnceWithAWarning) {
+    // Busy reads make each of the unit's writes wait: it is still being written when interrupted.
+    auto [pid, fd] = spawn({"upgrade", "--watch", "--simulate=busy=4,version=50"});
+    ASSERT_GT(pid, 0);
+    read_until(fd, "progress 10%");
+    kill(pid, SIGINT);
+    std::string first = read_until(fd, "Ctrl-C again leaves at once");
+    kill(pid, SIGINT);  // only now: two signals pending at once would count as one
+    std::string rest = read_until(fd, "upgrade it again");
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(fd);
+    EXPECT_TRUE(contains(first, "stopping once the devices being written are done")) << first;
+    EXPECT_TRUE(contains(rest, "interrupted while writing")) << rest;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 4);
 }
 #endif
 
