@@ -124,7 +124,7 @@ void CWXR7305_Upgrade_ToolDlg::stop_device_traffic() {
 void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {
     if (worker_running_.load()) return;  // the disabled button normally sees to it
     if (discover_devices(context_) <= 0) {
-        show_box(kDeviceNotFoundText, application_name(), MessageIcon::None);
+        show_box(not_found_text(), application_name(), MessageIcon::None);
         return;
     }
     ImageInfo device;
@@ -138,6 +138,14 @@ void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {
         return;
     }
     start_upgrade(image.size);
+}
+
+std::u16string CWXR7305_Upgrade_ToolDlg::not_found_text() const {
+    std::u16string text(kDeviceNotFoundText);
+    const std::size_t refused = env_.explain_refused_interfaces ? gate_.inaccessible_interfaces() : 0;
+    if (refused == 0) return text;
+    const std::string count = std::to_string(refused);
+    return text + u"\n" + std::u16string(count.begin(), count.end()) + std::u16string(kRefusedInterfacesText);
 }
 
 void CWXR7305_Upgrade_ToolDlg::start_upgrade(std::int32_t image_size) {

@@ -27,6 +27,10 @@ inline constexpr std::u16string_view kUpdateNote = u"Improve compatibility. ";
 inline constexpr std::u16string_view kRawInputErrorText = u"error";
 inline constexpr std::u16string_view kCloseDuringUpgradeText =
     u"An upgrade is in progress. Closing now can leave the device unusable.\nClose anyway?";
+// The second line of "Device not found!!" when permissions hid devices (Linux).
+inline constexpr std::u16string_view kRefusedInterfacesText =
+    u" HID interface(s) could not be opened: permission denied.\n"
+    u"Run 'sudo wxr7305 udev-rule' for the rule that lets users reach the device.";
 inline constexpr std::u16string_view kBinaryFilterName = u"binary File";
 inline constexpr std::u16string_view kBinaryFilterPattern = u"*.bin";
 // The file-open dialog's name buffer, terminating zero included.
@@ -85,6 +89,7 @@ private:
     void upgrade_worker() noexcept;
     void run_upgrade() noexcept;
     void join_worker();
+    std::u16string not_found_text() const;
     void show_upgrade_message(UpgradeResult result, const std::u16string& text) override;
     MessageAnswer show_box(std::u16string_view text, std::u16string_view caption, MessageIcon icon,
                            MessageButtons buttons = MessageButtons::Ok);

@@ -21,6 +21,9 @@ struct ToolEnvironment {
     std::u16string application_name;
     std::function<void(ImageStore&)> load_image = load_embedded_image;
     Transcript* transcript = nullptr;
+    // Linux: "Device not found!!" adds a line when HID interfaces were
+    // refused for lack of permission, naming the command that grants it.
+    bool explain_refused_interfaces = false;
 };
 
 // The executable's file name without its directory and its extension.

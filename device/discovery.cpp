@@ -53,16 +53,52 @@ void probe_wave(DeviceContext& context, const DevicePath* first, std::size_t cou
 
 }  // namespace
 
+bool passes_probe(DeviceContext& context, const DevicePath& path) {
+    ScopedDevice device(open_device(context.channel, path));
+    if (!device || !has_identity_report(context, device.get())) return false;
+    Report status = make_report();
+    exchange_feature(device.get(), identification_report(), status, kIdentifyWaitMs);
+    return answers_as_expected(context, status);
+}
+
 void probe_device(DeviceContext& context, DevicePath path) {
     try {
-        ScopedDevice device(open_device(context.channel, path));
-        if (!device || !has_identity_report(context, device.get())) return;
-        Report status = make_report();
-        exchange_feature(device.get(), identification_report(), status, kIdentifyWaitMs);
-        if (answers_as_expected(context, status)) append_to_list(context.list, path);
+        if (passes_probe(context, path)) append_to_list(context.list, path);
     } catch (const std::exception&) {
         // A probe that runs out of resources simply does not list its interface.
     }
+}
+
+void run_side_by_side(std::size_t count, const std::function<void(std::size_t)>& body) {
+    for (std::size_t first = 0; first < count; first += kMaxProbesPerWave) {
+        std::size_t end = std::min(count, first + kMaxProbesPerWave);
+        std::vector<std::thread> threads;
+        threads.reserve(end - first);
+        for (std::size_t i = first; i < end; ++i) {
+            try {
+                threads.emplace_back(body, i);
+            } catch (const std::system_error&) {
+                body(i);
+            }
+        }
+        for (auto& thread : threads) thread.join();
+    }
+}
+
+std::vector<DevicePath> probe_paths(DeviceContext& context, const std::vector<DevicePath>& paths) {
+    std::vector<char> accepted(paths.size(), 0);
+    run_side_by_side(paths.size(), [&](std::size_t i) {
+        try {
+            accepted[i] = passes_probe(context, paths[i].substr(0, kMaxPathLength));
+        } catch (const std::exception&) {
+            // As in a pass: the interface is simply not listed.
+        }
+    });
+    std::vector<DevicePath> out;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (accepted[i]) out.push_back(paths[i]);
+    }
+    return out;
 }
 
 std::int32_t discover_devices(DeviceContext& context) {

@@ -5,8 +5,10 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "device/channel.h"
 #include "device/hid_platform.h"
@@ -47,6 +49,20 @@ std::int32_t discover_devices(DeviceContext& context);
 
 // The body of one probe thread.
 void probe_device(DeviceContext& context, DevicePath path);
+
+// The probe's verdict on one interface without touching the device list:
+// a 21-byte feature report, the identity answer and the expected model
+// (or the Shift override).
+bool passes_probe(DeviceContext& context, const DevicePath& path);
+
+// Probes the paths side by side, as a pass does, and returns those accepted
+// in the order given; no 20-entry cap (the command line lists every device).
+std::vector<DevicePath> probe_paths(DeviceContext& context, const std::vector<DevicePath>& paths);
+
+// Runs body(0) .. body(count - 1) each on its own thread, at most
+// kMaxProbesPerWave at once, and returns when all have ended. An index whose
+// thread cannot be started runs on the calling thread.
+void run_side_by_side(std::size_t count, const std::function<void(std::size_t)>& body);
 
 // A one-shot command to device list entry 0: pre-poll, write, no reply.
 // Returns whether the write went through.

@@ -7,7 +7,11 @@ namespace wxr {
 
 void Transcript::add(std::string line) {
     std::lock_guard lock(mutex_);
-    if (out_) *out_ << line << '\n' << std::flush;
+    if (out_) {
+        // Kept nowhere else: a station writing devices all day would fill memory.
+        *out_ << line << '\n' << std::flush;
+        return;
+    }
     lines_.push_back(std::move(line));
 }
 

@@ -32,7 +32,8 @@ struct TranscriptLine {
 class Transcript {
 public:
     Transcript() = default;
-    // Also writes each line to out as it happens (e.g. the command line's --trace file).
+    // Writes each line to out as it happens instead of keeping it (the
+    // command line's --trace file); lines() is then empty.
     explicit Transcript(std::ostream& out) : out_(&out) {}
 
     void add(std::string line);

@@ -7,15 +7,19 @@
 
 namespace wxr::cli {
 
+class StopRequest;
+
 enum ExitCode : int {
     kExitSuccess = 0,
-    kExitOther = 1,  // bad usage, unreadable file
+    kExitOther = 1,  // bad usage, unreadable file, trace write error
     kExitNoDevice = 2,
     kExitMismatch = 3,
     kExitUpgradeFailed = 4,
 };
 
-// args excludes the program name. terminal: stdout is a terminal (draw a bar).
-int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal);
+// args excludes the program name. terminal: stdout is a terminal (draw bars).
+// stop: Ctrl-C as the platform's handler reports it; nullptr when none.
+int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
+        StopRequest* stop = nullptr);
 
 }  // namespace wxr::cli

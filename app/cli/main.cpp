@@ -2,12 +2,15 @@
 #include <iostream>
 
 #include "app/cli/cli.h"
+#include "app/cli/interrupt.h"
 #include "app/cli/terminal.h"
 
 int main(int argc, char** argv) {
     // The customer text of an image is in the user's multibyte charset.
     std::setlocale(LC_CTYPE, "");
     wxr::cli::prepare_output();
+    static wxr::cli::StopRequest stop;  // reached by the Ctrl-C handler until the process ends
+    wxr::cli::install_interrupt_handler(stop);
     return wxr::cli::run(wxr::cli::utf8_arguments(argc, argv), std::cout, std::cerr,
-                         wxr::cli::stdout_is_terminal());
+                         wxr::cli::stdout_is_terminal(), &stop);
 }

@@ -1,57 +1,22 @@
 #include "app/cli/progress.h"
 
 #include <algorithm>
-#include <chrono>
 #include <ostream>
-#include <string>
-#include <thread>
 
 namespace wxr::cli {
 
 namespace {
 
-// As often as the dialog's timer moves its bar.
-constexpr auto kRedrawPeriod = std::chrono::milliseconds(200);
 constexpr int kBarWidth = 40;
 // Without a terminal, a line per tenth of the way.
 constexpr int kPlainSteps = 10;
-
-// The command line prints the outcome itself, once the bar is complete.
-class SilentMessages final : public UpgradeMessages {
-public:
-    void show_upgrade_message(UpgradeResult, const std::u16string&) override {}
-};
+// VT100 sequences: cursor up N lines, erase to the end of the screen.
+constexpr char kEscape = '\x1b';
 
 int percent(std::int32_t value, std::int32_t range) {
     if (range <= 0) return 100;
     return static_cast<int>(std::clamp<std::int64_t>(std::int64_t{value} * 100 / range, 0, 100));
 }
-
-class Display {
-public:
-    Display(std::ostream& out, bool terminal, std::int32_t range) : out_(out), terminal_(terminal), range_(range) {}
-
-    void show(std::int32_t value) {
-        if (terminal_) {
-            out_ << '\r' << progress_bar(value, range_) << std::flush;
-            return;
-        }
-        int step = percent(value, range_) * kPlainSteps / 100;
-        for (; shown_step_ < step; ++shown_step_) out_ << "progress " << (shown_step_ + 1) * 100 / kPlainSteps << "%\n";
-    }
-
-    void finish(std::int32_t value) {
-        show(value);
-        if (terminal_) out_ << '\n';
-        out_ << std::flush;
-    }
-
-private:
-    std::ostream& out_;
-    bool terminal_;
-    std::int32_t range_;
-    int shown_step_ = 0;
-};
 
 }  // namespace
 
@@ -66,28 +31,64 @@ std::string progress_bar(std::int32_t value, std::int32_t range) {
     return bar;
 }
 
-UpgradeResult run_upgrade_with_progress(DeviceContext& context, const ImageStore& store, std::int32_t range,
-                                        std::ostream& out, bool terminal) {
-    ProgressCounter progress{0};
-    std::atomic<bool> done{false};
-    UpgradeResult result = UpgradeResult::Failed;
-    SilentMessages messages;
-    std::thread worker([&] {
-        try {
-            result = upgrade_firmware(context, store, progress, messages);
-        } catch (const std::exception&) {
-            result = UpgradeResult::Failed;
-        }
-        done = true;
-    });
-    Display display(out, terminal, range);
-    while (!done) {
-        display.show(progress.load());
-        std::this_thread::sleep_for(kRedrawPeriod);
+ProgressDisplay::ProgressDisplay(std::ostream& out, bool terminal, bool labelled)
+    : out_(out), terminal_(terminal), labelled_(labelled) {}
+
+ProgressDisplay::Row& ProgressDisplay::row_for(const DeviceRun& run) {
+    auto it = std::find_if(rows_.begin(), rows_.end(), [&](const Row& r) { return r.run == &run; });
+    if (it != rows_.end()) return *it;
+    rows_.push_back(Row{labelled_ ? to_utf8(run.path()) : std::string(), &run, 0, run.range()});
+    return rows_.back();
+}
+
+void ProgressDisplay::show(Row& row, std::int32_t value) {
+    row.value = value;
+    if (terminal_) return;
+    int step = percent(value, row.range) * kPlainSteps / 100;
+    for (; row.shown_step < step; ++row.shown_step) {
+        if (labelled_) out_ << row.label << ' ';
+        out_ << "progress " << (row.shown_step + 1) * 100 / kPlainSteps << "%\n" << std::flush;
     }
-    worker.join();
-    display.finish(progress.load());
-    return result;
+}
+
+void ProgressDisplay::update(const std::vector<const DeviceRun*>& going) {
+    for (const DeviceRun* run : going) show(row_for(*run), run->progress());
+    if (terminal_) redraw();
+}
+
+void ProgressDisplay::ended(const DeviceRun& run) {
+    Row& row = row_for(run);
+    show(row, run.progress());
+    row.ended = true;
+    if (terminal_) redraw();
+}
+
+void ProgressDisplay::erase_bars() {
+    if (drawn_ > 0) out_ << kEscape << '[' << drawn_ << 'A';
+    out_ << '\r' << kEscape << "[J";
+    drawn_ = 0;
+}
+
+void ProgressDisplay::redraw() {
+    erase_bars();
+    for (const Row& row : rows_) {
+        if (labelled_) out_ << row.label << "  ";
+        out_ << progress_bar(row.value, row.range) << '\n';
+    }
+    drawn_ = rows_.size();
+    out_ << std::flush;
+}
+
+void ProgressDisplay::print(const std::string& lines) {
+    if (terminal_) erase_bars();
+    out_ << lines << std::flush;
+    std::erase_if(rows_, [](const Row& r) { return r.ended; });
+    if (terminal_ && !rows_.empty()) redraw();
+}
+
+void ProgressDisplay::leave() {
+    drawn_ = 0;
+    rows_.clear();
 }
 
 }  // namespace wxr::cli

@@ -1,7 +1,5 @@
 #include "app/cli/session.h"
 
-#include <stdexcept>
-
 #include "device/local_mutex.h"
 #include "device/sim/virtual_clock.h"
 #include "device/steady_clock.h"
@@ -26,9 +24,8 @@ Session::Session(const SessionOptions& options) : shift_(options.shift) {
         mutexes_ = std::move(system.mutexes);
     }
     if (options.trace_file) {
-        trace_out_.open(*options.trace_file, std::ios::out | std::ios::trunc);
-        if (!trace_out_) throw std::runtime_error("cannot write the trace file " + *options.trace_file);
-        transcript_ = std::make_unique<Transcript>(trace_out_);
+        trace_ = std::make_unique<TraceFile>(*options.trace_file);
+        transcript_ = std::make_unique<Transcript>(trace_->stream());
     }
     channel_ = std::make_unique<DeviceChannel>(*hid_, *clock_, transcript_.get());
 }

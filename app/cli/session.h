@@ -2,7 +2,6 @@
 // simulated), the transcript and the process-wide records.
 #pragma once
 
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +10,7 @@
 #include "device/discovery.h"
 #include "device/sim/sim_hid.h"
 #include "device/system_platform.h"
+#include "app/cli/trace_file.h"
 #include "image/image_store.h"
 
 namespace wxr::cli {
@@ -34,13 +34,18 @@ struct SessionOptions {
 
 class Session {
 public:
-    // Throws std::runtime_error when the trace file cannot be written.
+    // Throws std::runtime_error when the trace file cannot be used.
     explicit Session(const SessionOptions& options);
 
-    DeviceContext context() { return {*channel_, *mutexes_, shift_, expected_model, list}; }
+    DeviceContext context() { return context_for(list); }
+    // A context on another device list: each run of the procedure on a device of many has its own.
+    DeviceContext context_for(DeviceList& other) { return {*channel_, *mutexes_, shift_, expected_model, other}; }
     DeviceChannel& channel() { return *channel_; }
     HidPlatform& hid() { return *hid_; }
+    Clock& clock() { return *clock_; }
     sim::SimHid* simulation() { return simulation_; }
+    // nullptr without --trace.
+    TraceFile* trace() { return trace_.get(); }
 
     ImageStore store;
     ExpectedModel expected_model{0};
@@ -52,7 +57,7 @@ private:
     sim::SimHid* simulation_ = nullptr;
     std::unique_ptr<NamedMutexFactory> mutexes_;
     FixedShiftKeyState shift_;
-    std::ofstream trace_out_;
+    std::unique_ptr<TraceFile> trace_;
     std::unique_ptr<Transcript> transcript_;
     std::unique_ptr<DeviceChannel> channel_;
 };

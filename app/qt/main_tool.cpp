@@ -14,7 +14,9 @@ int main(int argc, char** argv) {
     wxr::SystemPlatform system = wxr::make_system_platform();
     wxr::FedShiftKeyState shift;
     wxr::app::qt::QtAppPlatform platform(&shift);
-    wxr::app::CWXR7305_Upgrade_ToolApp app(
-        platform, {*system.hid, clock, *system.mutexes, shift, wxr::app::qt::qt_application_name()});
+    wxr::app::ToolEnvironment environment{*system.hid, clock, *system.mutexes, shift,
+                                          wxr::app::qt::qt_application_name()};
+    environment.explain_refused_interfaces = true;  // hidraw nodes are root's until a udev rule says otherwise
+    wxr::app::CWXR7305_Upgrade_ToolApp app(platform, std::move(environment));
     return app.InitInstance() ? 1 : 0;
 }

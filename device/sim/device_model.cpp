@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "image/image_info.h"
+
 namespace wxr::sim {
 
 namespace {
@@ -29,6 +31,21 @@ void DeviceModel::reset_transfer() {
     staging_.fill(kErasedByte);
     last_accepted_.reset();
     end_report_.reset();
+}
+
+void DeviceModel::power_cycle() {
+    ImageInfo info;
+    if (end_report_ && end_report_->matches_flash && parse_image_info(flash_, end_report_->length, info) == 1) {
+        identity_.version = info.version;
+    }
+    block_index_ = 0;
+    chunks_.reset();
+    staging_.fill(kErasedByte);
+    last_accepted_.reset();
+    busy_left_ = 0;
+    reply_.fill(0);
+    reply_[0] = kReportId;
+    reply_is_block_check_ = false;
 }
 
 bool DeviceModel::take_fault(std::map<int, int>& faults) {

@@ -71,6 +71,11 @@ public:
     // Fills a feature report read by the host; report[0] is the report ID.
     void on_get(std::span<std::uint8_t> report);
 
+    // Switched off and on again: a transfer in progress is lost, and after a
+    // complete one (an end report that matched the flash) the device runs the
+    // new firmware and reports the version its info block names.
+    void power_cycle();
+
     const std::array<std::uint8_t, kFlashBytes>& flash() const { return flash_; }
     const std::optional<EndReport>& end_report() const { return end_report_; }
     const ModelCounters& counters() const { return counters_; }

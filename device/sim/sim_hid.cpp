@@ -20,6 +20,36 @@ void SimHid::unplug(std::size_t index) {
     interfaces_.at(index)->stats.unplugged = true;
 }
 
+std::optional<std::size_t> SimHid::index_of(const DevicePath& path) const {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < interfaces_.size(); ++i) {
+        if (interfaces_[i]->config.path == path) return i;
+    }
+    return std::nullopt;
+}
+
+bool SimHid::attached(Interface& iface) {
+    if (iface.stats.unplugged) return false;
+    const Presence& presence = iface.config.presence;
+    std::uint64_t now = clock_.now_ms();
+    if (now < presence.arrive_ms) return false;
+    if (!presence.replug_after_ms) return true;
+    std::uint64_t leave = presence.arrive_ms + *presence.replug_after_ms;
+    if (now < leave) return true;
+    if (!iface.left) {
+        // Handles opened before the unit went away stay dead after it is back.
+        std::erase_if(handles_, [&](const auto& entry) { return entry.second == &iface; });
+        iface.stats.open_handles = 0;
+        iface.left = true;
+    }
+    if (now < leave + kReplugGapMs) return false;
+    if (!iface.returned) {
+        iface.model.power_cycle();
+        iface.returned = true;
+    }
+    return true;
+}
+
 InterfaceStats SimHid::stats(std::size_t index) const {
     std::lock_guard lock(mutex_);
     return interfaces_.at(index)->stats;
@@ -40,7 +70,7 @@ std::optional<std::vector<DevicePath>> SimHid::enumerate() {
     if (fail_enumeration_) return std::nullopt;
     std::vector<DevicePath> paths;
     for (const auto& iface : interfaces_) {
-        if (!iface->stats.unplugged) paths.push_back(iface->config.path);
+        if (attached(*iface)) paths.push_back(iface->config.path);
     }
     return paths;
 }
@@ -53,7 +83,7 @@ SimHid::Interface* SimHid::operate(HidHandle device) {
     ++stats.operations;
     auto limit = iface->config.transport_faults.unplug_after;
     if (limit && stats.operations > *limit) stats.unplugged = true;
-    return stats.unplugged ? nullptr : iface;
+    return attached(*iface) ? iface : nullptr;
 }
 
 bool SimHid::is_silent(const Interface& iface) {
@@ -69,7 +99,7 @@ bool SimHid::fail_slowly(std::uint32_t ms) {
 HidHandle SimHid::open(const DevicePath& path) {
     std::lock_guard lock(mutex_);
     for (auto& iface : interfaces_) {
-        if (iface->config.path != path || iface->stats.unplugged) continue;
+        if (iface->config.path != path || !attached(*iface)) continue;
         HidHandle handle = next_handle_++;
         handles_[handle] = iface.get();
         if (!operate(handle)) {

@@ -22,8 +22,18 @@ struct TransportFaults {
     std::uint32_t no_answer_ms = 0;           // how long a silent or vanished device takes to fail
 };
 
+// When the interface is attached, on the platform's clock.
+struct Presence {
+    std::uint64_t arrive_ms = 0;                   // absent before
+    std::optional<std::uint64_t> replug_after_ms;  // then switched off and on once, this long after arriving
+};
+
+// How long a replugged interface stays away: a unit switched off and on by hand.
+inline constexpr std::uint64_t kReplugGapMs = 1000;
+
 struct SimInterfaceConfig {
     DevicePath path;
+    Presence presence{};
     std::uint16_t feature_report_length = 21;
     HidAttributes attributes{0x1209, 0x7305, 0x0100};
     Identity identity{};
@@ -48,6 +58,8 @@ public:
     // Returns the interface's index.
     std::size_t add_interface(SimInterfaceConfig config);
     std::size_t interface_count() const;
+    // The interface with this path; nullopt when there is none.
+    std::optional<std::size_t> index_of(const DevicePath& path) const;
     void unplug(std::size_t index);
 
     InterfaceStats stats(std::size_t index) const;
@@ -70,8 +82,12 @@ private:
         SimInterfaceConfig config;
         DeviceModel model;
         InterfaceStats stats;
+        bool left = false;      // the replug's absence has begun
+        bool returned = false;  // and is over: the model was power-cycled
     };
 
+    // Whether the interface is attached now; carries out a replug that is due.
+    bool attached(Interface& iface);
     // Counts one operation on the interface behind a handle; nullptr when the
     // handle is unknown or the interface is gone.
     Interface* operate(HidHandle device);

@@ -1,5 +1,6 @@
 #include "device/sim/sim_spec.h"
 
+#include <algorithm>
 #include <charconv>
 #include <functional>
 #include <map>
@@ -11,6 +12,10 @@ namespace {
 
 // More interfaces than a pass probes at once is no use to anyone.
 constexpr long kMaxDevices = 1000;
+// A day of the clock is more than any test or demo needs.
+constexpr long kMaxTimeMs = 86'400'000;
+// Keys that describe the set, not one interface.
+constexpr std::string_view kSetKeys[] = {"devices", "arrive-every"};
 
 std::optional<long> number(std::string_view text, long min, long max) {
     long value = 0;
@@ -29,7 +34,13 @@ std::optional<std::pair<int, int>> block_and_times(std::string_view text) {
     return std::pair{static_cast<int>(*block), static_cast<int>(*times)};
 }
 
-using Apply = std::function<bool(SimInterfaceConfig&, long& devices, std::string_view)>;
+// What the whole set of interfaces is, beside each one's config.
+struct Shape {
+    long devices = 1;
+    long arrive_every_ms = 0;
+};
+
+using Apply = std::function<bool(SimInterfaceConfig&, Shape&, std::string_view)>;
 
 struct Key {
     bool takes_value;
@@ -40,9 +51,9 @@ struct Key {
 // A key whose value is a number from min to max, handed to store.
 template <typename Store>
 Apply numeric(long min, long max, Store store) {
-    return [=](SimInterfaceConfig& config, long& devices, std::string_view text) {
+    return [=](SimInterfaceConfig& config, Shape& shape, std::string_view text) {
         auto n = number(text, min, max);
-        if (n) store(config, devices, *n);
+        if (n) store(config, shape, *n);
         return n.has_value();
     };
 }
@@ -50,7 +61,7 @@ Apply numeric(long min, long max, Store store) {
 // A key whose value is "block:times", handed to store.
 template <typename Store>
 Apply per_block(Store store) {
-    return [=](SimInterfaceConfig& config, long&, std::string_view text) {
+    return [=](SimInterfaceConfig& config, Shape&, std::string_view text) {
         auto bk = block_and_times(text);
         if (bk) store(config, bk->first, bk->second);
         return bk.has_value();
@@ -60,7 +71,7 @@ Apply per_block(Store store) {
 // A key without a value.
 template <typename Store>
 Apply flag(Store store) {
-    return [=](SimInterfaceConfig& config, long&, std::string_view) {
+    return [=](SimInterfaceConfig& config, Shape&, std::string_view) {
         store(config);
         return true;
     };
@@ -72,17 +83,28 @@ const std::map<std::string_view, Key>& keys() {
     using u64 = std::uint64_t;
     static const std::map<std::string_view, Key> table = {
         {"model", {true, "model=N       model byte the device reports (default 16)",
-                   numeric(0, 255, [](C& c, long&, long n) { c.identity.model = static_cast<u8>(n); })}},
+                   numeric(0, 255, [](C& c, Shape&, long n) { c.identity.model = static_cast<u8>(n); })}},
         {"sensor", {true, "sensor=N      sensor byte the device reports (default 3)",
-                    numeric(0, 255, [](C& c, long&, long n) { c.identity.sensor = static_cast<u8>(n); })}},
+                    numeric(0, 255, [](C& c, Shape&, long n) { c.identity.sensor = static_cast<u8>(n); })}},
         {"version", {true, "version=N     firmware version the device reports (default 57)",
-                     numeric(0, 255, [](C& c, long&, long n) { c.identity.version = static_cast<u8>(n); })}},
+                     numeric(0, 255, [](C& c, Shape&, long n) { c.identity.version = static_cast<u8>(n); })}},
         {"busy", {true, "busy=N        status reads answered busy after each command",
-                  numeric(0, 1000, [](C& c, long&, long n) { c.model_faults.busy_reads = static_cast<int>(n); })}},
+                  numeric(0, 1000, [](C& c, Shape&, long n) { c.model_faults.busy_reads = static_cast<int>(n); })}},
         {"devices", {true, "devices=N     number of such interfaces (default 1)",
-                     numeric(0, kMaxDevices, [](C&, long& devices, long n) { devices = n; })}},
+                     numeric(0, kMaxDevices, [](C&, Shape& shape, long n) { shape.devices = n; })}},
+        {"arrive-every", {true, "arrive-every=MS  interface I is plugged in at I*MS ms of the clock",
+                          numeric(0, kMaxTimeMs, [](C&, Shape& shape, long n) { shape.arrive_every_ms = n; })}},
+        {"arrive-at", {true, "arrive-at=MS  the interface is plugged in at MS ms of the clock",
+                       numeric(0, kMaxTimeMs, [](C& c, Shape&, long n) {
+                           c.presence.arrive_ms = static_cast<u64>(n);
+                       })}},
+        {"replug-after", {true, "replug-after=MS  MS ms after arriving the interface is switched off and on\n"
+                                "                again (away 1 s), running what was written to it",
+                          numeric(0, kMaxTimeMs, [](C& c, Shape&, long n) {
+                              c.presence.replug_after_ms = static_cast<u64>(n);
+                          })}},
         {"report-length", {true, "report-length=N  feature report length in bytes (default 21)",
-                           numeric(2, 4096, [](C& c, long&, long n) {
+                           numeric(2, 4096, [](C& c, Shape&, long n) {
                                c.feature_report_length = static_cast<std::uint16_t>(n);
                            })}},
         {"fail-block-check", {true, "fail-block-check=B:K  block B fails its check K times",
@@ -94,19 +116,19 @@ const std::map<std::string_view, Key>& keys() {
                                      c.model_faults.refuse_block_report[block] = times;
                                  })}},
         {"drop", {true, "drop=N        write number N never reaches the device and fails (repeatable)",
-                  numeric(1, 100000000, [](C& c, long&, long n) {
+                  numeric(1, 100000000, [](C& c, Shape&, long n) {
                       c.transport_faults.drop_sets.insert(static_cast<u64>(n));
                   })}},
         {"unplug-after", {true, "unplug-after=N  the device is unplugged after N operations",
-                          numeric(0, 100000000, [](C& c, long&, long n) {
+                          numeric(0, 100000000, [](C& c, Shape&, long n) {
                               c.transport_faults.unplug_after = static_cast<u64>(n);
                           })}},
         {"silent-after", {true, "silent-after=N  the device stops answering after N operations",
-                          numeric(0, 100000000, [](C& c, long&, long n) {
+                          numeric(0, 100000000, [](C& c, Shape&, long n) {
                               c.transport_faults.silent_after = static_cast<u64>(n);
                           })}},
         {"no-answer-ms", {true, "no-answer-ms=N  how long an operation on a silent or unplugged device takes to fail",
-                          numeric(0, 60000, [](C& c, long&, long n) {
+                          numeric(0, 60000, [](C& c, Shape&, long n) {
                               c.transport_faults.no_answer_ms = static_cast<std::uint32_t>(n);
                           })}},
         {"silent", {false, "silent        the device stops answering: reads and writes fail",
@@ -121,35 +143,73 @@ const std::map<std::string_view, Key>& keys() {
 
 }  // namespace
 
+namespace {
+
+// One "key[=value]" item onto config (and shape); an error text when it is wrong.
+std::optional<std::string> apply_item(std::string_view item, SimInterfaceConfig& config, Shape& shape) {
+    auto eq = item.find('=');
+    std::string_view name = item.substr(0, eq);
+    auto key = keys().find(name);
+    if (key == keys().end()) return "unknown simulation key '" + std::string(name) + "'";
+    bool has_value = eq != std::string_view::npos;
+    if (has_value != key->second.takes_value) {
+        return "simulation key '" + std::string(name) + (has_value ? "' takes no value" : "' needs a value");
+    }
+    std::string_view value = has_value ? item.substr(eq + 1) : std::string_view{};
+    if (!key->second.apply(config, shape, value)) {
+        return "bad value for simulation key '" + std::string(name) + "': '" + std::string(value) + "'";
+    }
+    return std::nullopt;
+}
+
+// "I:key=value" is meant for interface I alone.
+struct IndexedItem {
+    long index;
+    std::string_view item;
+};
+
+std::optional<IndexedItem> indexed(std::string_view item) {
+    auto colon = item.find(':');
+    if (colon == std::string_view::npos || colon > item.find('=')) return std::nullopt;
+    auto index = number(item.substr(0, colon), 0, kMaxDevices - 1);
+    if (!index) return IndexedItem{-1, item};
+    return IndexedItem{*index, item.substr(colon + 1)};
+}
+
+}  // namespace
+
 std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::string_view spec) {
     SimInterfaceConfig config;
-    long devices = 1;
+    Shape shape;
+    std::vector<IndexedItem> per_interface;
     while (!spec.empty()) {
         auto comma = spec.find(',');
         std::string_view item = spec.substr(0, comma);
         spec.remove_prefix(comma == std::string_view::npos ? spec.size() : comma + 1);
         if (item.empty()) continue;
-        auto eq = item.find('=');
-        std::string_view name = item.substr(0, eq);
-        auto key = keys().find(name);
-        if (key == keys().end()) return SimSpecError{"unknown simulation key '" + std::string(name) + "'"};
-        bool has_value = eq != std::string_view::npos;
-        if (has_value != key->second.takes_value) {
-            return SimSpecError{"simulation key '" + std::string(name) +
-                                (has_value ? "' takes no value" : "' needs a value")};
-        }
-        std::string_view value = has_value ? item.substr(eq + 1) : std::string_view{};
-        if (!key->second.apply(config, devices, value)) {
-            return SimSpecError{"bad value for simulation key '" + std::string(name) + "': '" +
-                                std::string(value) + "'"};
+        if (auto one = indexed(item)) {
+            if (one->index < 0) return SimSpecError{"bad interface number in '" + std::string(item) + "'"};
+            per_interface.push_back(*one);
+        } else if (auto error = apply_item(item, config, shape)) {
+            return SimSpecError{*error};
         }
     }
     std::vector<SimInterfaceConfig> out;
-    for (long i = 0; i < devices; ++i) {
+    for (long i = 0; i < shape.devices; ++i) {
         SimInterfaceConfig one = config;
         std::string path = "sim:" + std::to_string(i);
         one.path = std::u16string(path.begin(), path.end());
+        one.presence.arrive_ms += static_cast<std::uint64_t>(i * shape.arrive_every_ms);
         out.push_back(std::move(one));
+    }
+    for (const auto& [index, item] : per_interface) {
+        std::string_view name = item.substr(0, item.find('='));
+        if (index >= shape.devices) return SimSpecError{"no interface " + std::to_string(index) + " for '" + std::string(item) + "'"};
+        if (std::find(std::begin(kSetKeys), std::end(kSetKeys), name) != std::end(kSetKeys)) {
+            return SimSpecError{"simulation key '" + std::string(name) + "' is not for one interface"};
+        }
+        Shape ignored;
+        if (auto error = apply_item(item, out[static_cast<std::size_t>(index)], ignored)) return SimSpecError{*error};
     }
     return out;
 }
@@ -157,6 +217,7 @@ std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::
 std::string sim_spec_help() {
     std::string out;
     for (const auto& [name, key] : keys()) out += std::string("  ") + key.help + "\n";
+    out += "  I:KEY=VALUE   a key for interface I alone, e.g. 3:unplug-after=900\n";
     return out;
 }
 

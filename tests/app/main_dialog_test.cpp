@@ -217,6 +217,28 @@ TEST(DialogUpgrade, NoDeviceSaysDeviceNotFoundAndTouchesNothing) {
     EXPECT_TRUE(bench.dialog->worker_finished());
 }
 
+// Linux only asks for the second line; the text names the command that helps.
+TEST(DialogUpgrade, NotFoundNamesInterfacesRefusedForPermissionsWhenAsked) {
+    struct Refusing final : ForwardingHid {
+        using ForwardingHid::ForwardingHid;
+        std::size_t inaccessible_interfaces() const override { return 2; }
+    };
+    for (bool explain : {false, true}) {
+        DialogBench bench;
+        Refusing hid(bench.sim);
+        app::ToolEnvironment env{hid, bench.clock, bench.mutexes, bench.shift, kTestAppName};
+        env.explain_refused_interfaces = explain;
+        bench.dialog = std::make_unique<app::CWXR7305_Upgrade_ToolDlg>(env);
+        bench.dialog->attach(bench.window);
+        bench.dialog->OnInitDialog();
+        bench.dialog->OnCommand(app::kIdCheckAndUpgrade);
+        EXPECT_EQ(bench.window.boxes().at(0).text,
+                  explain ? "Device not found!!\n2 HID interface(s) could not be opened: permission denied.\n"
+                            "Run 'sudo wxr7305 udev-rule' for the rule that lets users reach the device."
+                          : "Device not found!!");
+    }
+}
+
 struct MismatchCase {
     const char* name;
     sim::Identity device;

@@ -2,12 +2,26 @@
 
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
+#include <thread>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "app/cli/arguments.h"
 #include "app/cli/cli.h"
 #include "app/cli/progress.h"
+#include "app/cli/run_group.h"
+#include "app/cli/stop_request.h"
 #include "device/transcript.h"
 #include "image/image_store.h"
+#include "tests/image/image_bytes.h"
 
 namespace wxr::cli {
 namespace {
@@ -25,6 +39,19 @@ Outcome wxr7305(std::vector<std::string> args) {
 }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+std::vector<nlohmann::json> json_lines(const std::string& text) {
+    std::vector<nlohmann::json> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(nlohmann::json::parse(line));
+    return out;
+}
 
 std::filesystem::path temp_file(const std::string& name) {
     return std::filesystem::temp_directory_path() / ("wxr7305_cli_test_" + name);
@@ -146,6 +173,305 @@ TEST(Cli, UdevRuleNamesEachListedVendorAndProductOnce) {
     EXPECT_TRUE(other.out.empty());
     EXPECT_TRUE(contains(other.err, "Device not found!!"));
 }
+
+TEST(Cli, ParserRefusesWhatDoesNotApplyAndHonoursEndOfOptions) {
+    const std::pair<std::vector<std::string>, std::string> refused[] = {
+        {{"info", "--image", "x.bin"}, "--image does not apply to info"},
+        {{"info", "--trace=t"}, "--trace does not apply to info"},
+        {{"list", "--all"}, "--all does not apply to list"},
+        {{"upgrade", "--count", "3"}, "--count needs --watch"},
+        {{"upgrade", "--watch", "--count=0"}, "--count needs a number from 1"},
+        {{"upgrade", "--force"}, "--force needs --watch"},
+        {{"upgrade", "--all", "--watch"}, "cannot be combined"},
+        {{"upgrade", "--all", "--device", "sim:0"}, "--device names one device"},
+        {{"list", "--device"}, "--device needs a value"},
+        {{"list", "--json=yes"}, "--json takes no value"},
+        {{"upgrade", "--image="}, "--image needs a non-empty value"},
+        {{"--", "--help"}, "unknown command --help"},
+    };
+    for (const auto& [args, message] : refused) {
+        auto parsed = parse_arguments(args);
+        ASSERT_TRUE(std::holds_alternative<UsageError>(parsed)) << args[0];
+        EXPECT_TRUE(contains(std::get<UsageError>(parsed).message, message)) << std::get<UsageError>(parsed).message;
+    }
+    auto ok = std::get<Options>(parse_arguments({"upgrade", "--image=a.bin", "--watch", "--count", "2", "--force"}));
+    EXPECT_EQ(ok.image, "a.bin");
+    EXPECT_EQ(ok.count, 2);
+    auto file = std::get<Options>(parse_arguments({"info", "--", "--odd-name.bin"}));
+    EXPECT_EQ(file.operands, std::vector<std::string>{"--odd-name.bin"});
+}
+
+TEST(Cli, FileErrorsNameTheFileAndTheProblem) {
+    auto empty = temp_file("empty.bin");
+    std::ofstream(empty, std::ios::binary).close();
+    auto dir = temp_file("dir");
+    std::filesystem::create_directories(dir);
+    const std::pair<std::string, std::string> cases[] = {
+        {empty.string(), ": is empty"},
+        {dir.string(), ": is a directory"},
+        {temp_file("missing.bin").string(), ": no such file"},
+    };
+    for (const auto& [file, problem] : cases) {
+        EXPECT_TRUE(contains(wxr7305({"info", file}).err, file + problem));
+        EXPECT_TRUE(contains(wxr7305({"upgrade", "--simulate", "--virtual-time", "--image", file}).err, file + problem));
+    }
+    std::filesystem::remove(empty);
+    std::filesystem::remove(dir);
+}
+
+TEST(Cli, InfoShowsControlBytesOfTheCustomerTextEscaped) {
+    std::vector<std::uint8_t> bytes(200, 0);
+    test::put_block(bytes, 100);
+    test::put_customer(bytes, 100, "\x1b[2J\x1b[31mEVIL\r\n");
+    auto path = temp_file("evil.bin");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), 200);
+    Outcome r = wxr7305({"info", path.string()});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.starts_with("Customer: \\x1b[2J\\x1b[31mEVIL\\x0d\\x0a\nSize: 200 bytes\r\n")) << r.out;
+    EXPECT_EQ(nlohmann::json::parse(wxr7305({"info", "--json", path.string()}).out)["customer"],
+              "\x1b[2J\x1b[31mEVIL\r\n");
+    std::filesystem::remove(path);
+}
+
+TEST(Cli, ListShowsEveryInterfaceInOrderAndDeviceChoosesOne) {
+    Outcome r = wxr7305({"list", "--simulate=devices=200", "--virtual-time"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(occurrences(r.out, "\n"), 200u);
+    EXPECT_TRUE(r.out.starts_with("sim:0  version 57") && contains(r.out, "\nsim:199  version 57"));
+
+    EXPECT_EQ(wxr7305({"list", "--simulate=devices=3", "--virtual-time", "--device", "sim:1"}).out,
+              "sim:1  version 57  TQ16  LX300\n");
+    const std::vector<std::string> absent[] = {
+        {"list", "--simulate=devices=3", "--device", "sim:7"},
+        {"upgrade", "--simulate=devices=3,1:model=9", "--device", "sim:1"},  // another model: refused by the probe
+        {"upgrade", "--simulate=devices=3,1:report-length=22", "--device", "sim:1"},
+    };
+    for (auto args : absent) {
+        args.push_back("--virtual-time");
+        Outcome none = wxr7305(args);
+        EXPECT_EQ(none.code, 2);
+        EXPECT_TRUE(contains(none.err, "Device not found!!"));
+    }
+    Outcome one = wxr7305({"upgrade", "--simulate=devices=3", "--virtual-time", "--device", "sim:2"});
+    EXPECT_EQ(one.code, 0);
+    EXPECT_TRUE(contains(one.out, "Simulated device: flash equals the image"));
+}
+
+TEST(Cli, AllWritesEveryDeviceAndOneThatIsUnpluggedFailsAlone) {
+    Outcome r = wxr7305({"upgrade", "--all", "--simulate=devices=20,busy=0,7:unplug-after=3000", "--virtual-time"});
+    EXPECT_EQ(r.code, 4) << r.err;
+    EXPECT_EQ(occurrences(r.out, ": flash equals the image; end report matches the flash."), 19u);
+    EXPECT_TRUE(contains(r.out, "sim:7  failed"));
+    EXPECT_EQ(occurrences(r.out, "  success  "), 19u);
+    EXPECT_EQ(occurrences(r.out, "sim:12 progress 100%"), 1u);
+    EXPECT_TRUE(contains(r.out, "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped\n"));
+
+    EXPECT_EQ(wxr7305({"upgrade", "--all", "--simulate=devices=3,1:sensor=1", "--virtual-time", "--shift"}).code, 3);
+    EXPECT_EQ(wxr7305({"upgrade", "--all", "--simulate=devices=0", "--virtual-time"}).code, 2);
+}
+
+TEST(Cli, WatchWritesArrivalsSkipsTheirReturnAndStopsAtCount) {
+    Outcome r = wxr7305({"upgrade", "--watch", "--count", "3", "--virtual-time",
+                         "--simulate=devices=3,version=50,arrive-every=10000,replug-after=3000"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    for (std::string path : {"sim:0", "sim:1", "sim:2"}) EXPECT_TRUE(contains(r.out, path + "  success")) << r.out;
+    EXPECT_TRUE(contains(r.out, "sim:0  skipped  0.05 s  (already at version 57)"));
+    EXPECT_EQ(occurrences(r.out, ": flash equals the image"), 3u);
+
+    Outcome forced = wxr7305({"upgrade", "--watch", "--count", "2", "--force", "--virtual-time", "--json",
+                              "--simulate=devices=1,replug-after=3000"});
+    auto lines = json_lines(forced.out);
+    ASSERT_EQ(lines.size(), 2u) << forced.out;
+    EXPECT_EQ(lines[1]["result"], "success");
+    EXPECT_EQ(lines[1]["version"], 57);
+}
+
+TEST(Cli, JsonLinesCarryNamedFieldsAndNumbers) {
+    auto listed = json_lines(wxr7305({"list", "--json", "--simulate=devices=2,version=50", "--virtual-time"}).out);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[1], nlohmann::json::parse(R"({"path":"sim:1","model":16,"model_name":"TQ16","sensor":3,)"
+                                               R"("sensor_name":"LX300","version":50})"));
+    Outcome all = wxr7305({"upgrade", "--all", "--json", "--simulate=devices=3,2:sensor=1", "--virtual-time"});
+    auto results = json_lines(all.out);
+    ASSERT_EQ(results.size(), 3u) << all.out;
+    EXPECT_EQ(results[0]["result"], "success");
+    EXPECT_TRUE(results[0]["seconds"].is_number() && results[0]["simulated_flash_equals_image"] == true);
+    EXPECT_EQ(results[2]["result"], "refused");
+    EXPECT_EQ(results[2]["sensor_name"], "LX100");
+    auto one = json_lines(wxr7305({"upgrade", "--json", "--simulate=unplug-after=900", "--virtual-time"}).out);
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one[0]["result"], "failed");
+}
+
+// Counts flushes that carry a progress line: each must reach the pipe when written.
+class FlushCounter : public std::stringbuf {
+public:
+    int progress_flushes = 0;
+
+protected:
+    int sync() override {
+        if (str().size() > seen_ && str().find("progress", seen_) != std::string::npos) ++progress_flushes;
+        seen_ = str().size();
+        return 0;
+    }
+
+private:
+    std::size_t seen_ = 0;
+};
+
+TEST(Cli, PlainLinesAreFlushedOneByOne) {
+    FlushCounter buffer;
+    std::ostream out(&buffer);
+    std::ostringstream err;
+    EXPECT_EQ(run({"upgrade", "--simulate", "--virtual-time"}, out, err, false), 0);
+    EXPECT_EQ(buffer.progress_flushes, 10);
+}
+
+TEST(Cli, FirstCtrlCLetsTheRunningWriteEnd) {
+    StopRequest stop;
+    std::atomic<bool> returned{false};
+    std::thread presser([&] {
+        while (!stop.armed() && !returned.load()) std::this_thread::yield();
+        stop.press();
+    });
+    std::ostringstream out, err;
+    int code = run({"upgrade", "--all", "--simulate=devices=2", "--virtual-time"}, out, err, false, &stop);
+    returned = true;
+    presser.join();
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(contains(out.str(), "2 devices: 2 succeeded"));
+}
+
+#ifndef _WIN32
+TEST(Cli, TraceIsARegularFileAndAFailedWriteFailsTheCommand) {
+    auto fifo = temp_file("trace.fifo");
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& file : {fifo.string(), std::string("/dev/full"),
+                                   std::filesystem::temp_directory_path().string()}) {
+        Outcome r = wxr7305({"list", "--simulate", "--virtual-time", "--trace", file});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(contains(r.err, file)) << r.err;
+    }
+    std::filesystem::remove(fifo);
+
+    // A file that cannot grow past 4 KiB: writes fail with EFBIG instead of a signal.
+    auto trace = temp_file("short-trace.txt");
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    Outcome r = wxr7305({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(contains(r.out, "Firmware upgrade successful."));
+    EXPECT_TRUE(contains(r.err, "writing the trace file " + trace.string() + " failed"));
+    std::filesystem::remove(trace);
+}
+#endif
+
+TEST(Cli, StationNeitherRetriesARefusedUnitNorOutlivesCtrlC) {
+    Outcome r = wxr7305({"upgrade", "--watch", "--count", "2", "--virtual-time", "--simulate=devices=2,version=50,0:sensor=1"});
+    EXPECT_EQ(r.code, 3) << r.out;
+    EXPECT_EQ(occurrences(r.out, "refused"), 2u) << r.out;  // its line and the count
+    EXPECT_TRUE(contains(r.out, "sim:1  success"));
+
+    StopRequest stop;
+    stop.press();
+    std::ostringstream out, err;
+    EXPECT_EQ(run({"upgrade", "--watch", "--virtual-time", "--simulate"}, out, err, false, &stop), 0);
+    EXPECT_EQ(out.str(), "0 devices: 0 succeeded, 0 failed, 0 refused, 0 skipped\n");
+}
+
+// The wait ends with the run, whatever its timeout: nothing waits on a poll.
+TEST(Cli, RunGroupWakesWhenARunEnds) {
+    SessionOptions options;
+    options.simulated = std::vector<sim::SimInterfaceConfig>{{.path = u"sim:0"}};
+    options.virtual_time = true;
+    Session session(options);
+    ImageInfo image;
+    load_embedded_image(session.store);
+    parse_image_info(session.store.bytes, session.store.length, image);
+    RunGroup group;
+    group.start(std::make_unique<DeviceRun>(session, u"sim:0", RunPlan{session.store, image}));
+    auto ended = group.wait_for_ended(std::chrono::hours(1));
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_EQ(ended[0]->report().result, RunResult::Success);
+    EXPECT_EQ(ended[0]->progress(), 2464);
+    EXPECT_EQ(group.running(), 0u);
+}
+
+TEST(Cli, TerminalRedrawsOneBarPerDeviceInPlace) {
+    SessionOptions options;
+    options.simulated = std::vector<sim::SimInterfaceConfig>{};
+    Session session(options);
+    ImageInfo image;
+    image.size = 160;
+    DeviceRun a(session, u"sim:0", RunPlan{session.store, image}), b(session, u"sim:1", RunPlan{session.store, image});
+    std::ostringstream out;
+    ProgressDisplay display(out, /*terminal=*/true, /*labelled=*/true);
+    display.update({&a, &b});
+    display.update({&a, &b});
+    const std::string frame = "sim:0  " + progress_bar(0, 11) + "\nsim:1  " + progress_bar(0, 11) + "\n";
+    EXPECT_EQ(out.str(), "\r\x1b[J" + frame + "\x1b[2A\r\x1b[J" + frame);
+    display.print("sim:0  success  1.00 s\n");
+    EXPECT_EQ(out.str(), "\r\x1b[J" + frame + "\x1b[2A\r\x1b[J" + frame + "\x1b[2A\r\x1b[Jsim:0  success  1.00 s\n" +
+                             "\r\x1b[J" + frame);
+}
+
+#ifndef _WIN32
+// Runs wxr7305 with its output in a pipe; returns the child's pid and the read end.
+std::pair<pid_t, int> spawn(const std::vector<std::string>& args) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return {-1, -1};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipe_fds[1], STDOUT_FILENO);
+        dup2(pipe_fds[1], STDERR_FILENO);
+        close(pipe_fds[0]);
+        std::vector<char*> argv{const_cast<char*>(WXR7305_PROGRAM)};
+        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    return {pid, pipe_fds[0]};
+}
+
+// Reads the child's output until `part` shows up (or the output ends).
+std::string read_until(int fd, const std::string& part) {
+    std::string text;
+    char buffer[4096];
+    while (!contains(text, part)) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+TEST(Cli, SecondCtrlCLeavesAtOnceWithAWarning) {
+    // Busy reads make each of the unit's writes wait: it is still being written when interrupted.
+    auto [pid, fd] = spawn({"upgrade", "--watch", "--simulate=busy=4,version=50"});
+    ASSERT_GT(pid, 0);
+    read_until(fd, "progress 10%");
+    kill(pid, SIGINT);
+    std::string first = read_until(fd, "Ctrl-C again leaves at once");
+    kill(pid, SIGINT);  // only now: two signals pending at once would count as one
+    std::string rest = read_until(fd, "upgrade it again");
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(fd);
+    EXPECT_TRUE(contains(first, "stopping once the devices being written are done")) << first;
+    EXPECT_TRUE(contains(rest, "interrupted while writing")) << rest;
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 4);
+}
+#endif
 
 TEST(Cli, ProgressBarFrames) {
     EXPECT_EQ(progress_bar(0, 2416), "[........................................]   0%  0/2416");

@@ -159,6 +159,39 @@ TEST(SimHid, UnplugAfterOperationsFailsEverythingFromThenOn) {
     EXPECT_TRUE(bench.hid.stats(0).unplugged);
 }
 
+// A replugged unit is away for a second, then answers with what it was written.
+TEST(SimHid, ArrivalAndReplugFollowTheClock) {
+    testing::SimBench bench;
+    bench.add({.path = u"sim0", .presence = {.arrive_ms = 1000, .replug_after_ms = 500}});
+    EXPECT_TRUE(bench.hid.enumerate()->empty());
+    EXPECT_FALSE(open_device(bench.channel, u"sim0"));
+    bench.clock.sleep_ms(1000);
+    Device held = open_device(bench.channel, u"sim0");
+    ASSERT_TRUE(held);
+    bench.clock.sleep_ms(500);
+    EXPECT_TRUE(bench.hid.enumerate()->empty());
+    Report status = make_report();
+    EXPECT_FALSE(exchange_feature(held, identification_report(), status, 0));
+    close_device(held);
+    bench.clock.sleep_ms(sim::kReplugGapMs);
+    EXPECT_EQ(bench.hid.enumerate()->size(), 1u);
+    Device back = open_device(bench.channel, u"sim0");
+    EXPECT_TRUE(back);
+    close_device(back);
+    EXPECT_EQ(bench.hid.stats(0).open_handles, 0u);
+}
+
+TEST(SimDevice, PowerCycleRunsTheWrittenFirmwaresVersionOnlyAfterAMatchingEndReport) {
+    DeviceModel model(sim::Identity{.version = 50});
+    model.on_set(command(sim::kCodeStart, 0, 0));
+    send_block_chunks(model, 0);  // zeros: no info block yet
+    model.power_cycle();
+    EXPECT_EQ(read(model)[0], sim::kReportId);
+    Report identify = make_report();
+    model.on_set(identify);
+    EXPECT_EQ(read(model)[4], 50);  // nothing complete was written
+}
+
 TEST(SimHid, DroppedWritesNeverReachTheDevice) {
     testing::SimBench bench;
     bench.add({.path = u"sim0", .transport_faults = {.drop_sets = {2}}});

@@ -42,6 +42,21 @@ TEST(SimSpec, EveryKeyReachesEveryInterface) {
     EXPECT_TRUE(parse_ok("devices=0").empty());
 }
 
+TEST(SimSpec, ArrivalsAndKeysForOneInterface) {
+    auto configs = parse_ok("devices=3,arrive-every=500,replug-after=3000,1:unplug-after=9,2:silent,2:arrive-at=7");
+    ASSERT_EQ(configs.size(), 3u);
+    EXPECT_EQ(configs[0].presence.arrive_ms, 0u);
+    EXPECT_EQ(configs[1].presence.arrive_ms, 500u);
+    EXPECT_EQ(configs[2].presence.arrive_ms, 7u);
+    EXPECT_EQ(configs[2].presence.replug_after_ms, 3000u);
+    EXPECT_EQ(configs[1].transport_faults.unplug_after, 9u);
+    EXPECT_FALSE(configs[0].transport_faults.unplug_after || configs[0].transport_faults.silent);
+    EXPECT_TRUE(configs[2].transport_faults.silent);
+    EXPECT_EQ(parse_error("devices=2,2:silent"), "no interface 2 for 'silent'");
+    EXPECT_EQ(parse_error("x:silent"), "bad interface number in 'x:silent'");
+    EXPECT_EQ(parse_error("0:devices=3"), "simulation key 'devices' is not for one interface");
+}
+
 TEST(SimSpec, MistakesAreNamed) {
     EXPECT_EQ(parse_error("colour=blue"), "unknown simulation key 'colour'");
     EXPECT_EQ(parse_error("model"), "simulation key 'model' needs a value");

@@ -51,3 +51,22 @@ echo "unplugged upgrade ended after $(echo "$end - $start" | bc) s"
 expect unplug /tmp/unplug.out "Upgrade fail !!"
 expect_code unplug-exit unplug 4
 stop_device wxr-gone
+
+# A bench of four units: upgrade --all writes every one side by side.
+nodes="/dev/hidraw0 /dev/hidraw2 /dev/hidraw3 /dev/hidraw4"
+unit=0
+for node in $nodes; do
+    start_device "wxr-unit$unit" "$node" --expect /image.bin || fail all-setup "no $node"
+    unit=$((unit + 1))
+done
+run_cli all wxr7305 upgrade --all
+expect all /tmp/all.out "^4 devices: 4 succeeded, 0 failed, 0 refused, 0 skipped"
+expect_code all-exit all 0
+for unit in 0 1 2 3; do
+    summary=$(stop_device "wxr-unit$unit")
+    echo "$summary"
+    case $summary in
+        *"end=yes image=match "*) pass "all-flash-$unit" ;;
+        *) fail "all-flash-$unit" "$summary" ;;
+    esac
+done

@@ -1,0 +1,211 @@
+#include "app/cli/arguments.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+#include "device/sim/sim_spec.h"
+
+namespace wxr::cli {
+
+namespace {
+
+// More devices than a station handles in a day is a typing mistake.
+constexpr long kMaxCount = 1'000'000;
+
+// The commands an option applies to.
+enum CommandBits : unsigned {
+    kInfo = 1,
+    kList = 2,
+    kUpgrade = 4,
+    kUdevRule = 8,
+    kDeviceCommands = kList | kUpgrade | kUdevRule,
+    kAnyCommand = kInfo | kDeviceCommands,
+};
+
+enum class Value { None, Required, Optional };
+
+// Unwinds the parse at the first bad word.
+struct Refusal {
+    std::string message;
+};
+
+struct OptionSpec {
+    std::string_view name;
+    Value value;
+    unsigned commands;
+    void (*apply)(Options&, const std::string&);
+};
+
+void simulate(Options& options, std::string_view spec) {
+    auto parsed = sim::parse_sim_spec(spec);
+    if (auto* error = std::get_if<sim::SimSpecError>(&parsed)) throw Refusal{error->message};
+    options.session.simulated = std::get<std::vector<sim::SimInterfaceConfig>>(std::move(parsed));
+}
+
+void count(Options& options, const std::string& text) {
+    long n = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc{} || end != text.data() + text.size() || n < 1 || n > kMaxCount) {
+        throw Refusal{"--count needs a number from 1 to " + std::to_string(kMaxCount) + ", not '" + text + "'"};
+    }
+    options.count = n;
+}
+
+void non_empty(const std::string& name, const std::string& value) {
+    if (value.empty()) throw Refusal{name + " needs a non-empty value"};
+}
+
+constexpr OptionSpec kOptions[] = {
+    {"--help", Value::None, kAnyCommand, [](Options& o, const std::string&) { o.help = true; }},
+    {"--version", Value::None, kAnyCommand, [](Options& o, const std::string&) { o.version = true; }},
+    {"--json", Value::None, kInfo | kList | kUpgrade, [](Options& o, const std::string&) { o.json = true; }},
+    {"--image", Value::Required, kUpgrade,
+     [](Options& o, const std::string& v) { 
+         non_empty("--image", v);
+         o.image = v;
+     }},
+    {"--device", Value::Required, kList | kUpgrade,
+     [](Options& o, const std::string& v) { 
+         non_empty("--device", v);
+         o.device = v;
+     }},
+    {"--all", Value::None, kUpgrade, [](Options& o, const std::string&) { o.all = true; }},
+    {"--watch", Value::None, kUpgrade, [](Options& o, const std::string&) { o.watch = true; }},
+    {"--count", Value::Required, kUpgrade, count},
+    {"--force", Value::None, kUpgrade, [](Options& o, const std::string&) { o.force = true; }},
+    {"--simulate", Value::Optional, kDeviceCommands, [](Options& o, const std::string& v) { simulate(o, v); }},
+    {"--virtual-time", Value::None, kDeviceCommands,
+     [](Options& o, const std::string&) { o.session.virtual_time = true; }},
+    {"--shift", Value::None, kDeviceCommands, [](Options& o, const std::string&) { o.session.shift = true; }},
+    {"--trace", Value::Required, kDeviceCommands,
+     [](Options& o, const std::string& v) { 
+         non_empty("--trace", v);
+         o.session.trace_file = v;
+     }},
+};
+
+const OptionSpec* find_option(std::string_view name) {
+    if (name == "-h") name = "--help";
+    for (const auto& spec : kOptions) {
+        if (spec.name == name) return &spec;
+    }
+    return nullptr;
+}
+
+unsigned command_bit(const std::string& command) {
+    if (command == "info") return kInfo;
+    if (command == "list") return kList;
+    if (command == "upgrade") return kUpgrade;
+    if (command == "udev-rule") return kUdevRule;
+    throw Refusal{command.empty() ? "no command given" : "unknown command " + command};
+}
+
+// Reads one option word (and its value) at args[i]; returns the option.
+const OptionSpec& take_option(const std::vector<std::string>& args, std::size_t& i, Options& options) {
+    const std::string& arg = args[i];
+    auto eq = arg.find('=');
+    std::string name = arg.substr(0, eq);
+    const OptionSpec* spec = find_option(name);
+    if (!spec) throw Refusal{"unknown option " + name};
+    std::string value;
+    if (eq != std::string::npos) {
+        if (spec->value == Value::None) throw Refusal{name + " takes no value"};
+        value = arg.substr(eq + 1);
+    } else if (spec->value == Value::Required) {
+        if (i + 1 >= args.size()) throw Refusal{name + " needs a value"};
+        value = args[++i];
+    }
+    spec->apply(options, value);
+    return *spec;
+}
+
+// Combinations that make no sense are refused rather than half obeyed.
+void check_combinations(const Options& o) {
+    if (o.command == "info" && o.operands.size() > 1) throw Refusal{"info takes at most one FILE"};
+    if (o.command != "info" && !o.operands.empty()) throw Refusal{o.command + " takes no operands"};
+    if (o.all && o.watch) throw Refusal{"--all and --watch cannot be combined"};
+    if (o.device && (o.all || o.watch)) throw Refusal{"--device names one device: not with --all or --watch"};
+    if (o.count && !o.watch) throw Refusal{"--count needs --watch"};
+    if (o.force && !o.watch) throw Refusal{"--force needs --watch"};
+}
+
+Options parse_or_throw(const std::vector<std::string>& args) {
+    Options options;
+    std::vector<const OptionSpec*> given;
+    bool options_ended = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!options_ended && arg == "--") {
+            options_ended = true;
+        } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
+            given.push_back(&take_option(args, i, options));
+        } else if (options.command.empty()) {
+            options.command = arg;
+        } else {
+            options.operands.push_back(arg);
+        }
+    }
+    if (options.help || options.version) return options;
+    unsigned bit = command_bit(options.command);
+    for (const OptionSpec* spec : given) {
+        if (!(spec->commands & bit)) throw Refusal{std::string(spec->name) + " does not apply to " + options.command};
+    }
+    check_combinations(options);
+    return options;
+}
+
+}  // namespace
+
+std::variant<Options, UsageError> parse_arguments(const std::vector<std::string>& args) {
+    try {
+        return parse_or_throw(args);
+    } catch (const Refusal& refusal) {
+        return UsageError{refusal.message};
+    }
+}
+
+std::string help_text() {
+    return "Usage: wxr7305 COMMAND [OPTIONS] [--] [OPERANDS]\n"
+           "Writes the built-in firmware into attached devices over HID feature reports.\n"
+           "\n"
+           "Commands:\n"
+           "  info [FILE]      print the info block of FILE, or of the built-in firmware\n"
+           "  list             find every attached device and print its path, version,\n"
+           "                   model and sensor\n"
+           "  upgrade          what \"Check and Upgrade\" does: find the device, check that it\n"
+           "                   fits the firmware, write it with a progress bar\n"
+           "  udev-rule        (Linux, as root) print a udev rule that lets logged-in users\n"
+           "                   reach the devices found, for /etc/udev/rules.d/70-wxr7305.rules\n"
+           "\n"
+           "Options:\n"
+           "  --device PATH    (list, upgrade) only this interface; it must still answer as\n"
+           "                   a device of the firmware's model\n"
+           "  --all            (upgrade) write every fitting device, side by side; one result\n"
+           "                   line per device and a count\n"
+           "  --watch          (upgrade) station mode: write each fitting device that appears\n"
+           "                   (those attached at start included) until Ctrl-C; a device\n"
+           "                   already at the firmware's version is skipped\n"
+           "  --count N        (with --watch) stop after N devices written\n"
+           "  --force          (with --watch) write devices already at the firmware's version\n"
+           "  --json           (info, list, upgrade) one JSON object per line instead of text\n"
+           "  --image FILE     (upgrade) write FILE instead of the built-in firmware\n"
+           "  --simulate[=SPEC]  use simulated devices instead of real HID; SPEC is a\n"
+           "                   comma-separated list of these keys:\n" +
+           sim::sim_spec_help() +
+           "  --virtual-time   run the simulation on a virtual clock (pauses take no time)\n"
+           "  --trace FILE     write every device operation to FILE (a regular file)\n"
+           "  --shift          list devices of any model, as holding Shift does in the dialog\n"
+           "  --help           show this text\n"
+           "  --version        show the version\n"
+           "  --               end of options: what follows is a command or operand\n"
+           "\n"
+           "Ctrl-C while devices are written lets the running writes end; a second Ctrl-C\n"
+           "leaves at once, and a device left half-written may not start.\n"
+           "\n"
+           "Exit codes: 0 success, 1 bad usage, unreadable file or trace write error,\n"
+           "2 no device, 3 device does not fit the firmware, 4 upgrade failed\n"
+           "(with --all and --watch: 4 when any failed, else 3 when any was refused).\n";
+}
+
+}  // namespace wxr::cli

@@ -1,0 +1,39 @@
+// The command line's words as options: what `run` acts on. Kept apart so
+// that the parser can be driven by itself (tests, fuzzing).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "app/cli/session.h"
+
+namespace wxr::cli {
+
+struct Options {
+    std::string command;
+    std::vector<std::string> operands;
+    std::optional<std::string> image;   // upgrade: write this file instead
+    std::optional<std::string> device;  // list, upgrade: this interface only
+    SessionOptions session;
+    bool all = false;    // upgrade every fitting device
+    bool watch = false;  // upgrade each fitting device that appears
+    std::optional<long> count;  // with watch: stop after this many devices
+    bool force = false;  // with watch: write devices already at the image's version
+    bool json = false;   // one JSON object per line
+    bool help = false;
+    bool version = false;
+};
+
+// What is wrong with the words; the command line exits 1 with it.
+struct UsageError {
+    std::string message;
+};
+
+// args excludes the program name. Never throws for any words.
+std::variant<Options, UsageError> parse_arguments(const std::vector<std::string>& args);
+
+std::string help_text();
+
+}  // namespace wxr::cli

@@ -1,0 +1,33 @@
+// The commands of wxr7305, each in its own file.
+#pragma once
+
+#include <iosfwd>
+#include <vector>
+
+#include "app/cli/arguments.h"
+#include "app/cli/session.h"
+#include "app/cli/stop_request.h"
+
+namespace wxr::cli {
+
+// Where a command's output goes, and its Ctrl-C.
+struct Console {
+    std::ostream& out;
+    std::ostream& err;
+    bool terminal;  // out is a terminal: bars are drawn in place
+    StopRequest& stop;
+};
+
+int command_info(const Options& options, Console& console);
+int command_list(Session& session, const Options& options, Console& console);
+int command_udev_rule(Session& session, Console& console);
+int command_upgrade(Session& session, const Options& options, Console& console);
+
+// The interfaces that pass the probe for the session's expected model: the
+// --device interface alone, or every present one, in enumeration order.
+std::vector<DevicePath> find_devices(Session& session, const Options& options);
+
+// Reads the built-in image into the session's store and expects its model.
+void expect_builtin_image(Session& session);
+
+}  // namespace wxr::cli

@@ -1,0 +1,21 @@
+// Firmware files named on the command line: read with the dialog's checks,
+// and when that fails, a message that names the file and says what is wrong
+// with it (missing, a directory, empty, too long, unreadable, no info block).
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+
+#include "app/cli/session.h"
+#include "image/image_info.h"
+
+namespace wxr::cli {
+
+// info FILE: false (after a message) when FILE holds no readable info block.
+bool read_info_of_file(const std::string& file, ImageInfo& info, std::ostream& err);
+
+// The image to write into session.store: the built-in one, or `file`.
+bool load_image(Session& session, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err);
+
+}  // namespace wxr::cli

@@ -1,0 +1,95 @@
+#include "app/cli/interrupt.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#include "app/cli/cli.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <thread>
+#endif
+
+namespace wxr::cli {
+
+namespace {
+
+constexpr char kLeavingText[] =
+    "\nwxr7305: interrupted while writing: a device left half-written may not start; upgrade it again.\n";
+
+// The second press: no waiting for anything, the process ends here.
+[[noreturn]] void leave_at_once() {
+#ifdef _WIN32
+    _write(2, kLeavingText, sizeof kLeavingText - 1);
+#else
+    [[maybe_unused]] auto written = ::write(STDERR_FILENO, kLeavingText, sizeof kLeavingText - 1);
+#endif
+    std::_Exit(kExitUpgradeFailed);
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+// The console calls its handler without any context, so the request it
+// reports to is kept here, set once before the handler is installed.
+std::atomic<StopRequest*>& handler_target() {
+    static std::atomic<StopRequest*> target{nullptr};
+    return target;
+}
+
+BOOL WINAPI on_console_control(DWORD type) {
+    StopRequest* stop = handler_target().load();
+    if ((type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) || !stop || !stop->armed()) return FALSE;
+    if (stop->press() >= 2) leave_at_once();
+    return TRUE;
+}
+
+}  // namespace
+
+void install_interrupt_handler(StopRequest& stop) {
+    handler_target().store(&stop);
+    SetConsoleCtrlHandler(on_console_control, TRUE);
+}
+
+#else
+
+namespace {
+
+[[noreturn]] void end_as_interrupted(const sigset_t& set) {
+    ::signal(SIGINT, SIG_DFL);
+    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    ::raise(SIGINT);
+    std::_Exit(128 + SIGINT);
+}
+
+}  // namespace
+
+// SIGINT is blocked in every thread and taken by one waiting thread, which
+// may then do anything, not only what a signal handler may.
+void install_interrupt_handler(StopRequest& stop) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
+    std::thread([&stop, set] {
+        while (true) {
+            int signal = 0;
+            if (::sigwait(&set, &signal) != 0) continue;
+            if (!stop.armed()) end_as_interrupted(set);
+            if (stop.press() >= 2) leave_at_once();
+        }
+    }).detach();
+}
+
+#endif
+
+}  // namespace wxr::cli

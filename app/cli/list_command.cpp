@@ -1,0 +1,91 @@
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <set>
+
+#include "app/cli/cli.h"
+#include "app/cli/commands.h"
+#include "app/cli/json_output.h"
+#include "app/cli/output.h"
+#include "upgrade/device_query.h"
+
+namespace wxr::cli {
+
+void expect_builtin_image(Session& session) {
+    load_embedded_image(session.store);
+    ImageInfo image;
+    parse_image_info(session.store.bytes, session.store.length, image);
+    session.expected_model = image.model;
+}
+
+std::vector<DevicePath> find_devices(Session& session, const Options& options) {
+    DeviceContext context = session.context();
+    if (options.device) return probe_paths(context, {from_utf8(*options.device)});
+    auto present = session.channel().enumerate();
+    if (!present) return {};
+    return probe_paths(context, *present);
+}
+
+// Each interface is probed and, when it passes, queried on the same thread:
+// one round of threads for the whole list.
+int command_list(Session& session, const Options& options, Console& console) {
+    expect_builtin_image(session);
+    std::vector<DevicePath> paths;
+    if (options.device) paths.push_back(from_utf8(*options.device));
+    else paths = session.channel().enumerate().value_or(std::vector<DevicePath>{});
+    std::vector<std::optional<ImageInfo>> devices(paths.size());
+    DeviceContext context = session.context();
+    run_side_by_side(paths.size(), [&](std::size_t i) {
+        try {
+            if (!passes_probe(context, paths[i])) return;
+            ImageInfo device;
+            query_device_at(session.channel(), paths[i], device);
+            devices[i] = device;
+        } catch (const std::exception&) {
+            // As in a pass: an interface whose probe runs out of resources is not listed.
+        }
+    });
+    bool any = false;
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        if (!devices[i]) continue;
+        any = true;
+        if (options.json) {
+            console.out << device_json(paths[i], *devices[i]);
+        } else {
+            console.out << to_utf8(paths[i]) << "  version " << int(devices[i]->version) << "  "
+                        << model_text(*devices[i]) << "  " << sensor_text(*devices[i]) << "\n";
+        }
+    }
+    console.out << std::flush;
+    return any ? kExitSuccess : report_not_found(session, console.err);
+}
+
+// A rule per vendor and product id of the devices found: TAG+="uaccess" gives
+// the logged-in user access to their hidraw nodes.
+int command_udev_rule(Session& session, Console& console) {
+    expect_builtin_image(session);
+    std::set<std::pair<std::uint16_t, std::uint16_t>> ids;
+    for (const DevicePath& path : find_devices(session, Options{})) {
+        Device device = open_device(session.channel(), path);
+        HidAttributes attributes;
+        if (device && session.channel().attributes(device, attributes)) {
+            ids.emplace(attributes.vendor_id, attributes.product_id);
+        }
+        close_device(device);
+    }
+    if (ids.empty()) return report_not_found(session, console.err);
+    console.out << "# " << kUdevRuleFile << ": lets the logged-in user reach these devices' hidraw nodes.\n";
+    for (auto [vendor, product] : ids) {
+        char line[128];
+        std::snprintf(line, sizeof line,
+                      "KERNEL==\"hidraw*\", ATTRS{idVendor}==\"%04x\", ATTRS{idProduct}==\"%04x\", "
+                      "TAG+=\"uaccess\"\n",
+                      vendor, product);
+        console.out << line;
+    }
+    console.err << "Save this as /etc/udev/rules.d/" << kUdevRuleFile
+                << ", then run 'udevadm control --reload-rules && udevadm trigger' or replug the device.\n";
+    return kExitSuccess;
+}
+
+}  // namespace wxr::cli

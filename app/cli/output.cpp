@@ -1,0 +1,99 @@
+#include "app/cli/output.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
+
+#include "app/cli/cli.h"
+#include "upgrade/compatibility.h"
+
+namespace wxr::cli {
+
+namespace {
+
+bool is_control(char16_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
+
+std::size_t count_of(const std::vector<RunReport>& reports, RunResult result) {
+    return static_cast<std::size_t>(
+        std::count_if(reports.begin(), reports.end(), [&](const RunReport& r) { return r.result == result; }));
+}
+
+}  // namespace
+
+std::string model_text(const ImageInfo& info) {
+    return info.model_name.empty() ? "model " + std::to_string(info.model) : to_utf8(info.model_name);
+}
+
+std::string sensor_text(const ImageInfo& info) {
+    return info.sensor_name.empty() ? "sensor " + std::to_string(info.sensor) : to_utf8(info.sensor_name);
+}
+
+std::u16string escape_control_chars(std::u16string_view text) {
+    std::u16string out;
+    for (char16_t c : text) {
+        if (!is_control(c)) {
+            out += c;
+            continue;
+        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned>(c));
+        out.append(hex, hex + 4);
+    }
+    return out;
+}
+
+int report_not_found(Session& session, std::ostream& err) {
+    err << to_utf8(kDeviceNotFoundText) << "\n";
+    std::size_t locked = session.hid().inaccessible_interfaces();
+    if (locked == 0) return kExitNoDevice;
+    err << locked << " HID interface" << (locked == 1 ? " was" : "s were")
+        << " found but could not be opened: permission denied.\n"
+           "To let logged-in users reach the device, run once:\n"
+           "  sudo wxr7305 udev-rule | sudo tee /etc/udev/rules.d/" << kUdevRuleFile << "\n"
+           "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
+           "or run this command as root.\n";
+    return kExitNoDevice;
+}
+
+std::string result_line(const RunReport& report) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f s", static_cast<double>(report.ms) / 1000.0);
+    std::string line = to_utf8(report.path) + "  " + result_name(report.result) + "  " + seconds;
+    std::string detail = report.detail.substr(0, report.detail.find_last_not_of(' ') + 1);
+    if (!detail.empty()) line += "  (" + detail + ")";
+    return line + "\n";
+}
+
+std::string count_line(const std::vector<RunReport>& reports) {
+    return std::to_string(reports.size()) + " device" + (reports.size() == 1 ? "" : "s") + ": " +
+           std::to_string(count_of(reports, RunResult::Success)) + " succeeded, " +
+           std::to_string(count_of(reports, RunResult::Failed)) + " failed, " +
+           std::to_string(count_of(reports, RunResult::Refused)) + " refused, " +
+           std::to_string(count_of(reports, RunResult::Skipped)) + " skipped\n";
+}
+
+int exit_code_for(const std::vector<RunReport>& reports) {
+    if (reports.empty()) return kExitNoDevice;
+    if (count_of(reports, RunResult::Failed) > 0) return kExitUpgradeFailed;
+    if (count_of(reports, RunResult::Refused) > 0) return kExitMismatch;
+    return kExitSuccess;
+}
+
+std::optional<SimulationCheck> check_simulated(Session& session, const DevicePath& path) {
+    sim::SimHid* sim = session.simulation();
+    if (!sim || session.store.length <= 0) return std::nullopt;
+    auto index = sim->index_of(path);
+    if (!index) return std::nullopt;
+    sim::DeviceModel model = sim->model(*index);
+    if (!model.end_report()) return std::nullopt;
+    bool equal = std::equal(session.store.bytes.begin(), session.store.bytes.begin() + session.store.length,
+                            model.flash().begin());
+    return SimulationCheck{equal, model.end_report()->matches_flash};
+}
+
+std::string check_text(const SimulationCheck& check) {
+    return std::string("flash ") + (check.flash_equals_image ? "equals" : "differs from") + " the image; end report " +
+           (check.end_report_matches ? "matches" : "does not match") + " the flash.";
+}
+
+}  // namespace wxr::cli

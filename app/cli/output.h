@@ -1,0 +1,45 @@
+// Texts the commands print about devices, images and runs.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/cli/device_run.h"
+#include "app/cli/session.h"
+#include "image/image_info.h"
+
+namespace wxr::cli {
+
+// Sorts before 73-seat-late.rules, which turns the uaccess tag into access.
+inline constexpr char kUdevRuleFile[] = "70-wxr7305.rules";
+
+std::string model_text(const ImageInfo& info);
+std::string sensor_text(const ImageInfo& info);
+
+// Control characters shown as \xNN, so that an image's text cannot drive the terminal.
+std::u16string escape_control_chars(std::u16string_view text);
+
+// "Device not found!!", and why, when permissions are the reason. Returns
+// the exit code for no device.
+int report_not_found(Session& session, std::ostream& err);
+
+// "sim:3  success  1.62 s", with the reason for a refusal or a skip.
+std::string result_line(const RunReport& report);
+// "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped"
+std::string count_line(const std::vector<RunReport>& reports);
+// 0 when every device succeeded (or was skipped), else 4 when any failed,
+// else 3 when any was refused; 2 when there were none.
+int exit_code_for(const std::vector<RunReport>& reports);
+
+// For a simulated device that got an end report: whether its flash equals
+// the image and the end report matches the flash.
+struct SimulationCheck {
+    bool flash_equals_image;
+    bool end_report_matches;
+};
+std::optional<SimulationCheck> check_simulated(Session& session, const DevicePath& path);
+std::string check_text(const SimulationCheck& check);
+
+}  // namespace wxr::cli

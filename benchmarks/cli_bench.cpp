@@ -1,0 +1,176 @@
+// wxr7305 on simulated devices and the real clock, each figure measured side
+// by side with its reference in the same run:
+//   - one upgrade against the protocol's pauses (summed from a trace);
+//   - list over 200 interfaces against list over 1;
+//   - upgrade --all over 20 devices against one device;
+//   - when piped progress lines arrive during an upgrade.
+// Prints ratios; asserts nothing (speed is measured, not tested).
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/cli/cli.h"
+#include "device/local_mutex.h"
+#include "device/sim/sim_hid.h"
+#include "device/steady_clock.h"
+#include "device/transcript.h"
+#include "upgrade/device_query.h"
+#include "upgrade/upgrade.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// Odd so that the median is one of the runs; enough to smooth a shared machine.
+constexpr int kRounds = 5;
+
+struct Timed {
+    int code;
+    double ms;
+    std::string out;
+};
+
+Timed wxr7305(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    auto start = Clock::now();
+    int code = wxr::cli::run(args, out, err, false);
+    double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return {code, ms, out.str()};
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Medians of two commands, run alternately so that both see the same load.
+std::pair<double, double> side_by_side(const std::vector<std::string>& a, const std::vector<std::string>& b) {
+    std::vector<double> ta, tb;
+    for (int i = 0; i < kRounds; ++i) {
+        ta.push_back(wxr7305(a).ms);
+        tb.push_back(wxr7305(b).ms);
+    }
+    return {median(ta), median(tb)};
+}
+
+// The pauses a run asks for: the sum of the trace's sleep lines.
+double protocol_pauses_ms(const std::vector<std::string>& args) {
+    auto trace = std::filesystem::temp_directory_path() / "wxr7305_cli_bench_trace.txt";
+    std::vector<std::string> traced = args;
+    traced.insert(traced.end(), {"--virtual-time", "--trace", trace.string()});
+    wxr7305(traced);
+    std::ifstream in(trace);
+    double total = 0;
+    for (std::string text; std::getline(in, text);) {
+        auto line = wxr::parse_transcript_line(text);
+        if (line && line->op == "sleep") total += std::stod(line->detail);
+    }
+    in.close();
+    std::filesystem::remove(trace);
+    return total;
+}
+
+struct Quiet final : wxr::UpgradeMessages {
+    void show_upgrade_message(wxr::UpgradeResult, const std::u16string&) override {}
+};
+
+struct NoShift final : wxr::ShiftKeyState {
+    bool pressed_since_last_query() override { return false; }
+};
+
+// What the command does, called directly: discovery, query and upgrade on
+// the real clock. What no command line can beat on this machine right now.
+double engine_alone_ms() {
+    using namespace wxr;
+    auto start = Clock::now();
+    SteadyClock clock;
+    sim::SimHid hid(clock);
+    hid.add_interface({.path = u"sim:0", .model_faults = {.busy_reads = 0}});
+    DeviceChannel channel(hid, clock);
+    LocalNamedMutexFactory mutexes;
+    NoShift shift;
+    ImageStore store;
+    load_embedded_image(store);
+    ExpectedModel expected{16};
+    DeviceList list;
+    DeviceContext context{channel, mutexes, shift, expected, list};
+    discover_devices(context);
+    ImageInfo device;
+    query_device_info(context, device);
+    ProgressCounter progress{0};
+    Quiet quiet;
+    upgrade_firmware(context, store, progress, quiet);
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// Notes when each progress line reaches the stream's flush, as a pipe would see it.
+class ArrivalClock : public std::stringbuf {
+public:
+    explicit ArrivalClock(Clock::time_point start) : start_(start) {}
+    std::vector<double> arrivals;
+
+protected:
+    int sync() override {
+        if (str().find("progress", seen_) != std::string::npos) {
+            arrivals.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start_).count());
+        }
+        seen_ = str().size();
+        return 0;
+    }
+
+private:
+    Clock::time_point start_;
+    std::size_t seen_ = 0;
+};
+
+}  // namespace
+
+int main() {
+    const std::vector<std::string> one = {"upgrade", "--simulate=busy=0"};
+    double pauses = protocol_pauses_ms(one);
+    std::vector<double> runs, engine;
+    for (int i = 0; i < kRounds; ++i) {
+        runs.push_back(wxr7305(one).ms);
+        engine.push_back(engine_alone_ms());
+    }
+    double upgrade = median(runs);
+    std::printf("upgrade --simulate=busy=0: %.1f ms; protocol pauses %.1f ms; ratio %.3f (target <= 1.03)\n",
+                upgrade, pauses, upgrade / pauses);
+    std::printf("  the engine alone, same pauses, same machine: %.1f ms (%.3f x pauses); command / engine %.3f\n",
+                median(engine), median(engine) / pauses, upgrade / median(engine));
+
+    auto [list200, list1] = side_by_side({"list", "--simulate=devices=200,busy=0"}, {"list", "--simulate=devices=1,busy=0"});
+    std::printf("list: 200 interfaces %.1f ms, 1 interface %.1f ms; ratio %.3f (target <= 1.3)\n", list200, list1,
+                list200 / list1);
+
+    const std::vector<std::string> all = {"upgrade", "--all", "--simulate=devices=20,busy=0"};
+    auto [all20, single] = side_by_side(all, one);
+    Timed checked = wxr7305(all);
+    std::printf("upgrade --all: 20 devices %.1f ms, 1 device %.1f ms; ratio %.3f (target <= 1.15); "
+                "exit %d, %zu of 20 flashes equal the image\n",
+                all20, single, all20 / single, checked.code, count(checked.out, "flash equals the image"));
+    Timed unplugged = wxr7305({"upgrade", "--all", "--simulate=devices=20,busy=0,7:unplug-after=3000"});
+    std::printf("upgrade --all with sim:7 unplugged part-way: exit %d, %zu succeeded\n", unplugged.code,
+                count(unplugged.out, "  success  "));
+
+    auto start = Clock::now();
+    ArrivalClock buffer(start);
+    std::ostream piped(&buffer);
+    std::ostringstream err;
+    wxr::cli::run(one, piped, err, false);
+    double end = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::printf("piped progress lines: %zu, arriving at", buffer.arrivals.size());
+    for (double at : buffer.arrivals) std::printf(" %.0f", at);
+    std::printf(" ms of a %.0f ms run\n", end);
+    return 0;
+}
