@@ -1,14 +1,13 @@
 #include "image/image_store.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "image/embedded_image.h"
+#include "image/image_file.h"
 
 namespace wxr {
 
@@ -27,22 +26,6 @@ std::optional<std::filesystem::path> to_fs_path(const std::u16string& path) {
 bool is_regular(const std::filesystem::path& path) {
     std::error_code ignored;
     return std::filesystem::is_regular_file(path, ignored);
-}
-
-std::error_code last_error() {
-    return errno != 0 ? std::error_code(errno, std::generic_category())
-                      : std::make_error_code(std::errc::io_error);
-}
-
-std::uintmax_t measure(std::ifstream& file, const std::u16string& path) {
-    errno = 0;
-    file.seekg(0, std::ios::end);
-    const std::streamoff end = file.tellg();
-    file.seekg(0, std::ios::beg);
-    if (end < 0 || !file) {
-        throw FileError(last_error(), path);
-    }
-    return static_cast<std::uintmax_t>(end);
 }
 
 }  // namespace
@@ -72,21 +55,24 @@ std::int32_t read_file_to_buffer(std::span<std::uint8_t> buffer, std::int32_t ca
     if (!fs_path || !is_regular(*fs_path)) {
         return 0;
     }
-    std::ifstream file(*fs_path, std::ios::binary);
+    ImageFile file(*fs_path);
     if (!file.is_open()) {
         return 0;
     }
-    const std::uintmax_t length = measure(file, path);
-    if (length > room.size()) {
+    std::error_code error;
+    const auto length = file.size(error);
+    if (!length) {
+        throw FileError(error, path);
+    }
+    if (*length > room.size()) {
         return 0;
     }
-    errno = 0;
-    file.read(reinterpret_cast<char*>(room.data()), static_cast<std::streamsize>(length));
-    if (file.bad()) {
-        throw FileError(last_error(), path);
+    const auto got = file.read(room.first(static_cast<std::size_t>(*length)), error);
+    if (!got) {
+        throw FileError(error, path);
     }
     // A file that shrank since it was measured gives what it still had.
-    return static_cast<std::int32_t>(file.gcount());
+    return static_cast<std::int32_t>(*got);
 }
 
 int read_image_file_info(const std::u16string& path, ImageInfo& info) {
