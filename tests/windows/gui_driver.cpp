@@ -14,8 +14,14 @@
 //   gui_driver enabled <caption> <id>               prints 1 or 0
 //   gui_driver visible <caption> <id>               prints 1 or 0
 //   gui_driver command <caption> <id>               the command a key gives (2: Escape)
+//   gui_driver progress <caption> <id>              prints a progress bar's "position high"
+//   gui_driver choose-file <caption> <timeout_ms> <path>
+//                                                   types path into the file-open dialog
+//                                                   the dialog shows and presses Open
 // Exit code 0 when the step was done, 1 when it timed out or failed.
 #include <windows.h>
+// windows.h first: the common controls header relies on its types.
+#include <commctrl.h>
 
 #include <cstdio>
 #include <string>
@@ -26,6 +32,10 @@ namespace {
 constexpr DWORD kPollMs = 50;
 // The static control that holds a message box's text.
 constexpr int kBoxTextId = 0xFFFF;
+// The file-open dialog's file name field: the combo box of the Explorer
+// style, or the edit field of the older one.
+constexpr int kFileNameComboId = 0x47C;
+constexpr int kFileNameEditId = 0x480;
 
 void print_utf8(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -141,6 +151,30 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (step == L"close") {
         PostMessageW(dialog, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (step == L"progress") {
+        HWND bar = GetDlgItem(dialog, static_cast<int>(argument));
+        if (bar == nullptr) return fail("no such control");
+        const auto position = SendMessageW(bar, PBM_GETPOS, 0, 0);
+        const auto high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+        std::printf("%ld %ld", static_cast<long>(position), static_cast<long>(high));
+        return 0;
+    }
+    if (step == L"choose-file" && argc > 4) {
+        HWND name = nullptr;
+        HWND popup = wait_for(
+            [&]() -> HWND {
+                HWND found = popup_of(dialog);
+                if (found == nullptr) return nullptr;
+                name = GetDlgItem(found, kFileNameComboId);
+                if (name == nullptr) name = GetDlgItem(found, kFileNameEditId);
+                return name != nullptr ? found : nullptr;
+            },
+            argument);
+        if (popup == nullptr) return fail("no file dialog appeared");
+        SetWindowTextW(name, argv[4]);
+        PostMessageW(popup, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return 0;
     }
     return fail("unknown step");
