@@ -187,16 +187,12 @@ cli_cases() {
 # --- the dialog ---
 drive() { timeout $kRunSeconds "$wine" "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 box_text() { drive box-text "$caption" "$1"; }
-wait_enabled() {
-    is_enabled() { [ "$(drive enabled "$caption" 1000)" = "$1" ]; }
-    wait_tenths 300 is_enabled "$1"
-}
+wait_enabled() { drive wait-enabled "$caption" $kWindowMs 1000 >/dev/null; }
 start_tool() {
     "$wine" "$tool" </dev/null >/tmp/tool.log 2>&1 &
     echo $! >/tmp/tool.pid
     drive wait-window "$caption" $kWindowMs >/dev/null
 }
-bar_full() { local p; p=($(drive progress "$caption" 1001)); [ "${p[0]:-0}" -gt 0 ] && [ "${p[0]}" = "${p[1]}" ]; }
 
 dialog_cases() {
     Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &
@@ -214,20 +210,31 @@ dialog_cases() {
     text=$(box_text $kBoxMs)
     echo "BENCH wine-dialog-upgrade $(elapsed "$start") s"
     expect_eq dialog-success "$text" "$success_text"
-    if wait_tenths 50 bar_full; then pass dialog-bar-full; else fail dialog-bar-full "$(drive progress "$caption" 1001)"; fi
+    if drive wait-bar-full "$caption" 5000 1001 >/dev/null; then pass dialog-bar-full; else
+        fail dialog-bar-full "$(drive progress "$caption" 1001)"
+    fi
     sleep 0.5  # the last paint
     import -window root -crop 680x440+0+0 +repage "$share/windows-tool-success-guest.png" \
         || fail screenshot "import"
     drive box-answer "$caption" 1
-    wait_enabled 1 && pass dialog-button-back || fail dialog-button-back "still disabled"
+    wait_enabled && pass dialog-button-back || fail dialog-button-back "still disabled"
     expect_summary dialog-flash wxr-main "end=yes image=match "
 
     start_device wxr-gone --expect "$IMAGE" --unplug-after-sets 200 || fail dialog-unplug "no device"
     drive click "$caption" 1000 || fail dialog-unplug "Check and Upgrade"
     expect_eq dialog-unplug "$(box_text $kBoxMs)" "Upgrade fail !!"
     drive box-answer "$caption" 1
-    wait_enabled 1 && pass dialog-unplug-button || fail dialog-unplug-button "still disabled"
+    wait_enabled && pass dialog-unplug-button || fail dialog-unplug-button "still disabled"
     stop_device wxr-gone >/dev/null
+
+    # Another device where the upgraded one was (same ids, so wine may give it
+    # the same path), whose feature report is 22 bytes: the same process must
+    # read its length anew, and leave it alone.
+    start_device wxr-other --feature-bytes 21 || fail dialog-other "no device"
+    drive click "$caption" 1000 || fail dialog-other "Check and Upgrade"
+    expect_eq dialog-other "$(box_text $kBoxMs)" "Device not found!!"
+    drive box-answer "$caption" 1
+    expect_summary dialog-other-untouched wxr-other "gets=0 sets=0 "
 
     # A file of another model opened through the hidden Open File command:
     # its info text shows, and the device of the embedded model is not found.
@@ -241,7 +248,7 @@ dialog_cases() {
     if wait_tenths 100 has_info; then pass open-file-info; else
         fail open-file-info "text area: $(drive text "$caption" 1004 | tr '\n' '|'), model $model"
     fi
-    wait_enabled 1
+    wait_enabled
     drive click "$caption" 1000 || fail open-file-check "Check and Upgrade"
     expect_eq open-file-not-found "$(box_text $kBoxMs)" "Device not found!!"
     drive box-answer "$caption" 1
