@@ -75,7 +75,8 @@ stop_device() {
     local node
     node=$(cat "/tmp/$1.node")
     kill -TERM "$(cat "/tmp/$1.pid")" 2>/dev/null
-    wait "$(cat "/tmp/$1.pid")" 2>/dev/null
+    # Often in a subshell, where wait cannot reach the device: poll its log.
+    wait_tenths 100 grep -q "^$1: gets=" "/tmp/$1.log"
     wait_tenths $kHoldTenths not wine_holds "$node"
     grep "^$1: gets=" "/tmp/$1.log"
 }
