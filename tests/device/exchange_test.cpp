@@ -128,7 +128,7 @@ TEST(ReportLayout, OneShotValuesAreLittleEndianFromByteOne) {
     EXPECT_EQ(all[5], 0);
 }
 
-TEST(ReportLayout, WritesAreLoggedWholeAndFramedByOpenAndClose) {
+TEST(ReportLayout, WritesAreLoggedAsSentAndFramedByOpenAndClose) {
     SimBench bench;
     bench.add();
     Device device = open_device(bench.channel, u"sim0");
