@@ -228,15 +228,6 @@ dialog_cases() {
     wait_enabled && pass dialog-unplug-button || fail dialog-unplug-button "still disabled"
     stop_device wxr-gone >/dev/null
 
-    # Another device where the upgraded one was (same ids, so wine may give it
-    # the same path), whose feature report is 22 bytes: the same process must
-    # read its length anew, and leave it alone.
-    start_device wxr-other --feature-bytes 21 || fail dialog-other "no device"
-    drive click "$caption" 1000 || fail dialog-other "Check and Upgrade"
-    expect_eq dialog-other "$(box_text $kBoxMs)" "Device not found!!"
-    drive box-answer "$caption" 1
-    expect_summary dialog-other-untouched wxr-other "gets=0 sets=0 "
-
     # A file of another model opened through the hidden Open File command:
     # its info text shows, and the device of the embedded model is not found.
     local model
