@@ -2,6 +2,8 @@
 
 #include <type_traits>
 
+#include "device/report_fit.h"
+
 namespace wxr {
 
 namespace {
@@ -75,10 +77,19 @@ bool DeviceChannel::get_feature(const Device& device, std::span<std::uint8_t> re
     });
 }
 
-bool DeviceChannel::set_feature(const Device& device, std::span<const std::uint8_t> report) {
+bool DeviceChannel::set_feature(Device& device, std::span<const std::uint8_t> report) {
+    if (!device.feature_length) {
+        // Not a transcript line of its own: it only decides the bytes of this one.
+        HidCapabilities caps;
+        device.feature_length = hid_.capabilities(device.handle, caps) ? caps.feature_report_length : 0;
+    }
+    // Without a known length the report goes as it is, for the backend to judge.
+    auto wire = *device.feature_length != 0 ? fit_feature_report(report, *device.feature_length)
+                                            : std::vector<std::uint8_t>(report.begin(), report.end());
     return perform(device.path_text, "set", [&] {
-        bool ok = hid_.set_feature(device.handle, report);
-        return std::pair{ok, Outcome{ok, hex_bytes(report)}};
+        if (!wire) return std::pair{false, Outcome{false, hex_bytes(report)}};
+        bool ok = hid_.set_feature(device.handle, *wire);
+        return std::pair{ok, Outcome{ok, hex_bytes(*wire)}};
     });
 }
 

@@ -21,6 +21,9 @@ struct Device {
     DeviceChannel* channel = nullptr;
     HidHandle handle = kNoHandle;
     std::string path_text;  // the path as the transcript shows it
+    // The interface's feature-report length, asked for by the first write on
+    // this handle (another device may appear at the same path later).
+    std::optional<std::uint16_t> feature_length;
 
     explicit operator bool() const { return handle != kNoHandle; }
 };
@@ -35,7 +38,9 @@ public:
     bool capabilities(const Device& device, HidCapabilities& caps);
     bool attributes(const Device& device, HidAttributes& attrs);
     bool get_feature(const Device& device, std::span<std::uint8_t> report);
-    bool set_feature(const Device& device, std::span<const std::uint8_t> report);
+    // Writes the report at the interface's feature-report length (see
+    // report_fit.h); the transcript shows the bytes that went out.
+    bool set_feature(Device& device, std::span<const std::uint8_t> report);
     void close(Device& device);
     void sleep(std::uint32_t ms);
 

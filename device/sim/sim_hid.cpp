@@ -115,8 +115,11 @@ HidHandle SimHid::open(const DevicePath& path) {
 
 bool SimHid::capabilities(HidHandle device, HidCapabilities& caps) {
     std::lock_guard lock(mutex_);
-    Interface* iface = operate(device);
-    if (!iface) return false;
+    // Not an operation on the device: the driver answers from the report
+    // descriptor it holds (the channel asks before each handle's first write).
+    auto it = handles_.find(device);
+    if (it == handles_.end() || it->second->stats.unplugged) return false;
+    Interface* iface = it->second;
     caps.feature_report_length = iface->config.feature_report_length;
     return true;
 }

@@ -44,22 +44,12 @@ bool read_caps(HANDLE file, HIDP_CAPS& caps) {
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> fit_feature_report(std::span<const std::uint8_t> report,
-                                                            std::size_t length) {
-    const std::size_t kept = std::min(length, report.size());
-    const auto dropped = report.subspan(kept);
-    if (std::any_of(dropped.begin(), dropped.end(), [](std::uint8_t b) { return b != 0; })) {
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> buffer(length, 0);
-    std::copy_n(report.begin(), kept, buffer.begin());
-    return buffer;
-}
-
 // What the backend keeps for one opened interface; HidHandle points at it.
 struct Win32Hid::OpenInterface {
     HANDLE file = INVALID_HANDLE_VALUE;
-    DevicePath path;
+    // FeatureReportByteLength of this handle's interface, read once per handle:
+    // a path may lead to another device after an unplug.
+    std::optional<std::uint16_t> feature_length;
 };
 
 namespace {
@@ -69,18 +59,12 @@ Win32Hid::OpenInterface* from_handle(HidHandle device) {
 }  // namespace
 
 bool Win32Hid::feature_length(OpenInterface& device, std::uint16_t& length) {
-    {
-        std::lock_guard lock(lengths_mutex_);
-        if (auto known = lengths_.find(device.path); known != lengths_.end()) {
-            length = known->second;
-            return true;
-        }
+    if (!device.feature_length) {
+        HIDP_CAPS caps{};
+        if (!read_caps(device.file, caps)) return false;
+        device.feature_length = caps.FeatureReportByteLength;
     }
-    HIDP_CAPS caps{};
-    if (!read_caps(device.file, caps)) return false;
-    length = caps.FeatureReportByteLength;
-    std::lock_guard lock(lengths_mutex_);
-    lengths_[device.path] = length;
+    length = *device.feature_length;
     return true;
 }
 
@@ -115,7 +99,7 @@ HidHandle Win32Hid::open(const DevicePath& path) {
     const HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
                                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (file == INVALID_HANDLE_VALUE || file == nullptr) return kNoHandle;
-    auto* device = new OpenInterface{file, path};
+    auto* device = new OpenInterface{file, std::nullopt};
     return reinterpret_cast<HidHandle>(device);
 }
 
@@ -153,16 +137,10 @@ bool Win32Hid::get_feature(HidHandle device, std::span<std::uint8_t> report) {
 bool Win32Hid::set_feature(HidHandle device, std::span<const std::uint8_t> report) {
     OpenInterface* open = from_handle(device);
     if (open == nullptr || report.empty()) return false;
-    // Windows refuses a buffer shorter than FeatureReportByteLength and cuts
-    // a longer one short. The command report is 32 bytes but the device's
-    // feature report is 21 (bytes 21-31 are always zero in this protocol), so
-    // the report goes at the interface's own length. Without a known length
-    // the buffer goes as it is.
-    std::uint16_t known = 0;
-    const bool have_length = feature_length(*open, known) && known != 0;
-    auto buffer = fit_feature_report(report, have_length ? known : report.size());
-    if (!buffer) return false;
-    return HidD_SetFeature(open->file, buffer->data(), static_cast<ULONG>(buffer->size())) != FALSE;
+    // The channel has fitted the report to FeatureReportByteLength, as
+    // HidD_SetFeature wants it.
+    std::vector<std::uint8_t> buffer(report.begin(), report.end());
+    return HidD_SetFeature(open->file, buffer.data(), static_cast<ULONG>(buffer.size())) != FALSE;
 }
 
 void Win32Hid::close(HidHandle device) {

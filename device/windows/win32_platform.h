@@ -3,18 +3,10 @@
 // The Windows headers stay inside the .cpp files.
 #pragma once
 
-#include <map>
-#include <mutex>
-
 #include "device/hid_platform.h"
+#include "device/report_fit.h"  // fit_feature_report, which the channel applies
 
 namespace wxr {
-
-// The bytes HidD_SetFeature is given for a report on an interface whose
-// FeatureReportByteLength is length: exactly that many, the report padded
-// with zeros; nullopt when that would drop a non-zero byte of the report.
-std::optional<std::vector<std::uint8_t>> fit_feature_report(std::span<const std::uint8_t> report,
-                                                            std::size_t length);
 
 class Win32Hid final : public HidPlatform {
 public:
@@ -29,12 +21,9 @@ public:
     void close(HidHandle device) override;
 
 private:
-    // FeatureReportByteLength of the interface, read once per path: every
-    // report of an upgrade opens the device afresh.
-    bool feature_length(OpenInterface& device, std::uint16_t& length);
-
-    std::mutex lengths_mutex_;
-    std::map<DevicePath, std::uint16_t> lengths_;
+    // FeatureReportByteLength of the handle's interface (HidD_GetPreparsedData
+    // and HidP_GetCaps on first use).
+    static bool feature_length(OpenInterface& device, std::uint16_t& length);
 };
 
 class Win32NamedMutexFactory final : public NamedMutexFactory {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "device/forwarding_hid.h"
 #include "device/report.h"
 #include "tests/device/sim_fixture.h"
 
@@ -127,7 +128,7 @@ TEST(ReportLayout, OneShotValuesAreLittleEndianFromByteOne) {
     EXPECT_EQ(all[5], 0);
 }
 
-TEST(ReportLayout, WritesAreLoggedWholeAndFramedByOpenAndClose) {
+TEST(ReportLayout, WritesAreLoggedAsSentAndFramedByOpenAndClose) {
     SimBench bench;
     bench.add();
     Device device = open_device(bench.channel, u"sim0");
@@ -138,8 +139,51 @@ TEST(ReportLayout, WritesAreLoggedWholeAndFramedByOpenAndClose) {
     auto lines = bench.transcript.lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "0 sim0 open");
-    EXPECT_EQ(lines[1], "0 sim0 set 050A" + std::string(60, '0'));
+    // The 32-byte report goes out at the interface's 21 bytes.
+    EXPECT_EQ(lines[1], "0 sim0 set 050A" + std::string(38, '0'));
     EXPECT_EQ(lines[2], "0 sim0 close");
+}
+
+// Records the length of every write that reaches the platform.
+struct WriteRecorder : ForwardingHid {
+    using ForwardingHid::ForwardingHid;
+    bool set_feature(HidHandle h, std::span<const std::uint8_t> r) override {
+        lengths.push_back(r.size());
+        return ForwardingHid::set_feature(h, r);
+    }
+    std::vector<std::size_t> lengths;
+};
+
+TEST(ReportLayout, WritesGoOutAtTheInterfacesFeatureReportLength) {
+    struct Case {
+        std::uint16_t interface_length;
+        std::uint8_t last_byte;  // byte 31 of the command report
+        std::vector<std::size_t> reached;  // lengths of the writes the platform got
+        std::size_t shown;                 // bytes on the transcript's set line
+    };
+    const Case cases[] = {
+        {21, 0, {21}, 21},
+        {40, 0, {40}, 40},  // padded with zeros
+        {0, 0, {32}, 32},   // no known length: as it is, for the backend to judge
+        {21, 0x77, {}, 32},  // cutting would lose a byte: nothing goes out
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.interface_length);
+        SimBench bench;
+        bench.add({.feature_report_length = c.interface_length});
+        WriteRecorder recorder(bench.hid);
+        DeviceChannel channel(recorder, bench.clock, &bench.transcript);
+        Device device = open_device(channel, u"sim0");
+        Report command = one_shot_report(10);
+        command[31] = c.last_byte;
+        EXPECT_EQ(write_report(device, command), !c.reached.empty());
+        close_device(device);
+        EXPECT_EQ(recorder.lengths, c.reached);
+        const auto line = parse_transcript_line(bench.transcript.lines().at(1));
+        ASSERT_TRUE(line);
+        EXPECT_EQ(line->failed, c.reached.empty());
+        EXPECT_EQ(line->bytes.size(), c.shown);
+    }
 }
 
 }  // namespace

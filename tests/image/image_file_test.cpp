@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <atomic>
 #include <filesystem>
@@ -164,6 +167,23 @@ TEST_F(ImageFile, FifoSwappedInForTheFileNeverBlocks) {
     done.store(true);
     swapper.join();
     EXPECT_LE(found, kReads);  // what counts is that every read returned
+}
+#endif
+
+#ifdef _WIN32
+TEST_F(ImageFile, AFileThatAnotherProgramHoldsOpenCannotBeOpened) {
+    std::vector<std::uint8_t> bytes(64);
+    test::put_block(bytes, 10);
+    const std::u16string path = write(u"held.bin", bytes);
+    const std::wstring wide(path.begin(), path.end());
+    // Held the way an editor holds a file it has open, sharing read and write.
+    HANDLE held = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ImageInfo info;
+    EXPECT_EQ(read_image_file_info(path, info), 0);
+    CloseHandle(held);
+    EXPECT_EQ(read_image_file_info(path, info), 1);
 }
 #endif
 

@@ -137,7 +137,7 @@ TEST(SendDeviceCommand, PrePollsWritesAndReadsNothingAfter) {
     EXPECT_EQ(ops(bench.transcript), (std::vector<std::string>{"open", "get", "set", "close"}));
     auto writes = bench.writes_of(0x0A);
     ASSERT_EQ(writes.size(), 1u);
-    std::vector<std::uint8_t> expected(32, 0);
+    std::vector<std::uint8_t> expected(21, 0);  // at the interface's feature-report length
     expected[0] = 5;
     expected[1] = 0x0A;
     EXPECT_EQ(writes[0], expected);

@@ -14,8 +14,16 @@
 //   gui_driver enabled <caption> <id>               prints 1 or 0
 //   gui_driver visible <caption> <id>               prints 1 or 0
 //   gui_driver command <caption> <id>               the command a key gives (2: Escape)
+//   gui_driver progress <caption> <id>              prints a progress bar's "position high"
+//   gui_driver wait-bar-full <caption> <timeout_ms> <id>  a progress bar at its high end
+//   gui_driver wait-enabled <caption> <timeout_ms> <id>   a control enabled
+//   gui_driver choose-file <caption> <timeout_ms> <path>
+//                                                   types path into the file-open dialog
+//                                                   the dialog shows and presses Open
 // Exit code 0 when the step was done, 1 when it timed out or failed.
 #include <windows.h>
+// windows.h first: the common controls header relies on its types.
+#include <commctrl.h>
 
 #include <cstdio>
 #include <string>
@@ -23,9 +31,17 @@
 namespace {
 
 // How often a wait looks again; each wait has its own bound from the caller.
+// After the first second it looks less often: on an emulated CPU the looking
+// takes time from the program it waits for.
 constexpr DWORD kPollMs = 50;
+constexpr DWORD kSlowPollMs = 500;
+constexpr DWORD kFastPollingMs = 1000;
 // The static control that holds a message box's text.
 constexpr int kBoxTextId = 0xFFFF;
+// The file-open dialog's file name field: the combo box of the Explorer
+// style, or the edit field of the older one.
+constexpr int kFileNameComboId = 0x47C;
+constexpr int kFileNameEditId = 0x480;
 
 void print_utf8(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -46,10 +62,12 @@ HWND find_dialog(const wchar_t* caption) { return FindWindowW(L"#32770", caption
 // Waits until found() gives a window or the time is up.
 template <typename Find>
 HWND wait_for(Find found, DWORD timeout_ms) {
-    for (DWORD waited = 0;; waited += kPollMs) {
+    for (DWORD waited = 0;;) {
         if (HWND window = found()) return window;
         if (waited >= timeout_ms) return nullptr;
-        Sleep(kPollMs);
+        const DWORD pause = waited < kFastPollingMs ? kPollMs : kSlowPollMs;
+        Sleep(pause);
+        waited += pause;
     }
 }
 
@@ -141,6 +159,46 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (step == L"close") {
         PostMessageW(dialog, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (step == L"progress") {
+        HWND bar = GetDlgItem(dialog, static_cast<int>(argument));
+        if (bar == nullptr) return fail("no such control");
+        const auto position = SendMessageW(bar, PBM_GETPOS, 0, 0);
+        const auto high = SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+        std::printf("%ld %ld", static_cast<long>(position), static_cast<long>(high));
+        return 0;
+    }
+    if ((step == L"wait-bar-full" || step == L"wait-enabled") && argc > 4) {
+        // One process for the whole wait: under emulation each start of a
+        // Windows program costs seconds.
+        HWND control = GetDlgItem(dialog, static_cast<int>(wcstoul(argv[4], nullptr, 0)));
+        if (control == nullptr) return fail("no such control");
+        const bool bar = step == L"wait-bar-full";
+        HWND done = wait_for(
+            [&]() -> HWND {
+                if (!bar) return IsWindowEnabled(control) ? control : nullptr;
+                const auto position = SendMessageW(control, PBM_GETPOS, 0, 0);
+                return position > 0 && position == SendMessageW(control, PBM_GETRANGE, FALSE, 0) ? control
+                                                                                                  : nullptr;
+            },
+            argument);
+        return done != nullptr ? 0 : fail(bar ? "the bar is not full" : "still disabled");
+    }
+    if (step == L"choose-file" && argc > 4) {
+        HWND name = nullptr;
+        HWND popup = wait_for(
+            [&]() -> HWND {
+                HWND found = popup_of(dialog);
+                if (found == nullptr) return nullptr;
+                name = GetDlgItem(found, kFileNameComboId);
+                if (name == nullptr) name = GetDlgItem(found, kFileNameEditId);
+                return name != nullptr ? found : nullptr;
+            },
+            argument);
+        if (popup == nullptr) return fail("no file dialog appeared");
+        SetWindowTextW(name, argv[4]);
+        PostMessageW(popup, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return 0;
     }
     return fail("unknown step");

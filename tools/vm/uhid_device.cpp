@@ -5,6 +5,7 @@
 //
 //   uhid-device --name NAME [--feature-bytes 20] [--unplug-after-sets N]
 //               [--expect IMAGE] [--model M] [--sensor S] [--version V]
+//               [--fail-block-check BLOCK:TIMES] [--refuse-block-report BLOCK:TIMES]
 //
 // With --expect the device takes the image's model and sensor and, on exit,
 // compares its flash with the image.
@@ -12,6 +13,7 @@
 // Prints "NAME: started" once the kernel has bound a driver, and on SIGTERM
 // (or after unplugging itself) a summary line:
 //   NAME: gets=G sets=S identifications=I blocks=B end=yes|no image=match|differs|none unplugged=yes|no
+//         checks=C block-reports=R
 #include <fcntl.h>
 #include <linux/input.h>
 #include <linux/uhid.h>
@@ -27,6 +29,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,12 +56,14 @@ struct Options {
     std::optional<std::uint8_t> model;
     std::optional<std::uint8_t> sensor;
     std::optional<std::uint8_t> version;
+    wxr::sim::ModelFaults faults;
 };
 
 [[noreturn]] void usage() {
     std::fprintf(stderr,
                  "usage: uhid-device --name NAME [--feature-bytes 20|21] [--unplug-after-sets N]\n"
-                 "                   [--expect IMAGE] [--model M] [--sensor S] [--version V]\n");
+                 "                   [--expect IMAGE] [--model M] [--sensor S] [--version V]\n"
+                 "                   [--fail-block-check BLOCK:TIMES] [--refuse-block-report BLOCK:TIMES]\n");
     std::exit(2);
 }
 
@@ -69,6 +74,13 @@ Options parse_options(int argc, char** argv) {
         if (i + 1 >= argc) usage();
         std::string value = argv[++i];
         auto number = [&] { return std::strtol(value.c_str(), nullptr, 0); };
+        // BLOCK:TIMES, a fault of the simulated firmware.
+        auto fault = [&](std::map<int, int>& faults) {
+            char* rest = nullptr;
+            long block = std::strtol(value.c_str(), &rest, 0);
+            if (*rest != ':') usage();
+            faults[static_cast<int>(block)] = static_cast<int>(std::strtol(rest + 1, nullptr, 0));
+        };
         if (arg == "--name") o.name = value;
         else if (arg == "--feature-bytes") o.feature_bytes = static_cast<int>(number());
         else if (arg == "--unplug-after-sets") o.unplug_after_sets = number();
@@ -76,6 +88,8 @@ Options parse_options(int argc, char** argv) {
         else if (arg == "--model") o.model = static_cast<std::uint8_t>(number());
         else if (arg == "--sensor") o.sensor = static_cast<std::uint8_t>(number());
         else if (arg == "--version") o.version = static_cast<std::uint8_t>(number());
+        else if (arg == "--fail-block-check") fault(o.faults.fail_block_check);
+        else if (arg == "--refuse-block-report") fault(o.faults.refuse_block_report);
         else usage();
     }
     if (o.feature_bytes != 20 && o.feature_bytes != 21) usage();
@@ -108,7 +122,7 @@ wxr::sim::Identity identity_for(const Options& o) {
 class UhidDevice {
 public:
     UhidDevice(int fd, Options options)
-        : fd_(fd), options_(std::move(options)), model_(identity_for(options_)) {}
+        : fd_(fd), options_(std::move(options)), model_(identity_for(options_), options_.faults) {}
 
     bool create();
     // Serves the kernel's requests until a signal arrives or the device unplugs itself.
@@ -232,10 +246,11 @@ std::string UhidDevice::image_verdict() const {
 void UhidDevice::print_summary() const {
     const auto& c = model_.counters();
     const auto& end = model_.end_report();
-    std::printf("%s: gets=%ld sets=%ld identifications=%zu blocks=%zu end=%s image=%s unplugged=%s\n",
+    std::printf("%s: gets=%ld sets=%ld identifications=%zu blocks=%zu end=%s image=%s unplugged=%s "
+                "checks=%zu block-reports=%zu\n",
                 options_.name.c_str(), gets_, sets_, c.identifications, c.blocks_accepted,
                 end ? (end->matches_flash ? "yes" : "mismatch") : "no", image_verdict().c_str(),
-                unplugged_ ? "yes" : "no");
+                unplugged_ ? "yes" : "no", c.block_checks, c.block_reports);
     std::fflush(stdout);
 }
 

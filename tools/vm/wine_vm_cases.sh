@@ -1,0 +1,255 @@
+#!/bin/bash
+# Runs inside the wine guest, chrooted into the host's root: uhid devices,
+# udevd, and the Windows programs under wine against them.
+#   wine_vm_cases.sh SHARE   SHARE holds params (what to run, where things are)
+# Prints "VMTEST <case> PASS|FAIL: <why>" and "BENCH <what> <seconds> s".
+set -u
+share=$1
+source "$share/params"
+export WINEPREFIX=$WINE_PREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export PATH=$PROGRAMS:$PATH
+wine=$(command -v wine64 || command -v wine)
+cli=$BUILD/app/cli/wxr7305.exe
+tool=$BUILD/app/win32/WXR7305_Upgrade_Tool.exe
+driver=$BUILD/tests/windows/gui_driver.exe
+caption='ZQ-HLKD4/700-ZQ315 upgrade tool'
+success_text=$'Firmware upgrade successful.\nPlease turn off the device. Then turn on again.'
+
+# Bounds. A wine upgrade took 11-15 s in this guest on an idle host; the
+# host may be loaded several times over. Wine's driver process takes a new
+# hidraw node within 0.6-2.3 s.
+readonly kRunSeconds=180
+readonly kHoldTenths=300
+readonly kBoxMs=180000
+readonly kWindowMs=120000
+
+pass() { echo "VMTEST $1 PASS"; }
+fail() { echo "VMTEST $1 FAIL: $2"; }
+now() { cut -d' ' -f1 /proc/uptime; }
+elapsed() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }'; }
+expect() {
+    if grep -q -- "$3" "$2"; then pass "$1"; else fail "$1" "no '$3' in: $(tr '\n' '|' <"$2")"; fi
+}
+expect_eq() { if [ "$2" = "$3" ]; then pass "$1"; else fail "$1" "got '$2', expected '$3'"; fi; }
+
+# wait_tenths N COMMAND...: polls COMMAND every 0.1 s, at most N times.
+wait_tenths() {
+    local n=$1 i
+    shift
+    for ((i = 0; i < n; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Wine's driver process holds the node open once it has taken the device.
+wine_holds() {
+    local pid fd
+    for pid in $(pgrep -f winedevice); do
+        for fd in /proc/$pid/fd/*; do
+            [ "$(readlink "$fd" 2>/dev/null)" = "$1" ] && return 0
+        done
+    done
+    return 1
+}
+not() { ! "$@"; }
+
+# start_device NAME ARGS...: a uhid device that wine has taken; its node in /tmp/NAME.node.
+start_device() {
+    local name=$1 before node
+    shift
+    before=$(ls /dev/hidraw* 2>/dev/null)
+    uhid-device --name "$name" "$@" >"/tmp/$name.log" 2>&1 &
+    echo $! >"/tmp/$name.pid"
+    wait_tenths 100 grep -q "$name: started" "/tmp/$name.log" || return 1
+    new_node() { node=$(ls /dev/hidraw* 2>/dev/null | grep -vxF "$before" | head -n 1); [ -n "$node" ]; }
+    wait_tenths 100 new_node || return 1
+    echo "$node" >"/tmp/$name.node"
+    wait_tenths $kHoldTenths wine_holds "$node" || return 1
+    sleep 1  # wine lists the device a moment after opening it
+}
+# stop_device NAME: unplugs it, waits until wine let go, prints its summary.
+# One at a time: wine 8 may keep one of two nodes that vanish together.
+stop_device() {
+    local node
+    node=$(cat "/tmp/$1.node")
+    kill -TERM "$(cat "/tmp/$1.pid")" 2>/dev/null
+    # Often in a subshell, where wait cannot reach the device: poll its log.
+    wait_tenths 100 grep -q "^$1: gets=" "/tmp/$1.log"
+    wait_tenths $kHoldTenths not wine_holds "$node"
+    grep "^$1: gets=" "/tmp/$1.log"
+}
+expect_summary() {
+    local summary
+    summary=$(stop_device "$2")
+    echo "$summary"
+    case $summary in
+        *"$3"*) pass "$1" ;;
+        *) fail "$1" "$summary" ;;
+    esac
+}
+
+# run_win NAME PROGRAM ARGS...: output (LF line ends) in /tmp/NAME.out, code in /tmp/NAME.code.
+run_win() {
+    local name=$1
+    shift
+    timeout $kRunSeconds "$wine" "$@" </dev/null 2>&1 | tr -d '\r' >"/tmp/$name.out"
+    echo "${PIPESTATUS[0]}" >"/tmp/$name.code"
+    tr '\r' '\n' <"/tmp/$name.out" | sed "s/^/[$name] /" | grep -v '^\[[a-z-]*\] *$' | tail -n 6
+}
+expect_code() { expect_eq "$1" "$(cat "/tmp/$2.code")" "$3"; }
+
+start_services() {
+    /lib/systemd/systemd-udevd --daemon
+    udevadm trigger --action=add --subsystem-match=misc --subsystem-match=hid --subsystem-match=hidraw
+    udevadm settle --timeout=30
+    local start
+    start=$(now)
+    wineserver -p
+    "$wine" cmd /c exit </dev/null >/dev/null 2>&1
+    echo "BENCH wine-first-session $(elapsed "$start") s"
+}
+
+# The model byte sits 4 bytes after the info block's marker 0C 12 03 05.
+model_of() { od -An -tx1 -v "$1" | tr -d ' \n' | grep -ob '0c120305' | head -n 1 | cut -d: -f1; }
+image_model() { local at; at=$(model_of "$1"); echo $((16#$(od -An -tx1 -j $((at / 2 + 4)) -N1 "$1" | tr -d ' '))); }
+# other_model_file OUT: the image with another model byte.
+other_model_file() {
+    local at model
+    at=$(($(model_of "$IMAGE") / 2 + 4))
+    model=$(( ($(image_model "$IMAGE") + 1) % 40 ))
+    cp "$IMAGE" "$1"
+    printf "\\x$(printf %02x $model)" | dd of="$1" bs=1 seek=$at conv=notrunc status=none
+    echo $model
+}
+
+cli_cases() {
+    start_device wxr-main --expect "$IMAGE" || { fail devices "wxr-main"; return; }
+    start_device wxr-other --feature-bytes 21 || { fail devices "wxr-other"; return; }
+    pass devices
+
+    run_win list "$cli" list
+    expect_eq list "$(grep -c '  version ' /tmp/list.out)" 1
+    expect list-main /tmp/list.out "version 57 "
+    expect_code list-exit list 0
+
+    local start
+    start=$(now)
+    run_win upgrade "$cli" upgrade
+    echo "BENCH wine-upgrade $(elapsed "$start") s"
+    expect upgrade /tmp/upgrade.out "Firmware upgrade successful."
+    expect_code upgrade-exit upgrade 0
+    expect_summary upgrade-flash wxr-main "end=yes image=match " | tee /tmp/healthy.summary
+
+    # The same upgrade by the native Linux build, for comparison.
+    start_device wxr-native --expect "$IMAGE" || fail native "no device"
+    start=$(now)
+    timeout $kRunSeconds wxr7305 upgrade >/tmp/native.out 2>&1
+    echo "BENCH native-upgrade $(elapsed "$start") s"
+    expect native /tmp/native.out "Firmware upgrade successful."
+    expect_summary native-flash wxr-native "end=yes image=match "
+
+    # A failed block check (block 1, once) and a refused block report
+    # (block 2, twice): resent and repeated, and the upgrade still succeeds.
+    start_device wxr-faults --expect "$IMAGE" --fail-block-check 1:1 --refuse-block-report 2:2 \
+        || fail faults "no device"
+    run_win faults "$cli" upgrade
+    expect faults /tmp/faults.out "Firmware upgrade successful."
+    expect_code faults-exit faults 0
+    # Beside the healthy run's counts: one more block check, two more block reports.
+    local checks reports
+    checks=$(grep -o 'checks=[0-9]*' /tmp/healthy.summary | cut -d= -f2)
+    reports=$(grep -o 'block-reports=[0-9]*' /tmp/healthy.summary | cut -d= -f2)
+    expect_summary faults-counts wxr-faults \
+        "end=yes image=match unplugged=no checks=$((checks + 1)) block-reports=$((reports + 2))"
+
+    # Another model: nothing written; found only with --shift, then refused.
+    local other=$(( ($(image_model "$IMAGE") + 1) % 40 ))
+    start_device wxr-model --expect "$IMAGE" --model $other || fail model "no device"
+    run_win model "$cli" upgrade
+    expect_code model-exit model 2
+    run_win model-shift "$cli" upgrade --shift
+    expect_code model-shift-exit model-shift 3
+    expect_summary model-nothing-written wxr-model "blocks=0 end=no image=differs"
+
+    # Unplugged part-way through the second block: fails, in bounded time.
+    start_device wxr-gone --expect "$IMAGE" --unplug-after-sets 200 || fail unplug "no device"
+    start=$(now)
+    run_win unplug "$cli" upgrade
+    echo "BENCH wine-unplugged-upgrade-ends $(elapsed "$start") s"
+    expect unplug /tmp/unplug.out "Upgrade fail !!"
+    expect_code unplug-exit unplug 4
+    stop_device wxr-gone >/dev/null
+
+    expect_summary other-untouched wxr-other "gets=0 sets=0 "
+}
+
+# --- the dialog ---
+drive() { timeout $kRunSeconds "$wine" "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+box_text() { drive box-text "$caption" "$1"; }
+wait_enabled() { drive wait-enabled "$caption" $kWindowMs 1000 >/dev/null; }
+start_tool() {
+    "$wine" "$tool" </dev/null >/tmp/tool.log 2>&1 &
+    echo $! >/tmp/tool.pid
+    drive wait-window "$caption" $kWindowMs >/dev/null
+}
+
+dialog_cases() {
+    Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &
+    export DISPLAY=:7
+    wait_tenths 100 test -e /tmp/.X11-unix/X7 || { fail display "Xvfb"; return; }
+    start_services
+    start_device wxr-main --expect "$IMAGE" || { fail devices "wxr-main"; return; }
+    start_tool || { fail tool-start "no dialog"; return; }
+    pass tool-start
+
+    local start
+    start=$(now)
+    drive click "$caption" 1000 || fail click "Check and Upgrade"
+    local text
+    text=$(box_text $kBoxMs)
+    echo "BENCH wine-dialog-upgrade $(elapsed "$start") s"
+    expect_eq dialog-success "$text" "$success_text"
+    if drive wait-bar-full "$caption" 5000 1001 >/dev/null; then pass dialog-bar-full; else
+        fail dialog-bar-full "$(drive progress "$caption" 1001)"
+    fi
+    sleep 0.5  # the last paint
+    import -window root -crop 680x440+0+0 +repage "$share/windows-tool-success-guest.png" \
+        || fail screenshot "import"
+    drive box-answer "$caption" 1
+    wait_enabled && pass dialog-button-back || fail dialog-button-back "still disabled"
+    expect_summary dialog-flash wxr-main "end=yes image=match "
+
+    start_device wxr-gone --expect "$IMAGE" --unplug-after-sets 200 || fail dialog-unplug "no device"
+    drive click "$caption" 1000 || fail dialog-unplug "Check and Upgrade"
+    expect_eq dialog-unplug "$(box_text $kBoxMs)" "Upgrade fail !!"
+    drive box-answer "$caption" 1
+    wait_enabled && pass dialog-unplug-button || fail dialog-unplug-button "still disabled"
+    stop_device wxr-gone >/dev/null
+
+    # A file of another model opened through the hidden Open File command:
+    # its info text shows, and the device of the embedded model is not found.
+    local model
+    model=$(other_model_file /tmp/other.bin)
+    start_device wxr-embedded --expect "$IMAGE" || fail open-file "no device"
+    drive command "$caption" 1003
+    drive choose-file "$caption" $kWindowMs 'Z:\tmp\other.bin' || fail open-file "no file dialog"
+    wxr7305 info /tmp/other.bin | tr -d '\r' >/tmp/other.info
+    has_info() { drive text "$caption" 1004 | grep -qxF "$(grep '^Model' /tmp/other.info)"; }
+    if wait_tenths 100 has_info; then pass open-file-info; else
+        fail open-file-info "text area: $(drive text "$caption" 1004 | tr '\n' '|'), model $model"
+    fi
+    wait_enabled
+    drive click "$caption" 1000 || fail open-file-check "Check and Upgrade"
+    expect_eq open-file-not-found "$(box_text $kBoxMs)" "Device not found!!"
+    drive box-answer "$caption" 1
+    expect_summary open-file-nothing-written wxr-embedded "blocks=0 end=no image=differs"
+    drive close "$caption" >/dev/null
+}
+
+case $CASES in
+    cli) start_services; cli_cases ;;
+    dialog) dialog_cases ;;
+    *) fail cases "unknown: $CASES" ;;
+esac
