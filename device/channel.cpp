@@ -80,8 +80,8 @@ bool DeviceChannel::get_feature(const Device& device, std::span<std::uint8_t> re
 bool DeviceChannel::set_feature(Device& device, std::span<const std::uint8_t> report) {
     if (!device.feature_length) {
         // Not a transcript line of its own: it only decides the bytes of this one.
-        HidCapabilities caps;
-        device.feature_length = hid_.capabilities(device.handle, caps) ? caps.feature_report_length : 0;
+        std::uint16_t length = 0;
+        device.feature_length = hid_.feature_report_length(device.handle, length) ? length : 0;
     }
     // Without a known length the report goes as it is, for the backend to judge.
     auto wire = *device.feature_length != 0 ? fit_feature_report(report, *device.feature_length)

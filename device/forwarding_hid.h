@@ -16,6 +16,7 @@ public:
     bool get_feature(HidHandle h, std::span<std::uint8_t> r) override { return inner_.get_feature(h, r); }
     bool set_feature(HidHandle h, std::span<const std::uint8_t> r) override { return inner_.set_feature(h, r); }
     void close(HidHandle h) override { inner_.close(h); }
+    bool feature_report_length(HidHandle h, std::uint16_t& n) override { return inner_.feature_report_length(h, n); }
     std::size_t inaccessible_interfaces() const override { return inner_.inaccessible_interfaces(); }
 
 protected:

@@ -45,6 +45,15 @@ public:
     virtual bool get_feature(HidHandle device, std::span<std::uint8_t> report) = 0;
     virtual bool set_feature(HidHandle device, std::span<const std::uint8_t> report) = 0;
     virtual void close(HidHandle device) = 0;
+    // The feature-report length that writes on this handle are fitted to. A
+    // lookup of the channel's own, not a step of the caller's: the simulated
+    // device does not count it, so fault positions count what a run does.
+    virtual bool feature_report_length(HidHandle device, std::uint16_t& length) {
+        HidCapabilities caps;
+        if (!capabilities(device, caps)) return false;
+        length = caps.feature_report_length;
+        return true;
+    }
 
     // How many interfaces the last enumerate() listed that this user may not
     // open (permissions), so that a front-end can say why nothing was found.

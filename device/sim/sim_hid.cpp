@@ -115,12 +115,19 @@ HidHandle SimHid::open(const DevicePath& path) {
 
 bool SimHid::capabilities(HidHandle device, HidCapabilities& caps) {
     std::lock_guard lock(mutex_);
-    // Not an operation on the device: the driver answers from the report
-    // descriptor it holds (the channel asks before each handle's first write).
+    Interface* iface = operate(device);
+    if (!iface) return false;
+    caps.feature_report_length = iface->config.feature_report_length;
+    return true;
+}
+
+bool SimHid::feature_report_length(HidHandle device, std::uint16_t& length) {
+    std::lock_guard lock(mutex_);
+    // The driver answers from the report descriptor it holds: nothing reaches
+    // the device, so nothing is counted.
     auto it = handles_.find(device);
     if (it == handles_.end() || it->second->stats.unplugged) return false;
-    Interface* iface = it->second;
-    caps.feature_report_length = iface->config.feature_report_length;
+    length = it->second->config.feature_report_length;
     return true;
 }
 

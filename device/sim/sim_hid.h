@@ -69,6 +69,7 @@ public:
     std::optional<std::vector<DevicePath>> enumerate() override;
     HidHandle open(const DevicePath& path) override;
     bool capabilities(HidHandle device, HidCapabilities& caps) override;
+    bool feature_report_length(HidHandle device, std::uint16_t& length) override;
     bool attributes(HidHandle device, HidAttributes& attrs) override;
     bool get_feature(HidHandle device, std::span<std::uint8_t> report) override;
     bool set_feature(HidHandle device, std::span<const std::uint8_t> report) override;
