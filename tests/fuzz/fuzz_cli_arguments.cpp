@@ -2,7 +2,7 @@
 // with a message, and keeps to rules that hold however many options it learns:
 // --help, --version, --virtual-time and --shift only set their flag; an
 // unknown option or an option without its value is refused; a --simulate=SPEC
-// last refuses exactly the specs the simulation key parser refuses and
+// last refuses exactly the texts the simulation key parser refuses and
 // otherwise gives its interfaces.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -94,7 +94,7 @@ void check_accepted(const Words& words, const Options& base, const std::string& 
     check(std::holds_alternative<Options>(simulated), "a good simulation spec is accepted");
     const auto& interfaces = std::get<Options>(simulated).session.simulated;
     check(interfaces && interfaces->size() == std::get<0>(devices).size(),
-          "the last --simulate gives the spec's interfaces");
+          "the last --simulate gives its interfaces");
 }
 
 }  // namespace
