@@ -22,7 +22,8 @@ class DeviceChannel;
 struct SilenceWatch {
     std::uint64_t bound_ms = 0;
     bool answered = false;
-    std::optional<std::uint64_t> unanswered_since_ms;  // when the first request since the last answer was made
+    // When the first request after the last answer was made, if it went unanswered.
+    std::optional<std::uint64_t> unanswered_since_ms;
 
     void heard(bool answer, std::uint64_t asked_ms) {
         if (answer) {
@@ -32,7 +33,9 @@ struct SilenceWatch {
             unanswered_since_ms = asked_ms;
         }
     }
-    bool over(std::uint64_t now_ms) const { return unanswered_since_ms && now_ms - *unanswered_since_ms >= bound_ms; }
+    bool over(std::uint64_t now_ms) const {
+        return unanswered_since_ms && now_ms - *unanswered_since_ms >= bound_ms;
+    }
 };
 
 // An interface opened through a channel. Closing is explicit (close_device):
