@@ -101,7 +101,8 @@ std::string summary_json(const std::vector<RunReport>& reports, std::optional<lo
     return line({{"summary", summary}});
 }
 
-std::string log_json(const RunReport& report, const std::string& time, const std::string& host) {
+std::string log_json(const RunReport& report, const std::optional<SimulationCheck>& check, const std::string& time,
+                     const std::string& host) {
     json object = {
         {"time", time},
         {"host", host},
@@ -114,6 +115,7 @@ std::string log_json(const RunReport& report, const std::string& time, const std
     };
     if (!report.answered) object["model"] = object["sensor"] = object["version_before"] = nullptr;
     object.update(outcome_fields(report));
+    if (check) object["simulated_flash_equals_image"] = check->flash_equals_image;
     return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 

@@ -20,6 +20,7 @@ std::string report_json(const RunReport& report, const std::optional<SimulationC
 // The last line of an upgrade: {"summary": {"devices": ..., "success": ..., ...}}.
 std::string summary_json(const std::vector<RunReport>& reports, std::optional<long> left_alone);
 // One record of the --log file, without its line end.
-std::string log_json(const RunReport& report, const std::string& time, const std::string& host);
+std::string log_json(const RunReport& report, const std::optional<SimulationCheck>& check, const std::string& time,
+                     const std::string& host);
 
 }  // namespace wxr::cli

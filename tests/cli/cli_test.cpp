@@ -607,3 +607,128 @@ TEST(CliResults, AllShowsEachResultTheMomentItsUnitEnds) {
 
 }  // namespace
 }  // namespace wxr::cli
+
+#ifndef _WIN32
+namespace wxr::cli {
+namespace {
+
+// Runs wxr7305 with stdout and stderr in one pipe, after `prepare` ran in the child.
+template <typename Prepare>
+std::pair<pid_t, int> spawn_prepared(const std::vector<std::string>& args, Prepare prepare) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return {-1, -1};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipe_fds[1], STDOUT_FILENO);
+        dup2(pipe_fds[1], STDERR_FILENO);
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+        prepare();
+        std::vector<char*> argv{const_cast<char*>(WXR7305_PROGRAM)};
+        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    return {pid, pipe_fds[0]};
+}
+
+std::string read_text(int fd, const std::string& until) {
+    std::string text;
+    char c;
+    while (!contains(text, until) && read(fd, &c, 1) == 1) text += c;
+    return text;
+}
+
+int exit_status(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string file_text(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// `upgrade | head -n1`: the reader goes after the first line; the write goes on.
+TEST(CliKept, AClosedOutputPipeNeverStopsAWrite) {
+    auto log = temp_file("pipe.log");
+    std::filesystem::remove(log);
+    auto [pid, fd] = spawn_prepared({"upgrade", "--simulate=busy=0", "--virtual-time", "--log", log.string()}, [] {});
+    ASSERT_GT(pid, 0);
+    read_text(fd, "\n");
+    close(fd);
+    EXPECT_EQ(exit_status(pid), kExitOther);
+    auto records = json_lines(file_text(log));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["result"], "success");
+    EXPECT_EQ(records[0]["simulated_flash_equals_image"], true);
+    std::filesystem::remove(log);
+}
+
+TEST(CliKept, WithStdoutClosedTheTraceGetsOnlyTheTranscript) {
+    auto trace = temp_file("closed-stdout.trace");
+    auto [pid, fd] = spawn_prepared({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()},
+                                    [] { close(STDOUT_FILENO); });
+    ASSERT_GT(pid, 0);
+    read_text(fd, "\x01");  // to the end
+    close(fd);
+    exit_status(pid);
+    std::istringstream in(file_text(trace));
+    std::size_t lines = 0;
+    for (std::string line; std::getline(in, line); ++lines) ASSERT_TRUE(parse_transcript_line(line)) << line;
+    EXPECT_GT(lines, 2464u);
+    std::filesystem::remove(trace);
+}
+
+// A unit already current is skipped: the station is armed and idle after its line.
+TEST(CliKept, CtrlCAtAnIdleStation) {
+    const std::vector<std::string> idle{"upgrade", "--watch", "--simulate=devices=1"};
+    auto [pid, fd] = spawn_prepared(idle, [] {});
+    ASSERT_GT(pid, 0);
+    read_text(fd, "skipped");
+    kill(pid, SIGINT);
+    kill(pid, SIGINT);
+    std::string rest = read_text(fd, "\x01");
+    close(fd);
+    EXPECT_EQ(exit_status(pid), 0) << rest;  // the results so far: one skipped
+    EXPECT_FALSE(contains(rest, "interrupted while writing")) << rest;
+    EXPECT_TRUE(contains(rest, "1 device: 0 succeeded, 0 failed, 0 refused, 1 skipped")) << rest;
+
+    // Ignored by whoever started it: it stays ignored.
+    auto [ignoring, out] = spawn_prepared(idle, [] { signal(SIGINT, SIG_IGN); });
+    read_text(out, "skipped");
+    kill(ignoring, SIGINT);
+    kill(ignoring, SIGINT);
+    usleep(200000);
+    int status = 0;
+    EXPECT_EQ(waitpid(ignoring, &status, WNOHANG), 0);  // still watching
+    kill(ignoring, SIGKILL);
+    exit_status(ignoring);
+    close(out);
+}
+
+TEST(CliKept, TheTraceNeverDestroysTheImage) {
+    ImageStore store;
+    load_embedded_image(store);
+    const std::string image(reinterpret_cast<const char*>(store.bytes.data()), static_cast<std::size_t>(store.length));
+    auto fw = temp_file("fw.bin");
+    auto other_name = temp_file("fw-link.bin");
+    std::ofstream(fw, std::ios::binary) << image;
+    std::filesystem::remove(other_name);
+    std::filesystem::create_hard_link(fw, other_name);
+    for (const auto& trace : {fw, other_name}) {
+        Outcome r = wxr7305({"upgrade", "--simulate", "--virtual-time", "--image", fw.string(), "--trace", trace.string()});
+        EXPECT_EQ(r.code, kExitOther);
+        EXPECT_TRUE(contains(r.err, "is the image file")) << r.err;
+        EXPECT_EQ(file_text(fw), image);
+    }
+    std::filesystem::remove(fw);
+    std::filesystem::remove(other_name);
+}
+
+}  // namespace
+}  // namespace wxr::cli
+#endif
