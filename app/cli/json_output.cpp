@@ -41,8 +41,8 @@ json device_fields(const DevicePath& path, const ImageInfo& device) {
 
 }  // namespace
 
-std::string image_json(const ImageInfo& image) {
-    return line({
+std::string image_json(const ImageInfo& image, const std::optional<std::string>& upgrade_refuses) {
+    json object = {
         {"customer", to_utf8(image.customer)},
         {"size", image.size},
         {"checksum", image.checksum},
@@ -51,7 +51,9 @@ std::string image_json(const ImageInfo& image) {
         {"version", image.version},
         {"sensor", image.sensor},
         {"sensor_name", to_utf8(image.sensor_name)},
-    });
+    };
+    if (upgrade_refuses) object["upgrade_refuses"] = *upgrade_refuses;
+    return line(object);
 }
 
 std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,

@@ -13,7 +13,7 @@
 namespace wxr::cli {
 
 // Each ends with a newline.
-std::string image_json(const ImageInfo& image);
+std::string image_json(const ImageInfo& image, const std::optional<std::string>& upgrade_refuses = std::nullopt);
 std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,
                         const std::string& serial);
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check);

@@ -732,3 +732,99 @@ TEST(CliKept, TheTraceNeverDestroysTheImage) {
 }  // namespace
 }  // namespace wxr::cli
 #endif
+
+namespace wxr::cli {
+namespace {
+
+std::string read_all(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(CliLog, AppendsOneRecordPerUnitResult) {
+    auto log = temp_file("station.log");
+    std::ofstream(log, std::ios::binary) << "{\"earlier\":true}\n";
+    Outcome r = wxr7305({"upgrade", "--all", "--virtual-time", "--log", log.string(),
+                         "--simulate=devices=3,version=50,0:serial=S-0001,2:sensor=1"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    auto records = json_lines(read_all(log));
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0]["earlier"], true);  // appended, never truncated
+    std::map<std::string, nlohmann::json> by_path;
+    for (std::size_t i = 1; i < records.size(); ++i) by_path[records[i]["path"]] = records[i];
+    const auto& first = by_path["sim:0"];
+    EXPECT_EQ(first["location"], "sim-usb-1.1");
+    EXPECT_EQ(first["serial"], "S-0001");
+    EXPECT_EQ(first["model"], 16);
+    EXPECT_EQ(first["sensor"], 3);
+    EXPECT_EQ(first["version_before"], 50);
+    EXPECT_EQ(first["version_after"], 57);
+    EXPECT_EQ(first["result"], "success");
+    EXPECT_TRUE(first["seconds"].is_number());
+    EXPECT_FALSE(first["host"].get<std::string>().empty());
+    std::string time = first["time"];
+    EXPECT_TRUE(time.size() == 20 && time[4] == '-' && time[10] == 'T' && time[19] == 'Z') << time;
+    EXPECT_EQ(by_path["sim:1"]["serial"], nullptr);
+    EXPECT_EQ(by_path["sim:2"]["result"], "refused");
+    EXPECT_TRUE(by_path["sim:2"]["detail"].is_string());
+    // The result lines carry the location and serial number too.
+    EXPECT_TRUE(contains(r.out, "sim:0  success")) << r.out;
+    EXPECT_TRUE(contains(r.out, "at sim-usb-1.1  serial S-0001\n")) << r.out;
+    std::filesystem::remove(log);
+
+    Outcome fifo_like = wxr7305({"upgrade", "--simulate", "--virtual-time", "--log", "/dev/null"});
+    EXPECT_EQ(fifo_like.code, kExitOther);
+    EXPECT_TRUE(contains(fifo_like.err, "the log file /dev/null is not a regular file"));
+}
+
+TEST(CliLog, DeviceTakesAUsbLocation) {
+    Outcome r = wxr7305({"upgrade", "--json", "--virtual-time", "--device", "hub-2.4",
+                         "--simulate=devices=3,1:location=hub-2.4"});
+    auto lines = json_lines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out << r.err;
+    EXPECT_EQ(lines[0]["path"], "sim:1");
+    EXPECT_EQ(lines[0]["location"], "hub-2.4");
+    EXPECT_EQ(r.code, 0);
+}
+
+#ifndef _WIN32
+// Never a unit without its record: once the log cannot be written, no further unit starts.
+TEST(CliLog, AFailedLogStartsNoFurtherUnit) {
+    auto log = temp_file("full.log");
+    std::ofstream(log, std::ios::binary) << std::string(3700, ' ') << "\n";
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    Outcome r = wxr7305({"upgrade", "--watch", "--count", "3", "--virtual-time", "--log", log.string(),
+                         "--simulate=devices=3,version=50,arrive-every=10000"});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(r.code, kExitOther);
+    EXPECT_TRUE(contains(r.err, "writing the log file " + log.string() + " failed")) << r.err;
+    EXPECT_TRUE(contains(r.out, "sim:1  success")) << r.out;
+    EXPECT_FALSE(contains(r.out, "sim:2")) << r.out;
+    std::filesystem::remove(log);
+}
+#endif
+
+TEST(CliInfo, FlagsAFileUpgradeWouldRefuse) {
+    ImageStore store;
+    load_embedded_image(store);
+    auto big = temp_file("long-image.bin");
+    std::string bytes(reinterpret_cast<const char*>(store.bytes.data()), static_cast<std::size_t>(store.length));
+    bytes.resize(68648, '\xff');
+    std::ofstream(big, std::ios::binary) << bytes;
+    Outcome r = wxr7305({"info", big.string()});
+    EXPECT_TRUE(contains(r.out, "upgrade refuses this file: it is longer than 65535 bytes")) << r.out;
+    EXPECT_EQ(wxr7305({"upgrade", "--simulate", "--virtual-time", "--image", big.string()}).code, kExitOther);
+    auto json = nlohmann::json::parse(wxr7305({"info", "--json", big.string()}).out);
+    EXPECT_EQ(json["upgrade_refuses"], "it is longer than 65535 bytes");
+    EXPECT_FALSE(nlohmann::json::parse(wxr7305({"info", "--json"}).out).contains("upgrade_refuses"));
+    std::filesystem::remove(big);
+}
+
+}  // namespace
+}  // namespace wxr::cli
