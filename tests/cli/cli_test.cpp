@@ -828,3 +828,23 @@ TEST(CliInfo, FlagsAFileUpgradeWouldRefuse) {
 
 }  // namespace
 }  // namespace wxr::cli
+
+namespace wxr::cli {
+namespace {
+
+TEST(CliDisplay, AnEndedUnitsBarShowsHowItEnded) {
+    SessionOptions options;
+    options.simulated = std::vector<sim::SimInterfaceConfig>{};
+    Session session(options);
+    ImageInfo image;
+    image.size = 160;
+    DeviceRun a(session, u"sim:0", RunPlan{session.store, image});  // never run: its report says failed
+    std::ostringstream out;
+    ProgressDisplay display(out, /*terminal=*/true, /*labelled=*/true);
+    display.update({&a});
+    display.ended(a);
+    EXPECT_TRUE(out.str().ends_with("sim:0  " + progress_bar(0, 11) + "  failed\n")) << out.str();
+}
+
+}  // namespace
+}  // namespace wxr::cli
