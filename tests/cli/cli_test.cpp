@@ -368,8 +368,12 @@ TEST(Cli, TraceIsARegularFileAndAFailedWriteFailsTheCommand) {
     small.rlim_cur = 4096;
     setrlimit(RLIMIT_FSIZE, &small);
     Outcome r = wxr7305({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()});
+    // The worse outcome wins: a failed unit is not hidden by a lost trace line.
+    Outcome failed = wxr7305({"upgrade", "--simulate=unplug-after=900", "--virtual-time", "--trace", trace.string()});
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(failed.code, kExitUpgradeFailed);
+    EXPECT_TRUE(contains(failed.err, "the trace is incomplete"));
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(contains(r.out, "Firmware upgrade successful."));
     EXPECT_TRUE(contains(r.err, "writing the trace file " + trace.string() + " failed"));
