@@ -72,6 +72,9 @@ public:
     void hold(const DevicePath& path) { hid_.hold(path); }
     void release(const DevicePath& path) { hid_.release(path); }
     Clock& clock() const { return clock_; }
+    // The system's records of an interface (see HidPlatform); not in the transcript.
+    std::string location(const DevicePath& path) { return hid_.location(path); }
+    std::string serial_number(const DevicePath& path) { return hid_.serial_number(path); }
 
 private:
     // Runs one operation and writes its transcript line.

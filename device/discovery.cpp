@@ -1,7 +1,6 @@
 #include "device/discovery.h"
 
 #include <algorithm>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -29,36 +28,26 @@ bool answers_as_expected(DeviceContext& context, const Report& status) {
     return shift || status[5] == context.expected_model.load();
 }
 
-bool has_identity_report(DeviceContext& context, Device& device) {
+bool has_identity_report(DeviceChannel& channel, Device& device) {
     HidCapabilities caps;
     HidAttributes attrs;
-    return context.channel.capabilities(device, caps) && context.channel.attributes(device, attrs) &&
+    return channel.capabilities(device, caps) && channel.attributes(device, attrs) &&
            caps.feature_report_length == kIdentityFeatureLength;
-}
-
-// Starts one probe per path of the wave and waits for all of them.
-void probe_wave(DeviceContext& context, const DevicePath* first, std::size_t count) {
-    std::vector<std::thread> probes;
-    probes.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        try {
-            DevicePath copy = first[i].substr(0, kMaxPathLength);
-            probes.emplace_back(probe_device, std::ref(context), std::move(copy));
-        } catch (const std::exception&) {
-            // No thread (or no memory for the copy): this interface goes unprobed.
-        }
-    }
-    for (auto& probe : probes) probe.join();
 }
 
 }  // namespace
 
-bool passes_probe(DeviceContext& context, const DevicePath& path) {
-    ScopedDevice device(open_device(context.channel, path));
-    if (!device || !has_identity_report(context, device.get())) return false;
-    Report status = make_report();
+ProbeAnswer probe_identity(DeviceChannel& channel, const DevicePath& path, Report& status) {
+    ScopedDevice device(open_device(channel, path));
+    if (!device || !has_identity_report(channel, device.get())) return ProbeAnswer::NotOurs;
     exchange_feature(device.get(), identification_report(), status, kIdentifyWaitMs);
-    return answers_as_expected(context, status);
+    return status[1] == kIdentityA && status[2] == kIdentityB ? ProbeAnswer::Identified : ProbeAnswer::NoAnswer;
+}
+
+bool passes_probe(DeviceContext& context, const DevicePath& path) {
+    Report status = make_report();
+    return probe_identity(context.channel, path, status) == ProbeAnswer::Identified &&
+           answers_as_expected(context, status);
 }
 
 void probe_device(DeviceContext& context, DevicePath path) {
@@ -69,19 +58,45 @@ void probe_device(DeviceContext& context, DevicePath path) {
     }
 }
 
+namespace {
+
+// Joins every thread it holds, also when the caller unwinds.
+class ThreadsJoined {
+public:
+    ~ThreadsJoined() {
+        for (auto& thread : threads_) thread.join();
+    }
+    // False when the thread could not be had.
+    template <typename Body>
+    bool start(Body body) noexcept {
+        try {
+            threads_.emplace_back(body);
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+
+private:
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace
+
 void run_side_by_side(std::size_t count, const std::function<void(std::size_t)>& body) {
+    auto guarded = [&body](std::size_t i) noexcept {
+        try {
+            body(i);
+        } catch (...) {
+            // Nothing escapes a probe thread: the index simply has no result.
+        }
+    };
     for (std::size_t first = 0; first < count; first += kMaxProbesPerWave) {
         std::size_t end = std::min(count, first + kMaxProbesPerWave);
-        std::vector<std::thread> threads;
-        threads.reserve(end - first);
+        ThreadsJoined threads;
         for (std::size_t i = first; i < end; ++i) {
-            try {
-                threads.emplace_back(body, i);
-            } catch (const std::system_error&) {
-                body(i);
-            }
+            if (!threads.start([&guarded, i] { guarded(i); })) guarded(i);
         }
-        for (auto& thread : threads) thread.join();
     }
 }
 
@@ -107,11 +122,7 @@ std::int32_t discover_devices(DeviceContext& context) {
     list.count = 0;
     auto paths = context.channel.enumerate();
     if (!paths) return list.count;
-    // More interfaces than probes at once are probed in further waves.
-    for (std::size_t first = 0; first < paths->size(); first += kMaxProbesPerWave) {
-        std::size_t count = std::min(kMaxProbesPerWave, paths->size() - first);
-        probe_wave(context, paths->data() + first, count);
-    }
+    run_side_by_side(paths->size(), [&](std::size_t i) { probe_device(context, (*paths)[i].substr(0, kMaxPathLength)); });
     return list.count;
 }
 

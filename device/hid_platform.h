@@ -61,6 +61,11 @@ public:
     // far as callers can tell. Each hold() is ended by one release().
     virtual void hold(const DevicePath& /*path*/) {}
     virtual void release(const DevicePath& /*path*/) {}
+    // Where the interface's device is attached (Linux: the HID device's
+    // physical path; Windows: its location path) and its serial number; empty
+    // when unknown or absent. Records the system keeps, not device operations.
+    virtual std::string location(const DevicePath&) { return {}; }
+    virtual std::string serial_number(const DevicePath&) { return {}; }
 
     // How many interfaces the last enumerate() listed that this user may not
     // open (permissions), so that a front-end can say why nothing was found.

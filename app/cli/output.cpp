@@ -13,12 +13,19 @@ namespace {
 
 bool is_control(char16_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
 
+}  // namespace
+
 std::size_t count_of(const std::vector<RunReport>& reports, RunResult result) {
     return static_cast<std::size_t>(
         std::count_if(reports.begin(), reports.end(), [&](const RunReport& r) { return r.result == result; }));
 }
 
-}  // namespace
+std::string whereabouts(const std::string& location, const std::string& serial) {
+    std::string out;
+    if (!location.empty()) out += "at " + location;
+    if (!serial.empty()) out += (out.empty() ? "" : "  ") + std::string("serial ") + serial;
+    return out;
+}
 
 std::string model_text(const ImageInfo& info) {
     return info.model_name.empty() ? "model " + std::to_string(info.model) : to_utf8(info.model_name);
@@ -61,20 +68,23 @@ std::string result_line(const RunReport& report) {
     std::string line = to_utf8(report.path) + "  " + result_name(report.result) + "  " + seconds;
     std::string detail = report.detail.substr(0, report.detail.find_last_not_of(' ') + 1);
     if (!detail.empty()) line += "  (" + detail + ")";
+    if (std::string where = whereabouts(report.location, report.serial); !where.empty()) line += "  " + where;
     return line + "\n";
 }
 
 std::string count_line(const std::vector<RunReport>& reports) {
+    std::size_t no_answer = count_of(reports, RunResult::NoAnswer);
     return std::to_string(reports.size()) + " device" + (reports.size() == 1 ? "" : "s") + ": " +
            std::to_string(count_of(reports, RunResult::Success)) + " succeeded, " +
            std::to_string(count_of(reports, RunResult::Failed)) + " failed, " +
            std::to_string(count_of(reports, RunResult::Refused)) + " refused, " +
-           std::to_string(count_of(reports, RunResult::Skipped)) + " skipped\n";
+           std::to_string(count_of(reports, RunResult::Skipped)) + " skipped" +
+           (no_answer > 0 ? ", " + std::to_string(no_answer) + " without answer" : std::string()) + "\n";
 }
 
 int exit_code_for(const std::vector<RunReport>& reports) {
     if (reports.empty()) return kExitNoDevice;
-    if (count_of(reports, RunResult::Failed) > 0) return kExitUpgradeFailed;
+    if (count_of(reports, RunResult::Failed) + count_of(reports, RunResult::NoAnswer) > 0) return kExitUpgradeFailed;
     if (count_of(reports, RunResult::Refused) > 0) return kExitMismatch;
     return kExitSuccess;
 }

@@ -25,12 +25,17 @@ std::u16string escape_control_chars(std::u16string_view text);
 // the exit code for no device.
 int report_not_found(Session& session, std::ostream& err);
 
-// "sim:3  success  1.62 s", with the reason for a refusal or a skip.
+// "sim:3  success  1.62 s", with the reason for a refusal, a skip or a
+// failure, and where the unit is attached and its serial number when known.
 std::string result_line(const RunReport& report);
-// "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped"
+// "at usb-0000:00:14.0-2/input0  serial 0042", or empty.
+std::string whereabouts(const std::string& location, const std::string& serial);
+// "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped", and how many
+// never answered when any.
 std::string count_line(const std::vector<RunReport>& reports);
-// 0 when every device succeeded (or was skipped), else 4 when any failed,
-// else 3 when any was refused; 2 when there were none.
+std::size_t count_of(const std::vector<RunReport>& reports, RunResult result);
+// 0 when every device succeeded (or was skipped), else 4 when any failed or
+// never answered, else 3 when any was refused; 2 when there were none.
 int exit_code_for(const std::vector<RunReport>& reports);
 
 // For a simulated device that got an end report: whether its flash equals

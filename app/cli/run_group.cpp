@@ -1,7 +1,6 @@
 #include "app/cli/run_group.h"
 
 #include <algorithm>
-#include <system_error>
 
 namespace wxr::cli {
 
@@ -38,7 +37,8 @@ DeviceRun& RunGroup::start(std::unique_ptr<DeviceRun> run) {
         std::lock_guard lock(mutex_);
         try {
             raw->thread = std::thread(body);
-        } catch (const std::system_error&) {
+        } catch (...) {
+            // No thread (or no memory for one): the run goes on here instead.
             started_thread = false;
         }
     }

@@ -42,6 +42,9 @@ public:
     void close(HidHandle device) override;
     void hold(const DevicePath& path) override;
     void release(const DevicePath& path) override;
+    // From sysfs (hidraw_location.cpp).
+    std::string location(const DevicePath& path) override;
+    std::string serial_number(const DevicePath& path) override;
 
     // Interfaces refused for lack of permission (EACCES, EPERM) since the
     // last enumerate(): nodes the user cannot open need a udev rule.

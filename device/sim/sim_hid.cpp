@@ -86,8 +86,9 @@ SimHid::Interface* SimHid::operate(HidHandle device) {
     return attached(*iface) ? iface : nullptr;
 }
 
-bool SimHid::is_silent(const Interface& iface) {
+bool SimHid::is_silent(const Interface& iface) const {
     const auto& faults = iface.config.transport_faults;
+    if (clock_.now_ms() < iface.config.presence.arrive_ms + faults.answer_after_ms) return true;
     return faults.silent || (faults.silent_after && iface.stats.operations > *faults.silent_after);
 }
 
@@ -181,6 +182,22 @@ bool SimHid::set_feature(HidHandle device, std::span<const std::uint8_t> report)
         }
     }
     return fail_slowly(delay);
+}
+
+std::string SimHid::location(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    for (auto& iface : interfaces_) {
+        if (iface->config.path == path && attached(*iface)) return iface->config.location;
+    }
+    return {};
+}
+
+std::string SimHid::serial_number(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    for (auto& iface : interfaces_) {
+        if (iface->config.path == path && attached(*iface)) return iface->config.serial;
+    }
+    return {};
 }
 
 void SimHid::close(HidHandle device) {

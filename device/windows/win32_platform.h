@@ -26,6 +26,9 @@ public:
     // once per handle; every report still opens and closes its own handle.
     void hold(const DevicePath& path) override;
     void release(const DevicePath& path) override;
+    // The system's records (win32_location.cpp).
+    std::string location(const DevicePath& path) override;
+    std::string serial_number(const DevicePath& path) override;
 
 private:
     struct Held {

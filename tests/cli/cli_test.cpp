@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -129,8 +131,8 @@ TEST(Cli, ExitCodesTellWhatWentWrong) {
 TEST(Cli, ListShowsEachDevice) {
     Outcome r = wxr7305({"list", "--simulate=devices=2,version=50", "--virtual-time"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_TRUE(contains(r.out, "sim:0  version 50  TQ16  LX300\n"));
-    EXPECT_TRUE(contains(r.out, "sim:1  version 50  TQ16  LX300\n"));
+    EXPECT_TRUE(contains(r.out, "sim:0  version 50  TQ16  LX300  at sim-usb-1.1\n"));
+    EXPECT_TRUE(contains(r.out, "sim:1  version 50  TQ16  LX300  at sim-usb-1.2\n"));
 }
 
 TEST(Cli, BadUsageIsExitOne) {
@@ -240,10 +242,9 @@ TEST(Cli, ListShowsEveryInterfaceInOrderAndDeviceChoosesOne) {
     EXPECT_TRUE(r.out.starts_with("sim:0  version 57") && contains(r.out, "\nsim:199  version 57"));
 
     EXPECT_EQ(wxr7305({"list", "--simulate=devices=3", "--virtual-time", "--device", "sim:1"}).out,
-              "sim:1  version 57  TQ16  LX300\n");
+              "sim:1  version 57  TQ16  LX300  at sim-usb-1.2\n");
     const std::vector<std::string> absent[] = {
         {"list", "--simulate=devices=3", "--device", "sim:7"},
-        {"upgrade", "--simulate=devices=3,1:model=9", "--device", "sim:1"},  // another model: refused by the probe
         {"upgrade", "--simulate=devices=3,1:report-length=22", "--device", "sim:1"},
     };
     for (auto args : absent) {
@@ -275,31 +276,34 @@ TEST(Cli, WatchWritesArrivalsSkipsTheirReturnAndStopsAtCount) {
                          "--simulate=devices=3,version=50,arrive-every=10000,replug-after=3000"});
     EXPECT_EQ(r.code, 0) << r.err;
     for (std::string path : {"sim:0", "sim:1", "sim:2"}) EXPECT_TRUE(contains(r.out, path + "  success")) << r.out;
-    EXPECT_TRUE(contains(r.out, "sim:0  skipped  0.05 s  (already at version 57)"));
+    EXPECT_TRUE(contains(r.out, "sim:0  skipped  0.10 s  (already at version 57)  at sim-usb-1.1"));
     EXPECT_EQ(occurrences(r.out, ": flash equals the image"), 3u);
 
     Outcome forced = wxr7305({"upgrade", "--watch", "--count", "2", "--force", "--virtual-time", "--json",
                               "--simulate=devices=1,replug-after=3000"});
     auto lines = json_lines(forced.out);
-    ASSERT_EQ(lines.size(), 2u) << forced.out;
+    ASSERT_EQ(lines.size(), 3u) << forced.out;
     EXPECT_EQ(lines[1]["result"], "success");
     EXPECT_EQ(lines[1]["version"], 57);
+    EXPECT_EQ(lines[2]["summary"]["success"], 2);
 }
 
 TEST(Cli, JsonLinesCarryNamedFieldsAndNumbers) {
     auto listed = json_lines(wxr7305({"list", "--json", "--simulate=devices=2,version=50", "--virtual-time"}).out);
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[1], nlohmann::json::parse(R"({"path":"sim:1","model":16,"model_name":"TQ16","sensor":3,)"
-                                               R"("sensor_name":"LX300","version":50})"));
+                                               R"("sensor_name":"LX300","version":50,"location":"sim-usb-1.2",)"
+                                               R"("serial":null})"));
     Outcome all = wxr7305({"upgrade", "--all", "--json", "--simulate=devices=3,2:sensor=1", "--virtual-time"});
     auto results = json_lines(all.out);
-    ASSERT_EQ(results.size(), 3u) << all.out;
+    ASSERT_EQ(results.size(), 4u) << all.out;
+    std::sort(results.begin(), results.begin() + 3, [](auto& a, auto& b) { return a["path"] < b["path"]; });
     EXPECT_EQ(results[0]["result"], "success");
     EXPECT_TRUE(results[0]["seconds"].is_number() && results[0]["simulated_flash_equals_image"] == true);
     EXPECT_EQ(results[2]["result"], "refused");
     EXPECT_EQ(results[2]["sensor_name"], "LX100");
     auto one = json_lines(wxr7305({"upgrade", "--json", "--simulate=unplug-after=900", "--virtual-time"}).out);
-    ASSERT_EQ(one.size(), 1u);
+    ASSERT_EQ(one.size(), 2u);
     EXPECT_EQ(one[0]["result"], "failed");
 }
 
@@ -331,15 +335,15 @@ TEST(Cli, FirstCtrlCLetsTheRunningWriteEnd) {
     StopRequest stop;
     std::atomic<bool> returned{false};
     std::thread presser([&] {
-        while (!stop.armed() && !returned.load()) std::this_thread::yield();
+        while (!stop.writing() && !returned.load()) std::this_thread::yield();
         stop.press();
     });
     std::ostringstream out, err;
-    int code = run({"upgrade", "--all", "--simulate=devices=2", "--virtual-time"}, out, err, false, &stop);
+    int code = run({"upgrade", "--all", "--simulate=devices=1", "--virtual-time"}, out, err, false, &stop);
     returned = true;
     presser.join();
     EXPECT_EQ(code, 0);
-    EXPECT_TRUE(contains(out.str(), "2 devices: 2 succeeded"));
+    EXPECT_TRUE(contains(out.str(), "1 device: 1 succeeded"));
 }
 
 #ifndef _WIN32
@@ -364,8 +368,12 @@ TEST(Cli, TraceIsARegularFileAndAFailedWriteFailsTheCommand) {
     small.rlim_cur = 4096;
     setrlimit(RLIMIT_FSIZE, &small);
     Outcome r = wxr7305({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()});
+    // The worse outcome wins: a failed unit is not hidden by a lost trace line.
+    Outcome failed = wxr7305({"upgrade", "--simulate=unplug-after=900", "--virtual-time", "--trace", trace.string()});
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(failed.code, kExitUpgradeFailed);
+    EXPECT_TRUE(contains(failed.err, "the trace is incomplete"));
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(contains(r.out, "Firmware upgrade successful."));
     EXPECT_TRUE(contains(r.err, "writing the trace file " + trace.string() + " failed"));
@@ -374,7 +382,7 @@ TEST(Cli, TraceIsARegularFileAndAFailedWriteFailsTheCommand) {
 #endif
 
 TEST(Cli, StationNeitherRetriesARefusedUnitNorOutlivesCtrlC) {
-    Outcome r = wxr7305({"upgrade", "--watch", "--count", "2", "--virtual-time", "--simulate=devices=2,version=50,0:sensor=1"});
+    Outcome r = wxr7305({"upgrade", "--watch", "--count", "1", "--virtual-time", "--simulate=devices=2,version=50,0:sensor=1"});
     EXPECT_EQ(r.code, 3) << r.out;
     EXPECT_EQ(occurrences(r.out, "refused"), 2u) << r.out;  // its line and the count
     EXPECT_TRUE(contains(r.out, "sim:1  success"));
@@ -382,7 +390,7 @@ TEST(Cli, StationNeitherRetriesARefusedUnitNorOutlivesCtrlC) {
     StopRequest stop;
     stop.press();
     std::ostringstream out, err;
-    EXPECT_EQ(run({"upgrade", "--watch", "--virtual-time", "--simulate"}, out, err, false, &stop), 0);
+    EXPECT_EQ(run({"upgrade", "--watch", "--virtual-time", "--simulate"}, out, err, false, &stop), kExitNoDevice);
     EXPECT_EQ(out.str(), "0 devices: 0 succeeded, 0 failed, 0 refused, 0 skipped\n");
 }
 
@@ -507,6 +515,340 @@ TEST(CliFaults, AFileNameThatIsNoUtf8IsReadAsItStands) {
     std::filesystem::remove(name);
 }
 #endif
+
+}  // namespace
+}  // namespace wxr::cli
+
+namespace wxr::cli {
+namespace {
+
+struct ResultCase {
+    std::vector<std::string> args;
+    int code;
+    std::map<std::string, std::string> results;  // path -> result
+};
+
+// Every unit that looks like ours gets its result, a failure says where it
+// stopped, and the summary comes last.
+TEST(CliResults, EachUnitGetsATrueResult) {
+    const ResultCase cases[] = {
+        // Gone between the probe and the query: failed, not refused as model 0.
+        {{"upgrade", "--simulate=unplug-after=6"}, 4, {{"sim:0", "failed"}}},
+        {{"upgrade", "--simulate=unplug-after=8"}, 4, {{"sim:0", "failed"}}},
+        {{"upgrade", "--all", "--simulate=unplug-after=7"}, 4, {{"sim:0", "failed"}}},
+        {{"upgrade", "--all", "--simulate=devices=2,1:unplug-after=8"}, 4, {{"sim:0", "success"}, {"sim:1", "failed"}}},
+        // Another model named by --device is refused, not "not found".
+        {{"upgrade", "--device", "sim:1", "--simulate=devices=3,1:model=9"}, 3, {{"sim:1", "refused"}}},
+        // Silent, busy, garbage and another model: each has a result of its own.
+        {{"upgrade", "--all", "--simulate=devices=5,1:silent,2:stay-busy,3:garbage,4:model=9"},
+         4,
+         {{"sim:0", "success"}, {"sim:1", "no-answer"}, {"sim:2", "no-answer"}, {"sim:3", "no-answer"},
+          {"sim:4", "refused"}}},
+        // Slow to answer its first probes: tried again, within the bound and past it.
+        {{"upgrade", "--all", "--simulate=devices=2,1:answer-after=1000"}, 0, {{"sim:0", "success"}, {"sim:1", "success"}}},
+        {{"upgrade", "--all", "--simulate=devices=2,1:answer-after=5000"}, 4, {{"sim:0", "success"}, {"sim:1", "no-answer"}}},
+        // --count counts units written: the refused one does not.
+        {{"upgrade", "--watch", "--count", "2", "--simulate=devices=3,version=50,0:sensor=1,arrive-every=5000"},
+         3,
+         {{"sim:0", "refused"}, {"sim:1", "success"}, {"sim:2", "success"}}},
+        {{"upgrade", "--simulate=fail-block-check=3:8"}, 4, {{"sim:0", "failed"}}},
+        {{"upgrade", "--all", "--simulate=devices=2,1:refuse-block-report=2:20"}, 4, {{"sim:0", "success"}, {"sim:1", "failed"}}},
+    };
+    for (const ResultCase& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--json", "--virtual-time"});
+        Outcome r = wxr7305(args);
+        std::string label = args[1] + " " + args[2];
+        EXPECT_EQ(r.code, c.code) << label << "\n" << r.out << r.err;
+        auto lines = json_lines(r.out);
+        ASSERT_FALSE(lines.empty()) << label;
+        ASSERT_TRUE(lines.back().contains("summary")) << label;
+        std::map<std::string, std::string> results;
+        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+            const auto& unit = lines[i];
+            results[unit["path"]] = unit["result"];
+            bool failure = unit["result"] == "failed" || unit["result"] == "no-answer";
+            EXPECT_EQ(failure, unit.contains("detail") && unit.contains("phase")) << label << " " << unit.dump();
+        }
+        EXPECT_EQ(results, c.results) << label << "\n" << r.out;
+        EXPECT_EQ(lines.back()["summary"]["devices"], c.results.size()) << label;
+    }
+}
+
+TEST(CliResults, AFailureSaysWhereItStoppedAndWhy) {
+    auto lines = json_lines(wxr7305({"upgrade", "--json", "--virtual-time", "--simulate=fail-block-check=3:8"}).out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["phase"], "block check");
+    EXPECT_EQ(lines[0]["block"], 3);
+    EXPECT_EQ(lines[0]["detail"], "stopped at block 3 of 22 (block check): the block check failed 8 times");
+    EXPECT_EQ(lines[0]["version_after"], nullptr);
+
+    Outcome gone = wxr7305({"upgrade", "--virtual-time", "--simulate=unplug-after=6"});
+    EXPECT_TRUE(contains(gone.err, "Upgrade fail !!\nwxr7305: sim:0: no answer to the query")) << gone.err;
+    EXPECT_FALSE(contains(gone.err, "TQ00"));
+}
+
+TEST(CliResults, APlainUpgradeNamesTheUnitAndTheOnesLeftAlone) {
+    Outcome r = wxr7305({"upgrade", "--virtual-time", "--simulate=devices=3,0:serial=A17"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.starts_with("Writing sim:")) << r.out;
+    EXPECT_TRUE(contains(r.out, "; 2 other fitting devices left alone (--all writes every one).\n")) << r.out;
+    auto lines = json_lines(wxr7305({"upgrade", "--json", "--virtual-time", "--simulate=devices=3"}).out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1]["summary"]["left_alone"], 2);
+}
+
+// Each result is printed when its unit ends, not when the last one does.
+TEST(CliResults, AllShowsEachResultTheMomentItsUnitEnds) {
+    // On the real clock: shared virtual time does not yet order parallel units.
+    Outcome r = wxr7305({"upgrade", "--all", "--json", "--simulate=devices=5,busy=0,2:unplug-after=3000"});
+    auto lines = json_lines(r.out);
+    ASSERT_EQ(lines.size(), 6u) << r.out;
+    EXPECT_EQ(lines[0]["path"], "sim:2");
+    EXPECT_EQ(lines[0]["result"], "failed");
+    EXPECT_EQ(r.code, 4);
+}
+
+}  // namespace
+}  // namespace wxr::cli
+
+#ifndef _WIN32
+namespace wxr::cli {
+namespace {
+
+// Runs wxr7305 with stdout and stderr in one pipe, after `prepare` ran in the child.
+template <typename Prepare>
+std::pair<pid_t, int> spawn_prepared(const std::vector<std::string>& args, Prepare prepare) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return {-1, -1};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipe_fds[1], STDOUT_FILENO);
+        dup2(pipe_fds[1], STDERR_FILENO);
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+        prepare();
+        std::vector<char*> argv{const_cast<char*>(WXR7305_PROGRAM)};
+        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    return {pid, pipe_fds[0]};
+}
+
+std::string read_text(int fd, const std::string& until) {
+    std::string text;
+    char c;
+    while (!contains(text, until) && read(fd, &c, 1) == 1) text += c;
+    return text;
+}
+
+int exit_status(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string file_text(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// `upgrade | head -n1`: the reader goes after the first line; the write goes on.
+TEST(CliKept, AClosedOutputPipeNeverStopsAWrite) {
+    auto log = temp_file("pipe.log");
+    std::filesystem::remove(log);
+    auto [pid, fd] = spawn_prepared({"upgrade", "--simulate=busy=0", "--virtual-time", "--log", log.string()}, [] {});
+    ASSERT_GT(pid, 0);
+    read_text(fd, "\n");
+    close(fd);
+    EXPECT_EQ(exit_status(pid), kExitOther);
+    auto records = json_lines(file_text(log));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["result"], "success");
+    EXPECT_EQ(records[0]["simulated_flash_equals_image"], true);
+    std::filesystem::remove(log);
+}
+
+TEST(CliKept, WithStdoutClosedTheTraceGetsOnlyTheTranscript) {
+    auto trace = temp_file("closed-stdout.trace");
+    auto [pid, fd] = spawn_prepared({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()},
+                                    [] { close(STDOUT_FILENO); });
+    ASSERT_GT(pid, 0);
+    read_text(fd, "\x01");  // to the end
+    close(fd);
+    exit_status(pid);
+    std::istringstream in(file_text(trace));
+    std::size_t lines = 0;
+    for (std::string line; std::getline(in, line); ++lines) ASSERT_TRUE(parse_transcript_line(line)) << line;
+    EXPECT_GT(lines, 2464u);
+    std::filesystem::remove(trace);
+}
+
+// A unit already current is skipped: the station is armed and idle after its line.
+TEST(CliKept, CtrlCAtAnIdleStation) {
+    const std::vector<std::string> idle{"upgrade", "--watch", "--simulate=devices=1"};
+    auto [pid, fd] = spawn_prepared(idle, [] {});
+    ASSERT_GT(pid, 0);
+    read_text(fd, "skipped");
+    kill(pid, SIGINT);
+    kill(pid, SIGINT);
+    std::string rest = read_text(fd, "\x01");
+    close(fd);
+    EXPECT_EQ(exit_status(pid), 0) << rest;  // the results so far: one skipped
+    EXPECT_FALSE(contains(rest, "interrupted while writing")) << rest;
+    EXPECT_TRUE(contains(rest, "1 device: 0 succeeded, 0 failed, 0 refused, 1 skipped")) << rest;
+
+    // Ignored by whoever started it: it stays ignored.
+    auto [ignoring, out] = spawn_prepared(idle, [] { signal(SIGINT, SIG_IGN); });
+    read_text(out, "skipped");
+    kill(ignoring, SIGINT);
+    kill(ignoring, SIGINT);
+    usleep(200000);
+    int status = 0;
+    EXPECT_EQ(waitpid(ignoring, &status, WNOHANG), 0);  // still watching
+    kill(ignoring, SIGKILL);
+    exit_status(ignoring);
+    close(out);
+}
+
+TEST(CliKept, TheTraceNeverDestroysTheImage) {
+    ImageStore store;
+    load_embedded_image(store);
+    const std::string image(reinterpret_cast<const char*>(store.bytes.data()), static_cast<std::size_t>(store.length));
+    auto fw = temp_file("fw.bin");
+    auto other_name = temp_file("fw-link.bin");
+    std::ofstream(fw, std::ios::binary) << image;
+    std::filesystem::remove(other_name);
+    std::filesystem::create_hard_link(fw, other_name);
+    for (const auto& trace : {fw, other_name}) {
+        Outcome r = wxr7305({"upgrade", "--simulate", "--virtual-time", "--image", fw.string(), "--trace", trace.string()});
+        EXPECT_EQ(r.code, kExitOther);
+        EXPECT_TRUE(contains(r.err, "is the image file")) << r.err;
+        EXPECT_EQ(file_text(fw), image);
+    }
+    std::filesystem::remove(fw);
+    std::filesystem::remove(other_name);
+}
+
+}  // namespace
+}  // namespace wxr::cli
+#endif
+
+namespace wxr::cli {
+namespace {
+
+std::string read_all(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(CliLog, AppendsOneRecordPerUnitResult) {
+    auto log = temp_file("station.log");
+    std::ofstream(log, std::ios::binary) << "{\"earlier\":true}\n";
+    Outcome r = wxr7305({"upgrade", "--all", "--virtual-time", "--log", log.string(),
+                         "--simulate=devices=3,version=50,0:serial=S-0001,2:sensor=1"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    auto records = json_lines(read_all(log));
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0]["earlier"], true);  // appended, never truncated
+    std::map<std::string, nlohmann::json> by_path;
+    for (std::size_t i = 1; i < records.size(); ++i) by_path[records[i]["path"]] = records[i];
+    const auto& first = by_path["sim:0"];
+    EXPECT_EQ(first["location"], "sim-usb-1.1");
+    EXPECT_EQ(first["serial"], "S-0001");
+    EXPECT_EQ(first["model"], 16);
+    EXPECT_EQ(first["sensor"], 3);
+    EXPECT_EQ(first["version_before"], 50);
+    EXPECT_EQ(first["version_after"], 57);
+    EXPECT_EQ(first["result"], "success");
+    EXPECT_TRUE(first["seconds"].is_number());
+    EXPECT_FALSE(first["host"].get<std::string>().empty());
+    std::string time = first["time"];
+    EXPECT_TRUE(time.size() == 20 && time[4] == '-' && time[10] == 'T' && time[19] == 'Z') << time;
+    EXPECT_EQ(by_path["sim:1"]["serial"], nullptr);
+    EXPECT_EQ(by_path["sim:2"]["result"], "refused");
+    EXPECT_TRUE(by_path["sim:2"]["detail"].is_string());
+    // The result lines carry the location and serial number too.
+    EXPECT_TRUE(contains(r.out, "sim:0  success")) << r.out;
+    EXPECT_TRUE(contains(r.out, "at sim-usb-1.1  serial S-0001\n")) << r.out;
+    std::filesystem::remove(log);
+
+    Outcome fifo_like = wxr7305({"upgrade", "--simulate", "--virtual-time", "--log", "/dev/null"});
+    EXPECT_EQ(fifo_like.code, kExitOther);
+    EXPECT_TRUE(contains(fifo_like.err, "the log file /dev/null is not a regular file"));
+}
+
+TEST(CliLog, DeviceTakesAUsbLocation) {
+    Outcome r = wxr7305({"upgrade", "--json", "--virtual-time", "--device", "hub-2.4",
+                         "--simulate=devices=3,1:location=hub-2.4"});
+    auto lines = json_lines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out << r.err;
+    EXPECT_EQ(lines[0]["path"], "sim:1");
+    EXPECT_EQ(lines[0]["location"], "hub-2.4");
+    EXPECT_EQ(r.code, 0);
+}
+
+#ifndef _WIN32
+// Never a unit without its record: once the log cannot be written, no further unit starts.
+TEST(CliLog, AFailedLogStartsNoFurtherUnit) {
+    auto log = temp_file("full.log");
+    std::ofstream(log, std::ios::binary) << std::string(3700, ' ') << "\n";
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    Outcome r = wxr7305({"upgrade", "--watch", "--count", "3", "--virtual-time", "--log", log.string(),
+                         "--simulate=devices=3,version=50,arrive-every=10000"});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(r.code, kExitOther);
+    EXPECT_TRUE(contains(r.err, "writing the log file " + log.string() + " failed")) << r.err;
+    EXPECT_TRUE(contains(r.out, "sim:1  success")) << r.out;
+    EXPECT_FALSE(contains(r.out, "sim:2")) << r.out;
+    std::filesystem::remove(log);
+}
+#endif
+
+TEST(CliInfo, FlagsAFileUpgradeWouldRefuse) {
+    ImageStore store;
+    load_embedded_image(store);
+    auto big = temp_file("long-image.bin");
+    std::string bytes(reinterpret_cast<const char*>(store.bytes.data()), static_cast<std::size_t>(store.length));
+    bytes.resize(68648, '\xff');
+    std::ofstream(big, std::ios::binary) << bytes;
+    Outcome r = wxr7305({"info", big.string()});
+    EXPECT_TRUE(contains(r.out, "upgrade refuses this file: it is longer than 65535 bytes")) << r.out;
+    EXPECT_EQ(wxr7305({"upgrade", "--simulate", "--virtual-time", "--image", big.string()}).code, kExitOther);
+    auto json = nlohmann::json::parse(wxr7305({"info", "--json", big.string()}).out);
+    EXPECT_EQ(json["upgrade_refuses"], "it is longer than 65535 bytes");
+    EXPECT_FALSE(nlohmann::json::parse(wxr7305({"info", "--json"}).out).contains("upgrade_refuses"));
+    std::filesystem::remove(big);
+}
+
+}  // namespace
+}  // namespace wxr::cli
+
+namespace wxr::cli {
+namespace {
+
+TEST(CliDisplay, AnEndedUnitsBarShowsHowItEnded) {
+    SessionOptions options;
+    options.simulated = std::vector<sim::SimInterfaceConfig>{};
+    Session session(options);
+    ImageInfo image;
+    image.size = 160;
+    DeviceRun a(session, u"sim:0", RunPlan{session.store, image});  // never run: its report says failed
+    std::ostringstream out;
+    ProgressDisplay display(out, /*terminal=*/true, /*labelled=*/true);
+    display.update({&a});
+    display.ended(a);
+    EXPECT_TRUE(out.str().ends_with("sim:0  " + progress_bar(0, 11) + "  failed\n")) << out.str();
+}
 
 }  // namespace
 }  // namespace wxr::cli
