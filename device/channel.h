@@ -43,6 +43,11 @@ public:
     bool set_feature(Device& device, std::span<const std::uint8_t> report);
     void close(Device& device);
     void sleep(std::uint32_t ms);
+    // Passed to the backend (see HidPlatform::hold). No transcript line: they
+    // change what a backend keeps, never what reaches the device.
+    void hold(const DevicePath& path) { hid_.hold(path); }
+    void release(const DevicePath& path) { hid_.release(path); }
+    Clock& clock() const { return clock_; }
 
 private:
     // Runs one operation and writes its transcript line.
