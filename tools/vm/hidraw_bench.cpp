@@ -5,6 +5,8 @@
 //   hidraw-bench pauses TRACE          a traced run's whole time beside its pauses
 //   hidraw-bench timed CMD ARGS...     runs a command, prints its wall time
 //   hidraw-bench as-user UID CMD ARGS...  runs a command as an unprivileged user
+//   hidraw-bench raw PATH set|get LENGTH ID  one feature request of LENGTH bytes
+//                                      (identification command for a set), as is
 //   hidraw-bench replay TRACE PATH [held]  a traced run's device operations and pauses,
 //                                      bare, on PATH: its opens and closes too, or
 //                                      one open held across the whole replay
@@ -18,7 +20,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -174,6 +178,29 @@ int replay(const std::string& trace, const std::string& path, bool held) {
     return failures == 0 ? 0 : 1;
 }
 
+// One request exactly as asked, so that the device's own checks can see
+// lengths and report IDs the tool never sends.
+int raw(const std::string& path, const std::string& kind, long length, long id) {
+    constexpr long kMaxLength = 4096;
+    if (length < 1 || length > kMaxLength || (kind != "set" && kind != "get")) return 2;
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return 1;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(length), 0);
+    buffer[0] = static_cast<std::uint8_t>(id);
+    auto size = static_cast<unsigned>(length);
+    int got = ::ioctl(fd, kind == "set" ? HIDIOCSFEATURE(size) : HIDIOCGFEATURE(size), buffer.data());
+    int error = errno;
+    ::close(fd);
+    if (got < 0) {
+        std::printf("%s %ld: %s\n", kind.c_str(), length, std::strerror(error));
+        return 1;
+    }
+    std::printf("%s %ld: %d bytes", kind.c_str(), length, got);
+    if (kind == "get") std::printf(" %s", hex_bytes(std::span(buffer).first(std::min(got, 7))).c_str());
+    std::printf("\n");
+    return 0;
+}
+
 int timed(char** argv) {
     auto start = WallClock::now();
     pid_t child = ::fork();
@@ -210,10 +237,13 @@ int main(int argc, char** argv) {
     if (command == "pauses" && argc == 3) return pauses(argv[2]);
     if (command == "timed" && argc > 2) return timed(argv + 2);
     if (command == "as-user" && argc > 3) return as_user(argv[2], argv + 3);
+    if (command == "raw" && argc == 6)
+        return raw(argv[2], argv[3], std::atol(argv[4]), std::atol(argv[5]));
     if (command == "replay" && (argc == 4 || argc == 5))
         return replay(argv[2], argv[3], argc == 5 && std::string(argv[4]) == "held");
     std::fprintf(stderr,
                  "usage: hidraw-bench probe | cycle N PATH | pauses TRACE | timed CMD...\n"
-                 "                    | as-user UID CMD... | replay TRACE PATH [held]\n");
+                 "                    | as-user UID CMD... | replay TRACE PATH [held]\n"
+                 "                    | raw PATH set|get LENGTH ID\n");
     return 2;
 }

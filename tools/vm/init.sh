@@ -45,6 +45,38 @@ expect_summary() {
 
 . /usb_units.sh
 
+# Bounds. A healthy upgrade takes 3-6 s in this guest; a unit that falls
+# silent costs the tool usbcore's 5 s per request until it gives up.
+readonly kCliTimeout=90
+
+# run_cli NAME ARGS...: runs ARGS with a hang guard; output in $SCRATCH/NAME.out,
+# exit code in $SCRATCH/NAME.code, its time in $SCRATCH/NAME.time.
+run_cli() {
+    local name=$1 start
+    shift
+    start=$(now)
+    timeout $kCliTimeout "$@" >"$SCRATCH/$name.out" 2>&1
+    echo $? >"$SCRATCH/$name.code"
+    elapsed "$start" >"$SCRATCH/$name.time"
+    now >"$SCRATCH/$name.end"
+    sed "s/^/[$name] /" "$SCRATCH/$name.out" | tr '\r' '\n' | grep -v '^\[[a-z0-9-]*\] *$' | tail -n 6
+}
+expect_code() {
+    local code
+    code=$(cat "$SCRATCH/$2.code")
+    if [ "$code" = "$3" ]; then pass "$1"; else fail "$1" "exit $code, expected $3"; fi
+}
+time_of() { cat "$SCRATCH/$1.time"; }
+# since_fault NAME DEVICE: from the device's fault to the end of run NAME.
+since_fault() {
+    local at
+    at=$(sed -n 's/^.* after [0-9]* sets at \([0-9.]*\) s$/\1/p' "$SCRATCH/$2.log" | head -n 1)
+    awk -v a="$at" -v b="$(cat "$SCRATCH/$1.end")" 'BEGIN { printf "%.2f", b - a }'
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+replay_seconds() { awk '/^bare replay/ { printf "%.2f", $(NF - 3) / 1000 }' "$SCRATCH/$1.out"; }
+
+
 # start_uhid NAME ARGS...: a uhid device; its node in $SCRATCH/NAME.node.
 start_uhid() {
     local name=$1 before node

@@ -3,37 +3,6 @@
 # give: a second kernel path to compare the upgrade's cost with.
 # The decoy wxr-other (22-byte feature report) sits on unit 4 throughout.
 
-# Bounds. A healthy upgrade takes 3-6 s in this guest; a unit that falls
-# silent costs the tool usbcore's 5 s per request until it gives up.
-readonly kCliTimeout=90
-
-# run_cli NAME ARGS...: runs ARGS with a hang guard; output in $SCRATCH/NAME.out,
-# exit code in $SCRATCH/NAME.code, its time in $SCRATCH/NAME.time.
-run_cli() {
-    local name=$1 start
-    shift
-    start=$(now)
-    timeout $kCliTimeout "$@" >"$SCRATCH/$name.out" 2>&1
-    echo $? >"$SCRATCH/$name.code"
-    elapsed "$start" >"$SCRATCH/$name.time"
-    now >"$SCRATCH/$name.end"
-    sed "s/^/[$name] /" "$SCRATCH/$name.out" | tr '\r' '\n' | grep -v '^\[[a-z0-9-]*\] *$' | tail -n 6
-}
-expect_code() {
-    local code
-    code=$(cat "$SCRATCH/$2.code")
-    if [ "$code" = "$3" ]; then pass "$1"; else fail "$1" "exit $code, expected $3"; fi
-}
-time_of() { cat "$SCRATCH/$1.time"; }
-# since_fault NAME DEVICE: from the device's fault to the end of run NAME.
-since_fault() {
-    local at
-    at=$(sed -n 's/^.* after [0-9]* sets at \([0-9.]*\) s$/\1/p' "$SCRATCH/$2.log" | head -n 1)
-    awk -v a="$at" -v b="$(cat "$SCRATCH/$1.end")" 'BEGIN { printf "%.2f", b - a }'
-}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-replay_seconds() { awk '/^bare replay/ { printf "%.2f", $(NF - 3) / 1000 }' "$SCRATCH/$1.out"; }
-
 # The model byte sits 4 bytes after the info block's marker 0C 12 03 05.
 image_model() {
     local at
@@ -67,6 +36,23 @@ hidraw-bench probe >"$SCRATCH/probe.txt" 2>&1
 cat "$SCRATCH/probe.txt"
 expect probe-main "$SCRATCH/probe.txt" "^$main: caps 21 ids 1209:7305 reply 05414200"
 expect probe-other "$SCRATCH/probe.txt" "^$other: caps 22 ids 1209:7305$"
+
+# The USB device itself: it answers any length the host asks for, shows the
+# lengths it saw, stalls on a report it does not have, and keeps a busy flag
+# up for the reads asked for.
+start_usb wxr-self 1 --busy-reads 2 || fail device-self "no device on unit 1"
+self=$(node_of wxr-self)
+for request in "set 32 5" "get 21 5" "get 21 5" "get 64 5" "set 21 6"; do
+    hidraw-bench raw "$self" $request
+done >"$SCRATCH/self.out" 2>&1
+cat "$SCRATCH/self.out"
+expect device-set-32 "$SCRATCH/self.out" "^set 32: 32 bytes"
+if [ "$(grep -c '^get 21: 21 bytes 0580' "$SCRATCH/self.out")" = 2 ]; then pass device-busy; else
+    fail device-busy "$(tr '\n' '|' <"$SCRATCH/self.out")"
+fi
+expect device-get-64 "$SCRATCH/self.out" "^get 64: 21 bytes 054142"
+expect device-stall "$SCRATCH/self.out" "^set 21: Broken pipe"
+expect_summary device-summary wxr-self "sets=1 " "set-lengths=32 get-lengths=21,64 refused=1 "
 
 run_cli list wxr7305 list
 expect list "$SCRATCH/list.out" "^$main  version 57 "

@@ -105,7 +105,7 @@ public:
 private:
     void on_setup(const usb_ctrlrequest& setup);
     void on_get_report(std::uint16_t value, std::size_t length);
-    void on_set_report(std::uint16_t value, std::size_t length);
+    void on_set_report(const usb_ctrlrequest& setup, std::uint16_t value, std::size_t length);
     void reply(const void* data, std::size_t size) { ::write(ep0_, data, size); }
     void acknowledge() { ::read(ep0_, nullptr, 0); }
     // Reading or writing against the request's direction halts it.
@@ -154,12 +154,16 @@ void UsbDevice::on_get_report(std::uint16_t value, std::size_t length) {
     reply(data.data(), std::min(length, data.size()));
 }
 
-void UsbDevice::on_set_report(std::uint16_t value, std::size_t length) {
+void UsbDevice::on_set_report(const usb_ctrlrequest& setup, std::uint16_t value,
+                              std::size_t length) {
+    auto type = static_cast<std::uint8_t>(value >> 8);
+    auto id = static_cast<std::uint8_t>(value & 0xFF);
+    // Refused before its data is taken: taking it would accept the request.
+    if (!core_.accepts(type, id)) return stall(setup);
     std::vector<std::uint8_t> data(std::min(length, kMaxControlData));
     ssize_t got = ::read(ep0_, data.data(), data.size());
     data.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    core_.on_set(static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value & 0xFF),
-                 data);
+    core_.on_set(type, id, data);
     if (core_.unplug_due()) {
         ::close(ep0_);
         unplugged_ = true;
@@ -183,7 +187,7 @@ void UsbDevice::on_setup(const usb_ctrlrequest& setup) {
     }
     if (type == (USB_DIR_IN | USB_TYPE_CLASS) && setup.bRequest == kGetReport)
         return on_get_report(value, length);
-    if (type == USB_TYPE_CLASS && setup.bRequest == kSetReport) return on_set_report(value, length);
+    if (type == USB_TYPE_CLASS && setup.bRequest == kSetReport) return on_set_report(setup, value, length);
     if (type == USB_TYPE_CLASS && setup.bRequest == kSetIdle && length == 0) return acknowledge();
     stall(setup);
 }

@@ -118,7 +118,7 @@ bool DeviceCore::on_get(std::uint8_t type, std::uint8_t id, std::optional<std::s
                         std::span<std::uint8_t, sim::kReplyLength> reply) {
     ++gets_;
     if (length) get_lengths_.insert(*length);
-    if (type != kFeatureReportType || id != sim::kReportId) return false;
+    if (!accepts(type, id)) return false;
     std::fill(reply.begin(), reply.end(), 0);
     model_.on_get(reply);
     return true;
@@ -129,7 +129,7 @@ bool DeviceCore::on_set(std::uint8_t type, std::uint8_t id, std::span<const std:
     set_lengths_.insert(data.size());
     if (options_.stall_after_sets == sets_) note_fault("stalling");
     if (options_.silent_after_sets == sets_) note_fault("silent");
-    if (type != kFeatureReportType || id != sim::kReportId) return false;
+    if (!accepts(type, id)) return false;
     model_.on_set(data);
     return true;
 }

@@ -60,6 +60,10 @@ public:
     // the transport says. Fills `reply` (kReplyLength bytes); false: refuse it.
     bool on_get(std::uint8_t type, std::uint8_t id, std::optional<std::size_t> length,
                 std::span<std::uint8_t, sim::kReplyLength> reply);
+    // Whether this device has that report: feature report 5 only.
+    static bool accepts(std::uint8_t type, std::uint8_t id) {
+        return type == kFeatureReportType && id == sim::kReportId;
+    }
     // A feature write of report `id` (report ID in data[0]); false: refuse it.
     bool on_set(std::uint8_t type, std::uint8_t id, std::span<const std::uint8_t> data);
     // True once the device should unplug itself (after answering a set).
