@@ -78,7 +78,9 @@ int probe() {
 int cycle(long count, const std::string& path) {
     hidraw::HidrawPlatform hid;
     DevicePath device_path = from_utf8(path);
-    Report command = identification_report();
+    // The interface's own length: the backend sends nothing longer or shorter.
+    Report report = identification_report();
+    std::span<const std::uint8_t> command(report.data(), kCommandLength);
     Report status = make_report();
     std::span<std::uint8_t> status_span(status.data(), kStatusReportLength);
 
