@@ -167,16 +167,24 @@ std::string DeviceCore::image_verdict() const {
     return same && rest_erased ? "match" : "differs";
 }
 
-void DeviceCore::print_summary() const {
+std::string DeviceCore::summary() const {
     const auto& c = model_.counters();
     const auto& end = model_.end_report();
-    std::printf("%s: gets=%ld sets=%ld identifications=%zu blocks=%zu end=%s image=%s unplugged=%s "
-                "checks=%zu block-reports=%zu set-lengths=%s get-lengths=%s refused=%ld silent=%s\n",
-                options_.name.c_str(), gets_, sets_, c.identifications, c.blocks_accepted,
-                end ? (end->matches_flash ? "yes" : "mismatch") : "no", image_verdict().c_str(),
-                unplugged_ ? "yes" : "no", c.block_checks, c.block_reports,
-                lengths(set_lengths_).c_str(), lengths(get_lengths_).c_str(), refused_,
-                next_answer() == Answer::silent ? "yes" : "no");
+    char line[512];
+    std::snprintf(line, sizeof line,
+                  "%s: gets=%ld sets=%ld identifications=%zu blocks=%zu end=%s image=%s "
+                  "unplugged=%s checks=%zu block-reports=%zu set-lengths=%s get-lengths=%s "
+                  "refused=%ld silent=%s",
+                  options_.name.c_str(), gets_, sets_, c.identifications, c.blocks_accepted,
+                  end ? (end->matches_flash ? "yes" : "mismatch") : "no", image_verdict().c_str(),
+                  unplugged_ ? "yes" : "no", c.block_checks, c.block_reports,
+                  lengths(set_lengths_).c_str(), lengths(get_lengths_).c_str(), refused_,
+                  next_answer() == Answer::silent ? "yes" : "no");
+    return line;
+}
+
+void DeviceCore::print_summary() const {
+    std::printf("%s\n", summary().c_str());
     std::fflush(stdout);
 }
 

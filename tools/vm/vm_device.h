@@ -73,6 +73,8 @@ public:
 
     const DeviceOptions& options() const { return options_; }
     void print_line(const char* what) const;
+    // "NAME: gets=G sets=S ... set-lengths=21 get-lengths=21 refused=R silent=no"
+    std::string summary() const;
     void print_summary() const;
 
 private:
