@@ -7,8 +7,10 @@
 // The trace may come from any build: only the operations on the unit that
 // was written (the path of the first write) and the pauses are replayed.
 #include <windows.h>
-
+// mingw-w64's hidsdi.h declares C functions without a C++ guard.
+extern "C" {
 #include <hidsdi.h>
+}
 
 #include <algorithm>
 #include <cstdio>

@@ -55,7 +55,10 @@ sim::Identity identity_for(const DeviceOptions& o) {
 std::string lengths(const std::set<std::size_t>& seen) {
     if (seen.empty()) return "-";
     std::string text;
-    for (std::size_t length : seen) text += (text.empty() ? "" : ",") + std::to_string(length);
+    for (std::size_t length : seen) {
+        if (!text.empty()) text += ',';
+        text += std::to_string(length);
+    }
     return text;
 }
 
