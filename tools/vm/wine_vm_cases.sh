@@ -60,20 +60,45 @@ wine_holds() {
 }
 not() { ! "$@"; }
 
-# start_device NAME UNIT ARGS...: a USB unit that wine has taken; its node in $SCRATCH/NAME.node.
+# start_device NAME UNIT ARGS...: a device that wine has taken, a USB unit or
+# (TRANSPORT=uhid) a uhid device; its node in $SCRATCH/NAME.node.
 start_device() {
-    start_usb "$@" || return 1
+    if [ "$TRANSPORT" = usb ]; then
+        start_usb "$@" || return 1
+    else
+        start_uhid "$@" || return 1
+    fi
     wait_tenths $kHoldTenths wine_holds "$(cat "$SCRATCH/$1.node")" || return 1
     sleep 1  # wine lists the device a moment after opening it
+}
+start_uhid() {
+    local name=$1 before node
+    shift 2
+    before=$(ls /dev/hidraw* 2>/dev/null)
+    uhid-device --name "$name" "$@" >"$SCRATCH/$name.log" 2>&1 &
+    echo $! >"$SCRATCH/$name.pid"
+    wait_tenths 100 grep -qs "$name: started" "$SCRATCH/$name.log" || return 1
+    new_node() { node=$(ls /dev/hidraw* 2>/dev/null | grep -vxF "$before" | head -n 1); [ -n "$node" ]; }
+    wait_tenths 100 new_node || return 1
+    echo "$node" >"$SCRATCH/$name.node"
 }
 # stop_device NAME: unplugs it, waits until wine let go, prints its summary.
 # One at a time: wine 8 may keep one of two nodes that vanish together.
 stop_device() {
     local node
     node=$(cat "$SCRATCH/$1.node")
-    stop_usb "$1"
+    if [ "$TRANSPORT" = usb ]; then
+        stop_usb "$1" >"$SCRATCH/$1.summary"
+    else
+        kill -TERM "$(cat "$SCRATCH/$1.pid")" 2>/dev/null
+        # Often in a subshell, where wait cannot reach the device: poll its log.
+        wait_tenths 100 grep -qs "^$1: gets=" "$SCRATCH/$1.log"
+        grep "^$1: gets=" "$SCRATCH/$1.log" >"$SCRATCH/$1.summary"
+    fi
     wait_tenths $kHoldTenths not wine_holds "$node"
+    cat "$SCRATCH/$1.summary"
 }
+
 # expect_summary CHECK DEVICE TEXT...: stops the device; passes when its summary holds every TEXT.
 expect_summary() {
     local check=$1 summary text
@@ -106,6 +131,8 @@ run_win() {
 expect_code() { expect_eq "$1" "$(cat "$SCRATCH/$2.code")" "$3"; }
 
 start_services() {
+    # Unit 0 for the device under test, unit 1 for the decoy (dummy_hcd num=2).
+    if [ "$TRANSPORT" = usb ]; then usb_units 2 || fail usb-units "no gadgets"; fi
     /lib/systemd/systemd-udevd --daemon
     udevadm trigger --action=add --subsystem-match=misc --subsystem-match=hid --subsystem-match=hidraw
     udevadm settle --timeout=30
