@@ -22,9 +22,9 @@ using testing::FakeNode;
 
 constexpr int kReports = 40;
 
-class HeldDescriptorTest : public ::testing::Test {
+class HidrawHeldDescriptorTest : public ::testing::Test {
 protected:
-    HeldDescriptorTest() {
+    HidrawHeldDescriptorTest() {
         for (const char* path : {"/dev/hidraw0", "/dev/hidraw1"}) add(path);
     }
 
@@ -61,7 +61,7 @@ protected:
     DeviceChannel channel{platform, clock, &transcript};
 };
 
-TEST_F(HeldDescriptorTest, OneOpenPerRunHoweverManyReports) {
+TEST_F(HidrawHeldDescriptorTest, OneOpenPerRunHoweverManyReports) {
     {
         DeviceHold hold(channel, u"/dev/hidraw0");
         EXPECT_EQ(reports("/dev/hidraw0", kReports), kReports);
@@ -86,7 +86,7 @@ TEST_F(HeldDescriptorTest, OneOpenPerRunHoweverManyReports) {
     EXPECT_EQ(fake->open_descriptors(), 0u);
 }
 
-TEST_F(HeldDescriptorTest, AFailureOrAnotherUnitMeansAFreshOpen) {
+TEST_F(HidrawHeldDescriptorTest, AFailureOrAnotherUnitMeansAFreshOpen) {
     struct Case {
         const char* name;
         void (*spoil)(FakeHidrawIo&);   // before the second report
@@ -124,7 +124,7 @@ TEST_F(HeldDescriptorTest, AFailureOrAnotherUnitMeansAFreshOpen) {
     }
 }
 
-TEST_F(HeldDescriptorTest, OnlyOneHandleAtATimeUsesTheHeldDescriptor) {
+TEST_F(HidrawHeldDescriptorTest, OnlyOneHandleAtATimeUsesTheHeldDescriptor) {
     platform.hold(u"/dev/hidraw0");
     Device first = channel.open(u"/dev/hidraw0");
     Device second = channel.open(u"/dev/hidraw0");  // its own descriptor, closed with it
@@ -141,7 +141,7 @@ TEST_F(HeldDescriptorTest, OnlyOneHandleAtATimeUsesTheHeldDescriptor) {
     EXPECT_EQ(fake->open_descriptors(), 0u);
 }
 
-TEST_F(HeldDescriptorTest, RunsSideBySideEachHoldTheirOwn) {
+TEST_F(HidrawHeldDescriptorTest, RunsSideBySideEachHoldTheirOwn) {
     int ok[2] = {0, 0};
     std::thread runs[2];
     for (int unit = 0; unit < 2; ++unit) {
