@@ -5,15 +5,28 @@
 //   hidraw-bench pauses TRACE          a traced run's whole time beside its pauses
 //   hidraw-bench timed CMD ARGS...     runs a command, prints its wall time
 //   hidraw-bench as-user UID CMD ARGS...  runs a command as an unprivileged user
+//   hidraw-bench raw PATH set|get LENGTH ID  one feature request of LENGTH bytes
+//                                      (identification command for a set), as is
+//   hidraw-bench replay TRACE PATH [held]  a traced run's device operations and pauses,
+//                                      bare, on PATH: its opens and closes too, or
+//                                      one open held across the whole replay
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/hidraw.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "device/channel.h"
 #include "device/linux/hidraw_platform.h"
@@ -65,7 +78,9 @@ int probe() {
 int cycle(long count, const std::string& path) {
     hidraw::HidrawPlatform hid;
     DevicePath device_path = from_utf8(path);
-    Report command = identification_report();
+    // The interface's own length: the backend sends nothing longer or shorter.
+    Report report = identification_report();
+    std::span<const std::uint8_t> command(report.data(), kCommandLength);
     Report status = make_report();
     std::span<std::uint8_t> status_span(status.data(), kStatusReportLength);
 
@@ -120,6 +135,74 @@ int pauses(const std::string& trace) {
     return 0;
 }
 
+// The traced operations on the upgraded unit (the path of the first write)
+// and every pause; the rest of discovery is left out.
+std::vector<TranscriptLine> replayable(const std::string& trace) {
+    std::ifstream in(trace);
+    std::vector<TranscriptLine> lines;
+    std::string text, unit;
+    while (std::getline(in, text)) {
+        auto line = parse_transcript_line(text);
+        if (line && line->op == "set" && unit.empty()) unit = line->path;
+        if (line && !line->failed) lines.push_back(*line);
+    }
+    std::erase_if(lines, [&](const TranscriptLine& l) { return l.op != "sleep" && l.path != unit; });
+    return lines;
+}
+
+// Plain ioctls with the interface's report length: no logic in between.
+int replay(const std::string& trace, const std::string& path, bool held) {
+    auto lines = replayable(trace);
+    int fd = held ? ::open(path.c_str(), O_RDWR | O_CLOEXEC) : -1;
+    if (held && fd < 0) return 1;
+    std::uint8_t buffer[kCommandLength];
+    std::size_t failures = 0;
+    auto start = WallClock::now();
+    for (const auto& line : lines) {
+        if (line.op == "sleep") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::atol(line.detail.c_str())));
+        } else if (line.op == "open" && !held) {
+            fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        } else if (line.op == "close" && !held) {
+            ::close(fd);
+        } else if (line.op == "set" || line.op == "get") {
+            std::fill(std::begin(buffer), std::end(buffer), 0);
+            std::copy_n(line.bytes.begin(), std::min(line.bytes.size(), sizeof buffer), buffer);
+            unsigned long request = line.op == "set" ? HIDIOCSFEATURE(sizeof buffer)
+                                                     : HIDIOCGFEATURE(sizeof buffer);
+            if (::ioctl(fd, request, buffer) < 0) ++failures;
+        }
+    }
+    double ms = micros_since(start) / 1000.0;
+    if (held) ::close(fd);
+    std::printf("bare replay (%s) of %zu operations: %.0f ms, %zu failed\n",
+                held ? "one open held" : "opens and closes as traced", lines.size(), ms, failures);
+    return failures == 0 ? 0 : 1;
+}
+
+// One request exactly as asked, so that the device's own checks can see
+// lengths and report IDs the tool never sends.
+int raw(const std::string& path, const std::string& kind, long length, long id) {
+    constexpr long kMaxLength = 4096;
+    if (length < 1 || length > kMaxLength || (kind != "set" && kind != "get")) return 2;
+    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return 1;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(length), 0);
+    buffer[0] = static_cast<std::uint8_t>(id);
+    auto size = static_cast<unsigned>(length);
+    int got = ::ioctl(fd, kind == "set" ? HIDIOCSFEATURE(size) : HIDIOCGFEATURE(size), buffer.data());
+    int error = errno;
+    ::close(fd);
+    if (got < 0) {
+        std::printf("%s %ld: %s\n", kind.c_str(), length, std::strerror(error));
+        return 1;
+    }
+    std::printf("%s %ld: %d bytes", kind.c_str(), length, got);
+    if (kind == "get") std::printf(" %s", hex_bytes(std::span(buffer).first(std::min(got, 7))).c_str());
+    std::printf("\n");
+    return 0;
+}
+
 int timed(char** argv) {
     auto start = WallClock::now();
     pid_t child = ::fork();
@@ -156,8 +239,13 @@ int main(int argc, char** argv) {
     if (command == "pauses" && argc == 3) return pauses(argv[2]);
     if (command == "timed" && argc > 2) return timed(argv + 2);
     if (command == "as-user" && argc > 3) return as_user(argv[2], argv + 3);
+    if (command == "raw" && argc == 6)
+        return raw(argv[2], argv[3], std::atol(argv[4]), std::atol(argv[5]));
+    if (command == "replay" && (argc == 4 || argc == 5))
+        return replay(argv[2], argv[3], argc == 5 && std::string(argv[4]) == "held");
     std::fprintf(stderr,
                  "usage: hidraw-bench probe | cycle N PATH | pauses TRACE | timed CMD...\n"
-                 "                    | as-user UID CMD...\n");
+                 "                    | as-user UID CMD... | replay TRACE PATH [held]\n"
+                 "                    | raw PATH set|get LENGTH ID\n");
     return 2;
 }

@@ -1,17 +1,22 @@
 #!/bin/bash
-# Runs inside the wine guest, chrooted into the host's root: uhid devices,
+# Runs inside the wine guest, chrooted into the host's root: USB units,
 # udevd, and the Windows programs under wine against them.
 #   wine_vm_cases.sh SHARE   SHARE holds params (what to run, where things are)
 # Prints "VMTEST <case> PASS|FAIL: <why>" and "BENCH <what> <seconds> s".
 set -u
 share=$1
 source "$share/params"
+# The host's /tmp shows through the overlay: the cases' own files go elsewhere.
+SCRATCH=/run/wxr
+mkdir -p "$SCRATCH"
+source "$REPO/tools/vm/usb_units.sh"
 export WINEPREFIX=$WINE_PREFIX WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export PATH=$PROGRAMS:$PATH
 wine=$(command -v wine64 || command -v wine)
 cli=$BUILD/app/cli/wxr7305.exe
 tool=$BUILD/app/win32/WXR7305_Upgrade_Tool.exe
 driver=$BUILD/tests/windows/gui_driver.exe
+replay=$BUILD/tests/windows/hid_replay.exe
 caption='ZQ-HLKD4/700-ZQ315 upgrade tool'
 success_text=$'Firmware upgrade successful.\nPlease turn off the device. Then turn on again.'
 
@@ -55,52 +60,79 @@ wine_holds() {
 }
 not() { ! "$@"; }
 
-# start_device NAME ARGS...: a uhid device that wine has taken; its node in /tmp/NAME.node.
+# start_device NAME UNIT ARGS...: a device that wine has taken, a USB unit or
+# (TRANSPORT=uhid) a uhid device; its node in $SCRATCH/NAME.node.
 start_device() {
+    if [ "$TRANSPORT" = usb ]; then
+        start_usb "$@" || return 1
+    else
+        start_uhid "$@" || return 1
+    fi
+    wait_tenths $kHoldTenths wine_holds "$(cat "$SCRATCH/$1.node")" || return 1
+    sleep 1  # wine lists the device a moment after opening it
+}
+start_uhid() {
     local name=$1 before node
-    shift
+    shift 2
     before=$(ls /dev/hidraw* 2>/dev/null)
-    uhid-device --name "$name" "$@" >"/tmp/$name.log" 2>&1 &
-    echo $! >"/tmp/$name.pid"
-    wait_tenths 100 grep -q "$name: started" "/tmp/$name.log" || return 1
+    uhid-device --name "$name" "$@" >"$SCRATCH/$name.log" 2>&1 &
+    echo $! >"$SCRATCH/$name.pid"
+    wait_tenths 100 grep -qs "$name: started" "$SCRATCH/$name.log" || return 1
     new_node() { node=$(ls /dev/hidraw* 2>/dev/null | grep -vxF "$before" | head -n 1); [ -n "$node" ]; }
     wait_tenths 100 new_node || return 1
-    echo "$node" >"/tmp/$name.node"
-    wait_tenths $kHoldTenths wine_holds "$node" || return 1
-    sleep 1  # wine lists the device a moment after opening it
+    echo "$node" >"$SCRATCH/$name.node"
 }
 # stop_device NAME: unplugs it, waits until wine let go, prints its summary.
 # One at a time: wine 8 may keep one of two nodes that vanish together.
 stop_device() {
     local node
-    node=$(cat "/tmp/$1.node")
-    kill -TERM "$(cat "/tmp/$1.pid")" 2>/dev/null
-    # Often in a subshell, where wait cannot reach the device: poll its log.
-    wait_tenths 100 grep -q "^$1: gets=" "/tmp/$1.log"
+    node=$(cat "$SCRATCH/$1.node")
+    if [ "$TRANSPORT" = usb ]; then
+        stop_usb "$1" >"$SCRATCH/$1.summary"
+    else
+        kill -TERM "$(cat "$SCRATCH/$1.pid")" 2>/dev/null
+        # Often in a subshell, where wait cannot reach the device: poll its log.
+        wait_tenths 100 grep -qs "^$1: gets=" "$SCRATCH/$1.log"
+        grep "^$1: gets=" "$SCRATCH/$1.log" >"$SCRATCH/$1.summary"
+    fi
     wait_tenths $kHoldTenths not wine_holds "$node"
-    grep "^$1: gets=" "/tmp/$1.log"
-}
-expect_summary() {
-    local summary
-    summary=$(stop_device "$2")
-    echo "$summary"
-    case $summary in
-        *"$3"*) pass "$1" ;;
-        *) fail "$1" "$summary" ;;
-    esac
+    cat "$SCRATCH/$1.summary"
 }
 
-# run_win NAME PROGRAM ARGS...: output (LF line ends) in /tmp/NAME.out, code in /tmp/NAME.code.
+# expect_summary CHECK DEVICE TEXT...: stops the device; passes when its summary holds every TEXT.
+expect_summary() {
+    local check=$1 summary text
+    summary=$(stop_device "$2")
+    echo "$summary"
+    shift 2
+    for text in "$@"; do
+        case $summary in
+            *"$text"*) ;;
+            *) fail "$check" "no '$text' in: $summary"; return ;;
+        esac
+    done
+    pass "$check"
+}
+# since_fault DEVICE: seconds from the device's fault to now.
+since_fault() {
+    local at
+    at=$(sed -n 's/^.* after [0-9]* sets at \([0-9.]*\) s$/\1/p' "$SCRATCH/$1.log" | head -n 1)
+    awk -v a="$at" -v b="$(now)" 'BEGIN { printf "%.2f", b - a }'
+}
+
+# run_win NAME PROGRAM ARGS...: output (LF line ends) in $SCRATCH/NAME.out, code in $SCRATCH/NAME.code.
 run_win() {
     local name=$1
     shift
-    timeout $kRunSeconds "$wine" "$@" </dev/null 2>&1 | tr -d '\r' >"/tmp/$name.out"
-    echo "${PIPESTATUS[0]}" >"/tmp/$name.code"
-    tr '\r' '\n' <"/tmp/$name.out" | sed "s/^/[$name] /" | grep -v '^\[[a-z-]*\] *$' | tail -n 6
+    timeout $kRunSeconds "$wine" "$@" </dev/null 2>&1 | tr -d '\r' >"$SCRATCH/$name.out"
+    echo "${PIPESTATUS[0]}" >"$SCRATCH/$name.code"
+    tr '\r' '\n' <"$SCRATCH/$name.out" | sed "s/^/[$name] /" | grep -v '^\[[a-z-]*\] *$' | tail -n 6
 }
-expect_code() { expect_eq "$1" "$(cat "/tmp/$2.code")" "$3"; }
+expect_code() { expect_eq "$1" "$(cat "$SCRATCH/$2.code")" "$3"; }
 
 start_services() {
+    # Unit 0 for the device under test, unit 1 for the decoy (dummy_hcd num=2).
+    if [ "$TRANSPORT" = usb ]; then usb_units 2 || fail usb-units "no gadgets"; fi
     /lib/systemd/systemd-udevd --daemon
     udevadm trigger --action=add --subsystem-match=misc --subsystem-match=hid --subsystem-match=hidraw
     udevadm settle --timeout=30
@@ -125,48 +157,67 @@ other_model_file() {
 }
 
 cli_cases() {
-    start_device wxr-main --expect "$IMAGE" || { fail devices "wxr-main"; return; }
-    start_device wxr-other --feature-bytes 21 || { fail devices "wxr-other"; return; }
+    start_device wxr-main 0 --expect "$IMAGE" || { fail devices "wxr-main"; return; }
+    start_device wxr-other 1 --feature-bytes 21 || { fail devices "wxr-other"; return; }
     pass devices
 
     run_win list "$cli" list
-    expect_eq list "$(grep -c '  version ' /tmp/list.out)" 1
-    expect list-main /tmp/list.out "version 57 "
+    expect_eq list "$(grep -c '  version ' $SCRATCH/list.out)" 1
+    expect list-main $SCRATCH/list.out "version 57 "
     expect_code list-exit list 0
 
     local start
     start=$(now)
     run_win upgrade "$cli" upgrade
-    echo "BENCH wine-upgrade $(elapsed "$start") s"
-    expect upgrade /tmp/upgrade.out "Firmware upgrade successful."
+    echo "BENCH wine-upgrade $(elapsed "$start") s" | tee $SCRATCH/bench.txt
+    expect upgrade $SCRATCH/upgrade.out "Firmware upgrade successful."
     expect_code upgrade-exit upgrade 0
-    expect_summary upgrade-flash wxr-main "end=yes image=match " | tee /tmp/healthy.summary
+    # uhid does not pass on the length of a read; USB does.
+    local lengths="set-lengths=21 get-lengths=21 "
+    [ "$TRANSPORT" = usb ] || lengths="set-lengths=21 "
+    expect_summary upgrade-flash wxr-main "end=yes image=match " "$lengths"
+    grep "^wxr-main: gets=" $SCRATCH/wxr-main.log >$SCRATCH/healthy.summary
+    local upgrade_seconds
+    upgrade_seconds=$(sed -n 's/^BENCH wine-upgrade \(.*\) s$/\1/p' $SCRATCH/bench.txt)
 
-    # The same upgrade by the native Linux build, for comparison.
-    start_device wxr-native --expect "$IMAGE" || fail native "no device"
+    # The same upgrade by the native Linux build, for comparison; its trace
+    # is the operation list for the bare replay.
+    start_device wxr-native 0 --expect "$IMAGE" || fail native "no device"
     start=$(now)
-    timeout $kRunSeconds wxr7305 upgrade >/tmp/native.out 2>&1
-    echo "BENCH native-upgrade $(elapsed "$start") s"
-    expect native /tmp/native.out "Firmware upgrade successful."
+    timeout $kRunSeconds wxr7305 upgrade --trace $SCRATCH/trace.txt >$SCRATCH/native.out 2>&1
+    echo "BENCH native-upgrade (traced) $(elapsed "$start") s"
+    expect native $SCRATCH/native.out "Firmware upgrade successful."
     expect_summary native-flash wxr-native "end=yes image=match "
+
+    # Those operations bare through HidD, in the same wine session.
+    start_device wxr-replay 0 --expect "$IMAGE" || fail replay "no device"
+    start=$(now)
+    run_win replay "$replay" 'Z:\run\wxr\trace.txt'
+    expect_code replay-exit replay 0
+    local replay_seconds
+    replay_seconds=$(elapsed "$start")
+    echo "BENCH wine-bare-replay $replay_seconds s"
+    echo "BENCH wine-upgrade-vs-bare-replay" \
+        "$(awk -v a="$upgrade_seconds" -v b="$replay_seconds" 'BEGIN { printf "%.2f", a / b }')x"
+    expect_summary replay-flash wxr-replay "end=yes image=match "
 
     # A failed block check (block 1, once) and a refused block report
     # (block 2, twice): resent and repeated, and the upgrade still succeeds.
-    start_device wxr-faults --expect "$IMAGE" --fail-block-check 1:1 --refuse-block-report 2:2 \
+    start_device wxr-faults 0 --expect "$IMAGE" --fail-block-check 1:1 --refuse-block-report 2:2 \
         || fail faults "no device"
     run_win faults "$cli" upgrade
-    expect faults /tmp/faults.out "Firmware upgrade successful."
+    expect faults $SCRATCH/faults.out "Firmware upgrade successful."
     expect_code faults-exit faults 0
     # Beside the healthy run's counts: one more block check, two more block reports.
     local checks reports
-    checks=$(grep -o 'checks=[0-9]*' /tmp/healthy.summary | cut -d= -f2)
-    reports=$(grep -o 'block-reports=[0-9]*' /tmp/healthy.summary | cut -d= -f2)
+    checks=$(grep -o 'checks=[0-9]*' $SCRATCH/healthy.summary | cut -d= -f2)
+    reports=$(grep -o 'block-reports=[0-9]*' $SCRATCH/healthy.summary | cut -d= -f2)
     expect_summary faults-counts wxr-faults \
         "end=yes image=match unplugged=no checks=$((checks + 1)) block-reports=$((reports + 2))"
 
     # Another model: nothing written; found only with --shift, then refused.
     local other=$(( ($(image_model "$IMAGE") + 1) % 40 ))
-    start_device wxr-model --expect "$IMAGE" --model $other || fail model "no device"
+    start_device wxr-model 0 --expect "$IMAGE" --model $other || fail model "no device"
     run_win model "$cli" upgrade
     expect_code model-exit model 2
     run_win model-shift "$cli" upgrade --shift
@@ -174,11 +225,11 @@ cli_cases() {
     expect_summary model-nothing-written wxr-model "blocks=0 end=no image=differs"
 
     # Unplugged part-way through the second block: fails, in bounded time.
-    start_device wxr-gone --expect "$IMAGE" --unplug-after-sets 200 || fail unplug "no device"
+    start_device wxr-gone 0 --expect "$IMAGE" --unplug-after-sets 200 || fail unplug "no device"
     start=$(now)
     run_win unplug "$cli" upgrade
-    echo "BENCH wine-unplugged-upgrade-ends $(elapsed "$start") s"
-    expect unplug /tmp/unplug.out "Upgrade fail !!"
+    echo "BENCH wine-unplugged-upgrade-ends $(elapsed "$start") s, $(since_fault wxr-gone) s after the unplug"
+    expect unplug $SCRATCH/unplug.out "Upgrade fail !!"
     expect_code unplug-exit unplug 4
     stop_device wxr-gone >/dev/null
 
@@ -190,17 +241,19 @@ drive() { timeout $kRunSeconds "$wine" "$driver" "$@" </dev/null 2>/dev/null | t
 box_text() { drive box-text "$caption" "$1"; }
 wait_enabled() { drive wait-enabled "$caption" $kWindowMs 1000 >/dev/null; }
 start_tool() {
-    "$wine" "$tool" </dev/null >/tmp/tool.log 2>&1 &
-    echo $! >/tmp/tool.pid
+    "$wine" "$tool" </dev/null >$SCRATCH/tool.log 2>&1 &
+    echo $! >$SCRATCH/tool.pid
     drive wait-window "$caption" $kWindowMs >/dev/null
 }
 
 dialog_cases() {
-    Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >/tmp/xvfb.log 2>&1 &
+    # The host's own display files show through the overlay: removed here only.
+    rm -f /tmp/.X7-lock /tmp/.X11-unix/X7
+    Xvfb :7 -screen 0 1024x768x24 -nolisten tcp >$SCRATCH/xvfb.log 2>&1 &
     export DISPLAY=:7
-    wait_tenths 100 test -e /tmp/.X11-unix/X7 || { fail display "Xvfb"; return; }
+    wait_tenths 100 test -S /tmp/.X11-unix/X7 || { fail display "Xvfb"; return; }
     start_services
-    start_device wxr-main --expect "$IMAGE" || { fail devices "wxr-main"; return; }
+    start_device wxr-main 0 --expect "$IMAGE" || { fail devices "wxr-main"; return; }
     start_tool || { fail tool-start "no dialog"; return; }
     pass tool-start
 
@@ -221,7 +274,7 @@ dialog_cases() {
     wait_enabled && pass dialog-button-back || fail dialog-button-back "still disabled"
     expect_summary dialog-flash wxr-main "end=yes image=match "
 
-    start_device wxr-gone --expect "$IMAGE" --unplug-after-sets 200 || fail dialog-unplug "no device"
+    start_device wxr-gone 0 --expect "$IMAGE" --unplug-after-sets 200 || fail dialog-unplug "no device"
     drive click "$caption" 1000 || fail dialog-unplug "Check and Upgrade"
     expect_eq dialog-unplug "$(box_text $kBoxMs)" "Upgrade fail !!"
     drive box-answer "$caption" 1
@@ -231,12 +284,12 @@ dialog_cases() {
     # A file of another model opened through the hidden Open File command:
     # its info text shows, and the device of the embedded model is not found.
     local model
-    model=$(other_model_file /tmp/other.bin)
-    start_device wxr-embedded --expect "$IMAGE" || fail open-file "no device"
+    model=$(other_model_file $SCRATCH/other.bin)
+    start_device wxr-embedded 0 --expect "$IMAGE" || fail open-file "no device"
     drive command "$caption" 1003
-    drive choose-file "$caption" $kWindowMs 'Z:\tmp\other.bin' || fail open-file "no file dialog"
-    wxr7305 info /tmp/other.bin | tr -d '\r' >/tmp/other.info
-    has_info() { drive text "$caption" 1004 | grep -qxF "$(grep '^Model' /tmp/other.info)"; }
+    drive choose-file "$caption" $kWindowMs 'Z:\run\wxr\other.bin' || fail open-file "no file dialog"
+    wxr7305 info $SCRATCH/other.bin | tr -d '\r' >$SCRATCH/other.info
+    has_info() { drive text "$caption" 1004 | grep -qxF "$(grep '^Model' $SCRATCH/other.info)"; }
     if wait_tenths 100 has_info; then pass open-file-info; else
         fail open-file-info "text area: $(drive text "$caption" 1004 | tr '\n' '|'), model $model"
     fi

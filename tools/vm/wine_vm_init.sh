@@ -10,9 +10,9 @@ mount -t devtmpfs devtmpfs /dev
 finish() { echo "VMTEST DONE"; sync; poweroff -f; }
 setup_fail() { echo "VMTEST setup FAIL: $1"; finish; }
 
-for module in $(cat /modules); do
-    insmod "/lib/modules/$module.ko" || setup_fail "insmod $module"
-done
+while read -r module params; do
+    insmod "/lib/modules/$module.ko" $params || setup_fail "insmod $module"
+done </modules
 
 # The virtio device is probed a moment after its driver loads: retry,
 # 100 times 0.1 s.
@@ -39,7 +39,8 @@ mkdir -p /root/dev/pts /root/dev/shm
 mount -t devpts devpts /root/dev/pts
 mount -t tmpfs tmpfs /root/dev/shm
 mount -t tmpfs tmpfs /root/run
-mount -t tmpfs tmpfs /root/tmp
+# /tmp stays the host's (under the overlay): a checkout or build tree there
+# must stay reachable. The cases keep their own files under /run.
 echo "VMTEST setup PASS"
 
 . /root/mnt/share/params
