@@ -32,8 +32,9 @@ endif()
 find_program(WXR7305_HELP2MAN help2man REQUIRED)
 set(cli_runner $<TARGET_FILE:wxr7305>)
 if(CMAKE_CROSSCOMPILING_EMULATOR)
-  file(GENERATE OUTPUT ${out}/run-wxr7305 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
-       CONTENT "#!/bin/sh\nexec \"$<JOIN:${CMAKE_CROSSCOMPILING_EMULATOR},\" \">\" \"$<TARGET_FILE:wxr7305>\" \"$@\"\n")
+  list(JOIN CMAKE_CROSSCOMPILING_EMULATOR "\" \"" emulator)
+  file(GENERATE OUTPUT ${out}/run-wxr7305
+       CONTENT "#!/bin/sh\nexec \"${emulator}\" \"$<TARGET_FILE:wxr7305>\" \"$@\"\n")
   set(cli_runner ${out}/run-wxr7305)
 endif()
 # The page's date: SOURCE_DATE_EPOCH of the configure (tools/release sets it).
@@ -42,15 +43,17 @@ if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(help2man ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=$ENV{SOURCE_DATE_EPOCH} ${help2man})
 endif()
 add_custom_command(OUTPUT ${out}/wxr7305.1
+  COMMAND chmod 755 ${cli_runner}
   COMMAND ${help2man} --name "write the built-in firmware into WXR7305 devices"
           --output ${out}/wxr7305.1 ${cli_runner}
   DEPENDS wxr7305 VERBATIM)
 set(man_pages ${out}/wxr7305.1)
 if(has_dialog)
-  file(GENERATE OUTPUT ${out}/dialog-help FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+  file(GENERATE OUTPUT ${out}/dialog-help
        CONTENT "#!/bin/sh\n[ \"$1\" = --version ] && exec echo 'WXR7305_Upgrade_Tool ${PROJECT_VERSION}'\n\
 exec cat '${CMAKE_CURRENT_SOURCE_DIR}/WXR7305_Upgrade_Tool.help'\n")
   add_custom_command(OUTPUT ${out}/WXR7305_Upgrade_Tool.1
+    COMMAND chmod 755 ${out}/dialog-help
     COMMAND ${help2man} --name "the WXR7305 firmware upgrade dialog"
             --output ${out}/WXR7305_Upgrade_Tool.1 ${out}/dialog-help
     DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/WXR7305_Upgrade_Tool.help VERBATIM)
