@@ -60,10 +60,10 @@ constexpr OptionSpec kOptions[] = {
     {"--help", Value::None, kAnyCommand, [](Options& o, const std::string&) { o.help = true; }},
     {"--version", Value::None, kAnyCommand, [](Options& o, const std::string&) { o.version = true; }},
     {"--json", Value::None, kInfo | kList | kUpgrade, [](Options& o, const std::string&) { o.json = true; }},
-    {"--image", Value::Required, kUpgrade,
+    {"--image", Value::Required, kList | kUpgrade,
      [](Options& o, const std::string& v) { 
          non_empty("--image", v);
-         o.image = v;
+         o.images.push_back(v);
      }},
     {"--device", Value::Required, kList | kUpgrade,
      [](Options& o, const std::string& v) { 
@@ -189,7 +189,10 @@ std::string help_text() {
            "  --count N        (with --watch) stop after N devices written\n"
            "  --force          (with --watch) write devices already at the firmware's version\n"
            "  --json           (info, list, upgrade) one JSON object per line instead of text\n"
-           "  --image FILE     (upgrade) write FILE instead of the built-in firmware\n"
+           "  --image FILE     (upgrade) write FILE instead of the built-in firmware; given\n"
+           "                   several times, each device gets the image of its model and\n"
+           "                   sensor, and one that fits none is refused; (list) show\n"
+           "                   which image each device would get\n"
            "  --simulate[=SPEC]  use simulated devices instead of real HID; SPEC is a\n"
            "                   comma-separated list of these keys:\n" +
            sim::sim_spec_help() +

@@ -38,7 +38,10 @@ int usage_error(const std::string& message, std::ostream& err) {
 }
 
 int run_device_command(const Options& options, Console& console) {
-    Session session(options.session);
+    SessionOptions session_options = options.session;
+    // A mixed bench lists units of every model; each then gets the image that fits it, or none.
+    if (options.images.size() > 1) session_options.shift = true;
+    Session session(session_options);
     int code = kExitSuccess;
     if (options.command == "list") code = command_list(session, options, console);
     else if (options.command == "udev-rule") code = command_udev_rule(session, console);

@@ -45,18 +45,31 @@ void DeviceRun::run() noexcept {
 void DeviceRun::query_check_and_write() {
     DeviceContext context = session_.context_for(list_);
     query_device_info(context, report_.device);
-    if (std::u16string mismatch = mismatch_text(plan_.image, report_.device); !mismatch.empty()) {
+    const ImageStore* store = &plan_.store;
+    const ImageInfo* image = &plan_.image;
+    if (plan_.bench) {
+        const BenchImage* fit = image_for(*plan_.bench, report_.device);
+        if (!fit) {
+            report_.result = RunResult::Refused;
+            report_.detail = no_image_text(report_.device);
+            return;
+        }
+        store = &fit->store;
+        image = &fit->info;
+    }
+    if (std::u16string mismatch = mismatch_text(*image, report_.device); !mismatch.empty()) {
         report_.result = RunResult::Refused;
         report_.detail = to_utf8(kMismatchCaption) + ": " + to_utf8(mismatch);
         return;
     }
-    if (plan_.skip_same_version && report_.device.version == plan_.image.version) {
+    if (plan_.skip_same_version && report_.device.version == image->version) {
         report_.result = RunResult::Skipped;
-        report_.detail = "already at version " + std::to_string(plan_.image.version);
+        report_.detail = "already at version " + std::to_string(image->version);
         return;
     }
     SilentMessages messages;
-    UpgradeResult result = upgrade_firmware(context, plan_.store, progress_, messages);
+    report_.image = store;
+    UpgradeResult result = upgrade_firmware(context, *store, progress_, messages);
     report_.result = result == UpgradeResult::Succeeded ? RunResult::Success : RunResult::Failed;
 }
 

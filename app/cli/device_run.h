@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/cli/image_choice.h"
 #include "app/cli/session.h"
 #include "upgrade/upgrade.h"
 
@@ -21,12 +22,15 @@ struct RunReport {
     RunResult result = RunResult::Failed;
     std::uint64_t ms = 0;   // on the session's clock
     std::string detail;     // why refused or skipped
+    const ImageStore* image = nullptr;  // what was written; nullptr when nothing was
 };
 
 struct RunPlan {
     const ImageStore& store;
     const ImageInfo& image;
     bool skip_same_version = false;
+    // Several images: each device gets the one that fits it (store and image: the first).
+    const BenchImages* bench = nullptr;
 };
 
 class DeviceRun {

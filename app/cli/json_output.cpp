@@ -40,6 +40,12 @@ std::string image_json(const ImageInfo& image) {
 
 std::string device_json(const DevicePath& path, const ImageInfo& device) { return line(device_fields(path, device)); }
 
+std::string device_json(const DevicePath& path, const ImageInfo& device, const BenchImage* image) {
+    json object = device_fields(path, device);
+    object["image"] = image ? json(image->name) : json(nullptr);
+    return line(object);
+}
+
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check) {
     json object = device_fields(report.path, report.device);
     object["result"] = result_name(report.result);

@@ -14,6 +14,8 @@ namespace wxr::cli {
 // Each ends with a newline.
 std::string image_json(const ImageInfo& image);
 std::string device_json(const DevicePath& path, const ImageInfo& device);
+// With the image it would get on a mixed bench: its file, or null when none fits.
+std::string device_json(const DevicePath& path, const ImageInfo& device, const BenchImage* image);
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check);
 
 }  // namespace wxr::cli

@@ -5,6 +5,7 @@
 
 #include "app/cli/cli.h"
 #include "app/cli/commands.h"
+#include "app/cli/image_choice.h"
 #include "app/cli/json_output.h"
 #include "app/cli/output.h"
 #include "upgrade/device_query.h"
@@ -29,7 +30,13 @@ std::vector<DevicePath> find_devices(Session& session, const Options& options) {
 // Each interface is probed and, when it passes, queried on the same thread:
 // one round of threads for the whole list.
 int command_list(Session& session, const Options& options, Console& console) {
-    expect_builtin_image(session);
+    BenchImages images;
+    if (options.images.empty()) {
+        expect_builtin_image(session);
+    } else {
+        if (!load_bench_images(options.images, images, console.err)) return kExitOther;
+        session.expected_model = images.front()->info.model;  // several: every model is listed
+    }
     std::vector<DevicePath> paths;
     if (options.device) paths.push_back(from_utf8(*options.device));
     else paths = session.channel().enumerate().value_or(std::vector<DevicePath>{});
@@ -49,12 +56,15 @@ int command_list(Session& session, const Options& options, Console& console) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!devices[i]) continue;
         any = true;
+        const BenchImage* fit = image_for(images, *devices[i]);
         if (options.json) {
-            console.out << device_json(paths[i], *devices[i]);
-        } else {
-            console.out << to_utf8(paths[i]) << "  version " << int(devices[i]->version) << "  "
-                        << model_text(*devices[i]) << "  " << sensor_text(*devices[i]) << "\n";
+            console.out << (images.empty() ? device_json(paths[i], *devices[i]) : device_json(paths[i], *devices[i], fit));
+            continue;
         }
+        console.out << to_utf8(paths[i]) << "  version " << int(devices[i]->version) << "  "
+                    << model_text(*devices[i]) << "  " << sensor_text(*devices[i]);
+        if (!images.empty()) console.out << "  " << (fit ? "image " + fit->name : no_image_text(*devices[i]));
+        console.out << "\n";
     }
     console.out << std::flush;
     return any ? kExitSuccess : report_not_found(session, console.err);

@@ -86,7 +86,7 @@ private:
             writing_.erase(report.path);
             if (report.result != RunResult::Skipped) ++written_;
             reports_.push_back(report);
-            auto check = check_simulated(session_, report.path);
+            auto check = check_simulated(session_, report);
             if (options_.json) {
                 console_.out << report_json(report, check) << std::flush;
                 continue;

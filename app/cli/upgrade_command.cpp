@@ -23,7 +23,7 @@ std::vector<DevicePath> devices_to_write(Session& session, const Options& option
 
 // One device: the dialog's words, then what the simulated device holds.
 int finish_one(Session& session, const RunReport& report, const Options& options, Console& console) {
-    auto check = check_simulated(session, report.path);
+    auto check = check_simulated(session, report);
     if (options.json) {
         console.out << report_json(report, check) << std::flush;
     } else if (report.result == RunResult::Success) {
@@ -41,7 +41,7 @@ int finish_one(Session& session, const RunReport& report, const Options& options
 // Several devices: a result line each (with its check when simulated) and a count.
 int finish_many(Session& session, const std::vector<RunReport>& reports, const Options& options, Console& console) {
     for (const RunReport& report : reports) {
-        auto check = check_simulated(session, report.path);
+        auto check = check_simulated(session, report);
         if (options.json) {
             console.out << report_json(report, check);
             continue;
@@ -58,9 +58,18 @@ int finish_many(Session& session, const std::vector<RunReport>& reports, const O
 
 int command_upgrade(Session& session, const Options& options, Console& console) {
     ImageInfo image;
-    if (!load_image(session, options.image, image, console.err)) return kExitOther;
+    BenchImages bench;
+    if (options.images.size() > 1) {
+        if (!load_bench_images(options.images, bench, console.err)) return kExitOther;
+        image = bench.front()->info;  // discovery lists every model: see run_device_command
+    } else {
+        std::optional<std::string> file;
+        if (!options.images.empty()) file = options.images.front();
+        if (!load_image(session, file, image, console.err)) return kExitOther;
+    }
     session.expected_model = image.model;
-    RunPlan plan{session.store, image, options.watch && !options.force};
+    RunPlan plan{bench.empty() ? session.store : bench.front()->store, image, options.watch && !options.force,
+                 bench.empty() ? nullptr : &bench};
     if (options.watch) return run_station(session, plan, options, console);
 
     std::vector<DevicePath> paths = devices_to_write(session, options);

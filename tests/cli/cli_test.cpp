@@ -198,7 +198,7 @@ TEST(Cli, ParserRefusesWhatDoesNotApplyAndHonoursEndOfOptions) {
         EXPECT_TRUE(contains(std::get<UsageError>(parsed).message, message)) << std::get<UsageError>(parsed).message;
     }
     auto ok = std::get<Options>(parse_arguments({"upgrade", "--image=a.bin", "--watch", "--count", "2", "--force"}));
-    EXPECT_EQ(ok.image, "a.bin");
+    EXPECT_EQ(ok.images, std::vector<std::string>{"a.bin"});
     EXPECT_EQ(ok.count, 2);
     auto file = std::get<Options>(parse_arguments({"info", "--", "--odd-name.bin"}));
     EXPECT_EQ(file.operands, std::vector<std::string>{"--odd-name.bin"});
