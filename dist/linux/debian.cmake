@@ -121,6 +121,12 @@ WXR7305_Upgrade_Tool    the dialog: attach the device, start ./WXR7305_Upgrade_T
                         press \"Check and Upgrade\". It needs Qt 6.4 or later
                         (Debian, Ubuntu: libqt6widgets6) and a desktop.")
 endif()
+set(WXR7305_TARBALL_RULES "")
+if(WXR7305_UDEV_RULES)
+  set(WXR7305_TARBALL_RULES "
+70-wxr7305.rules        the rule for the vendor's USB ids: copy it into
+                        /etc/udev/rules.d instead of running udev-rule")
+endif()
 configure_file(README.tarball.in ${out}/tarball/README @ONLY)
 configure_file(copyright ${out}/tarball/LICENSE COPYONLY)
 install(PROGRAMS $<TARGET_FILE:wxr7305> DESTINATION . COMPONENT tarball)
@@ -152,7 +158,6 @@ set(CPACK_PACKAGE_NAME ${cli_package})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "${WXR7305_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${WXR7305_PACKAGE_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "WXR7305 firmware upgrade, ${label} v${WXR7305_FIRMWARE_VERSION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_VERSION "${WXR7305_DEBIAN_VERSION}")
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${arch})
