@@ -2,10 +2,12 @@
 
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <system_error>
 
 #include "app/about_dialog.h"
 #include "app/file_error_text.h"
+#include "device/device_hold.h"
 #include "image/image_info.h"
 #include "upgrade/compatibility.h"
 #include "upgrade/device_query.h"
@@ -127,6 +129,8 @@ void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {
         show_box(not_found_text(), application_name(), MessageIcon::None);
         return;
     }
+    // One run on the device: the query, then the worker's upgrade.
+    std::optional<DeviceHold> hold(std::in_place, channel_, context_.list.paths[0]);
     ImageInfo device;
     query_device_info(context_, device);
     ImageInfo image;
@@ -134,6 +138,7 @@ void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {
 
     const std::u16string mismatch = mismatch_text(image, device);
     if (!mismatch.empty()) {
+        hold.reset();
         show_box(mismatch, kMismatchCaption, MessageIcon::None);
         return;
     }
@@ -159,7 +164,9 @@ void CWXR7305_Upgrade_ToolDlg::start_upgrade(std::int32_t image_size) {
     worker_running_.store(true);
     worker_done_.store(false);
     try {
-        worker_ = std::thread([this] { upgrade_worker(); });
+        // The worker's run keeps the device held until it ends.
+        DeviceHold hold(channel_, context_.list.paths[0]);
+        worker_ = std::thread([this, hold = std::move(hold)] { upgrade_worker(); });
     } catch (const std::system_error&) {
         worker_running_.store(false);
         worker_done_.store(true);

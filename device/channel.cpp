@@ -70,9 +70,19 @@ bool DeviceChannel::attributes(const Device& device, HidAttributes& attrs) {
     });
 }
 
+template <typename Ask>
+bool DeviceChannel::ask(const Device& device, Ask&& ask) {
+    if (!device.silence) return ask();
+    const std::uint64_t asked = clock_.now_ms();
+    if (device.silence->over(asked)) return false;
+    const bool answer = ask();
+    device.silence->heard(answer, asked);
+    return answer;
+}
+
 bool DeviceChannel::get_feature(const Device& device, std::span<std::uint8_t> report) {
     return perform(device.path_text, "get", [&] {
-        bool ok = hid_.get_feature(device.handle, report);
+        bool ok = ask(device, [&] { return hid_.get_feature(device.handle, report); });
         return std::pair{ok, Outcome{ok, ok ? hex_bytes(report) : std::string{}}};
     });
 }
@@ -88,7 +98,7 @@ bool DeviceChannel::set_feature(Device& device, std::span<const std::uint8_t> re
                                             : std::vector<std::uint8_t>(report.begin(), report.end());
     return perform(device.path_text, "set", [&] {
         if (!wire) return std::pair{false, Outcome{false, hex_bytes(report)}};
-        bool ok = hid_.set_feature(device.handle, *wire);
+        bool ok = ask(device, [&] { return hid_.set_feature(device.handle, *wire); });
         return std::pair{ok, Outcome{ok, hex_bytes(*wire)}};
     });
 }

@@ -15,6 +15,29 @@ namespace wxr {
 
 class DeviceChannel;
 
+// How long a device that has answered in a run has since left requests
+// unanswered. Once that passes the bound, the channel fails the run's reads
+// and writes at once instead of asking again: on USB each unanswered request
+// waits a timeout of seconds, and an exchange makes up to three.
+struct SilenceWatch {
+    std::uint64_t bound_ms = 0;
+    bool answered = false;
+    // When the first request after the last answer was made, if it went unanswered.
+    std::optional<std::uint64_t> unanswered_since_ms;
+
+    void heard(bool answer, std::uint64_t asked_ms) {
+        if (answer) {
+            answered = true;
+            unanswered_since_ms.reset();
+        } else if (answered && !unanswered_since_ms) {
+            unanswered_since_ms = asked_ms;
+        }
+    }
+    bool over(std::uint64_t now_ms) const {
+        return unanswered_since_ms && now_ms - *unanswered_since_ms >= bound_ms;
+    }
+};
+
 // An interface opened through a channel. Closing is explicit (close_device):
 // no device stays open from one operation to the next.
 struct Device {
@@ -24,6 +47,7 @@ struct Device {
     // The interface's feature-report length, asked for by the first write on
     // this handle (another device may appear at the same path later).
     std::optional<std::uint16_t> feature_length;
+    SilenceWatch* silence = nullptr;  // set by a caller that bounds silence
 
     explicit operator bool() const { return handle != kNoHandle; }
 };
@@ -43,11 +67,20 @@ public:
     bool set_feature(Device& device, std::span<const std::uint8_t> report);
     void close(Device& device);
     void sleep(std::uint32_t ms);
+    // Passed to the backend (see HidPlatform::hold). No transcript line: they
+    // change what a backend keeps, never what reaches the device.
+    void hold(const DevicePath& path) { hid_.hold(path); }
+    void release(const DevicePath& path) { hid_.release(path); }
+    Clock& clock() const { return clock_; }
 
 private:
     // Runs one operation and writes its transcript line.
     template <typename Op>
     auto perform(const std::string& path, std::string_view name, Op&& op);
+    // Runs a read or write unless the device's silence is over its bound, in
+    // which case it fails unasked.
+    template <typename Ask>
+    bool ask(const Device& device, Ask&& ask);
 
     HidPlatform& hid_;
     Clock& clock_;

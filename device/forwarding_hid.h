@@ -17,6 +17,8 @@ public:
     bool set_feature(HidHandle h, std::span<const std::uint8_t> r) override { return inner_.set_feature(h, r); }
     void close(HidHandle h) override { inner_.close(h); }
     bool feature_report_length(HidHandle h, std::uint16_t& n) override { return inner_.feature_report_length(h, n); }
+    void hold(const DevicePath& p) override { inner_.hold(p); }
+    void release(const DevicePath& p) override { inner_.release(p); }
     std::size_t inaccessible_interfaces() const override { return inner_.inaccessible_interfaces(); }
 
 protected:

@@ -55,6 +55,13 @@ public:
         return true;
     }
 
+    // One run's worth of opens and closes of `path` is about to follow (a
+    // device query and an upgrade). A backend whose open is costly may keep
+    // the interface open in between; every open and close still happens as
+    // far as callers can tell. Each hold() is ended by one release().
+    virtual void hold(const DevicePath& /*path*/) {}
+    virtual void release(const DevicePath& /*path*/) {}
+
     // How many interfaces the last enumerate() listed that this user may not
     // open (permissions), so that a front-end can say why nothing was found.
     virtual std::size_t inaccessible_interfaces() const { return 0; }

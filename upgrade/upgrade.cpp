@@ -108,13 +108,16 @@ public:
 private:
     // One report in its own open and close; false when skipped or not written.
     bool send(const Report& report, Report& status, std::int32_t wait) {
-        if (context_.list.count <= 0) return false;
+        if (context_.list.count <= 0 || device_gone()) return false;
         ScopedDevice device(open_listed_device(context_));
+        device.get().silence = &silence_;
         return note(device && exchange_feature(device.get(), report, status, wait));
     }
 
     void one_shot(std::uint32_t value) {
-        if (context_.list.count > 0) note(send_device_command(context_, value));
+        if (context_.list.count <= 0 || device_gone()) return;
+        const std::uint64_t asked = now_ms();
+        silence_.heard(note(send_device_command(context_, value)), asked);
     }
 
     // Every operation on the listed device counts: one that reached it ends a
@@ -124,7 +127,9 @@ private:
         return reached;
     }
 
-    bool device_gone() const { return failures_in_a_row_ >= kMaxFailuresInARow; }
+    bool device_gone() const { return failures_in_a_row_ >= kMaxFailuresInARow || silence_.over(now_ms()); }
+
+    std::uint64_t now_ms() const { return context_.channel.clock().now_ms(); }
 
     // Chunks and block check until the device has the whole block.
     bool send_block(std::int32_t block, bool& first_pass) {
@@ -149,6 +154,7 @@ private:
     std::optional<bool> block_check() {
         if (context_.list.count <= 0) return std::nullopt;
         ScopedDevice device(open_listed_device(context_));
+        device.get().silence = &silence_;
         if (!device) return std::nullopt;
         // A failed read must not pass on the previous block's answer.
         if (!note(read_status(device.get(), check_status_))) return false;
@@ -172,6 +178,7 @@ private:
     std::int32_t length_ = 0;
     Report check_status_ = make_report();
     int failures_in_a_row_ = 0;
+    SilenceWatch silence_{kMaxSilenceMs};  // watched from the run's first answer on
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "app/cli/device_run.h"
 
+#include "device/device_hold.h"
 #include "upgrade/compatibility.h"
 #include "upgrade/device_query.h"
 
@@ -44,6 +45,7 @@ void DeviceRun::run() noexcept {
 
 void DeviceRun::query_check_and_write() {
     DeviceContext context = session_.context_for(list_);
+    DeviceHold hold(context.channel, list_.paths[0]);  // the query and the write: one run
     query_device_info(context, report_.device);
     const ImageStore* store = &plan_.store;
     const ImageInfo* image = &plan_.image;

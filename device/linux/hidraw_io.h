@@ -1,6 +1,6 @@
 // The system calls the hidraw backend makes, behind one small interface so
-// that the backend's own logic (lengths, retries, permission counts, no
-// descriptor left open) can be tested without a kernel HID device.
+// that the backend's own logic (lengths, retries, permission counts,
+// descriptors held and dropped) can be tested without a kernel HID device.
 // Every call returns a negative errno on failure.
 #pragma once
 
@@ -17,6 +17,14 @@ struct RawInfo {
     std::uint16_t product_id = 0;
 };
 
+// Which node a path or descriptor leads to: a unit replaced at the same path
+// gets a new node (new inode, maybe another device number).
+struct NodeId {
+    std::uint64_t device = 0;  // st_rdev
+    std::uint64_t inode = 0;   // st_ino
+    friend bool operator==(const NodeId&, const NodeId&) = default;
+};
+
 class HidrawIo {
 public:
     virtual ~HidrawIo() = default;
@@ -26,6 +34,9 @@ public:
     // A file descriptor, or -errno.
     virtual int open(const std::string& path, int flags) = 0;
     virtual int close(int fd) = 0;
+    // The node at `path` (stat) and the one `fd` has open (fstat): 0 or -errno.
+    virtual int path_id(const std::string& path, NodeId& id) = 0;
+    virtual int fd_id(int fd, NodeId& id) = 0;
     virtual int report_descriptor(int fd, std::vector<std::uint8_t>& descriptor) = 0;
     virtual int raw_info(int fd, RawInfo& info) = 0;
     // Bytes transferred, or -errno. report[0] holds the report ID.
@@ -42,6 +53,8 @@ public:
     int list_nodes(std::vector<std::string>& names) override;
     int open(const std::string& path, int flags) override;
     int close(int fd) override;
+    int path_id(const std::string& path, NodeId& id) override;
+    int fd_id(int fd, NodeId& id) override;
     int report_descriptor(int fd, std::vector<std::uint8_t>& descriptor) override;
     int raw_info(int fd, RawInfo& info) override;
     int get_feature(int fd, std::span<std::uint8_t> report) override;

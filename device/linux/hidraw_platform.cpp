@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "device/channel.h"
+#include "device/hid_descriptor.h"
 #include "device/report.h"
 
 namespace wxr::hidraw {
@@ -67,59 +68,101 @@ std::optional<std::vector<DevicePath>> HidrawPlatform::enumerate() {
 
 HidHandle HidrawPlatform::open(const DevicePath& path) {
     std::string file = to_utf8(path);
+    std::shared_ptr<NodeFd> node;
+    const bool lent = lend(file, node);
+    if (node && !still_at(file, *node)) {
+        io_->close(node->fd);  // another unit now: never spoken to through the old one
+        node.reset();
+    }
+    if (!node) node = open_node(file, lent);
+    std::lock_guard lock(mutex_);
+    if (!node) {
+        if (lent) give_back(file, nullptr);
+        return kNoHandle;
+    }
+    HidHandle handle = next_handle_++;
+    open_[handle] = OpenNode{std::move(node), lent ? file : std::string{}};
+    return handle;
+}
+
+bool HidrawPlatform::lend(const std::string& file, std::shared_ptr<NodeFd>& kept) {
+    std::lock_guard lock(mutex_);
+    auto it = held_.find(file);
+    if (it == held_.end() || it->second.lent) return false;
+    it->second.lent = true;
+    kept = std::move(it->second.idle);
+    return true;
+}
+
+bool HidrawPlatform::still_at(const std::string& file, const NodeFd& node) {
+    NodeId now;
+    return node.id && io_->path_id(file, now) >= 0 && now == *node.id;
+}
+
+std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::open_node(const std::string& file, bool to_keep) {
     int fd = -EACCES;
     for (int mode : kOpenModes) {
         fd = retrying([&] { return io_->open(file, mode | kOpenFlags); });
         if (!is_permission_error(fd)) break;
     }
-    std::lock_guard lock(mutex_);
     if (fd < 0) {
+        std::lock_guard lock(mutex_);
         if (is_permission_error(fd)) denied_.insert(file);
-        return kNoHandle;
+        return nullptr;
     }
-    HidHandle handle = next_handle_++;
-    open_[handle].fd = fd;
-    return handle;
+    auto node = std::make_shared<NodeFd>();
+    node->fd = fd;
+    NodeId id;
+    if (to_keep && io_->fd_id(fd, id) >= 0) node->id = id;
+    return node;
 }
 
-std::optional<int> HidrawPlatform::fd_of(HidHandle device) const {
+std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::node_of(HidHandle device) const {
     std::lock_guard lock(mutex_);
     auto it = open_.find(device);
-    if (it == open_.end()) return std::nullopt;
-    return it->second.fd;
+    return it == open_.end() ? nullptr : it->second.node;
 }
 
-std::optional<std::uint16_t> HidrawPlatform::feature_length(HidHandle device, std::uint8_t report_id) {
-    std::unique_lock lock(mutex_);
-    auto it = open_.find(device);
-    if (it == open_.end()) return std::nullopt;
-    if (!it->second.collections) {
-        int fd = it->second.fd;
-        lock.unlock();
-        std::vector<std::uint8_t> descriptor;
-        if (retrying([&] { return io_->report_descriptor(fd, descriptor); }) < 0) return std::nullopt;
-        auto parsed = hid::parse_report_descriptor(descriptor);
-        if (!parsed) return std::nullopt;
-        lock.lock();
-        it = open_.find(device);
-        if (it == open_.end()) return std::nullopt;
-        it->second.collections = std::move(parsed);
+void HidrawPlatform::mark_failed(NodeFd& node) {
+    std::lock_guard lock(mutex_);
+    node.failed = true;
+}
+
+std::optional<std::uint16_t> HidrawPlatform::feature_length(NodeFd& node) {
+    {
+        std::lock_guard lock(mutex_);
+        if (node.feature_length) return node.feature_length;
     }
-    return hid::feature_report_length_of(*it->second.collections, report_id);
+    std::vector<std::uint8_t> descriptor;
+    std::optional<std::vector<hid::TopLevelCollection>> parsed;
+    if (retrying([&] { return io_->report_descriptor(node.fd, descriptor); }) >= 0) {
+        parsed = hid::parse_report_descriptor(descriptor);
+    }
+    std::lock_guard lock(mutex_);
+    if (!parsed) {
+        node.failed = true;
+        return std::nullopt;
+    }
+    node.feature_length = hid::feature_report_length_of(*parsed, kReportId);
+    return node.feature_length;
 }
 
 bool HidrawPlatform::capabilities(HidHandle device, HidCapabilities& caps) {
-    auto length = feature_length(device, kReportId);
+    auto node = node_of(device);
+    auto length = node ? feature_length(*node) : std::nullopt;
     if (!length) return false;
     caps.feature_report_length = *length;
     return true;
 }
 
 bool HidrawPlatform::attributes(HidHandle device, HidAttributes& attrs) {
-    auto fd = fd_of(device);
-    if (!fd) return false;
+    auto node = node_of(device);
+    if (!node) return false;
     RawInfo info;
-    if (retrying([&] { return io_->raw_info(*fd, info); }) < 0) return false;
+    if (retrying([&] { return io_->raw_info(node->fd, info); }) < 0) {
+        mark_failed(*node);
+        return false;
+    }
     attrs.vendor_id = info.vendor_id;
     attrs.product_id = info.product_id;
     attrs.version = 0;  // hidraw does not tell the release number
@@ -127,41 +170,85 @@ bool HidrawPlatform::attributes(HidHandle device, HidAttributes& attrs) {
 }
 
 bool HidrawPlatform::get_feature(HidHandle device, std::span<std::uint8_t> report) {
-    auto fd = fd_of(device);
-    if (!fd || report.empty()) return false;
+    auto node = node_of(device);
+    if (!node || report.empty()) return false;
     // A scratch buffer: a short or foreign answer must not reach the caller.
     std::vector<std::uint8_t> buffer(report.begin(), report.end());
-    int got = retrying([&] { return io_->get_feature(*fd, buffer); });
-    if (got != static_cast<int>(buffer.size()) || buffer[0] != report[0]) return false;
+    int got = retrying([&] { return io_->get_feature(node->fd, buffer); });
+    if (got != static_cast<int>(buffer.size()) || buffer[0] != report[0]) {
+        mark_failed(*node);
+        return false;
+    }
     std::copy(buffer.begin(), buffer.end(), report.begin());
     return true;
 }
 
 bool HidrawPlatform::set_feature(HidHandle device, std::span<const std::uint8_t> report) {
-    auto fd = fd_of(device);
-    if (!fd || report.empty()) return false;
-    // Exactly the collection's report length, as Windows delivers it: a
-    // device may stall on a longer one. No collection declaring the report
-    // (length 0), or a report shorter than the device expects: nothing is sent.
-    auto length = feature_length(device, report[0]);
-    if (!length || *length == 0 || *length > report.size()) return false;
-    auto wire = report.first(*length);
+    auto node = node_of(device);
+    if (!node || report.empty()) return false;
+    // The channel has fitted the report to this very length (feature_length,
+    // read once per descriptor), so through it the check always holds. A
+    // report of any other length did not come that way and is refused, not
+    // cut; so is any write to a node without report 5 (length 0).
+    auto length = feature_length(*node);
     // Transports differ in the count they return on success (some give 0);
     // a failed transfer is always an error.
-    return retrying([&] { return io_->set_feature(*fd, wire); }) >= 0;
+    bool ok = length && *length != 0 && report.size() == *length &&
+              retrying([&] { return io_->set_feature(node->fd, report); }) >= 0;
+    if (!ok) mark_failed(*node);
+    return ok;
 }
 
 void HidrawPlatform::close(HidHandle device) {
-    int fd = -1;
+    std::shared_ptr<NodeFd> node;
     {
         std::lock_guard lock(mutex_);
         auto it = open_.find(device);
         if (it == open_.end()) return;
-        fd = it->second.fd;
+        node = std::move(it->second.node);
+        const std::string held_path = std::move(it->second.held_path);
         open_.erase(it);
+        if (!held_path.empty()) {
+            // A descriptor that failed, or whose node is unknown, is not kept.
+            const bool keep = node->id && !node->failed;
+            auto left = give_back(held_path, keep ? std::move(node) : nullptr);
+            if (keep) node = std::move(left);
+        }
     }
     // Never retried: Linux releases the descriptor even when close is interrupted.
-    io_->close(fd);
+    if (node) io_->close(node->fd);
+}
+
+std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::give_back(const std::string& file,
+                                                                std::shared_ptr<NodeFd> node) {
+    auto it = held_.find(file);
+    if (it == held_.end()) return node;
+    it->second.lent = false;
+    if (it->second.holds == 0) {
+        held_.erase(it);
+        return node;
+    }
+    it->second.idle = std::move(node);
+    return nullptr;
+}
+
+void HidrawPlatform::hold(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    ++held_[to_utf8(path)].holds;
+}
+
+void HidrawPlatform::release(const DevicePath& path) {
+    std::shared_ptr<NodeFd> idle;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = held_.find(to_utf8(path));
+        if (it == held_.end() || it->second.holds == 0) return;
+        // A handle still using the descriptor closes it itself.
+        if (--it->second.holds > 0 || it->second.lent) return;
+        idle = std::move(it->second.idle);
+        held_.erase(it);
+    }
+    if (idle) io_->close(idle->fd);
 }
 
 std::size_t HidrawPlatform::permission_denied_count() const {

@@ -3,7 +3,14 @@
 // A hidraw node covers every top-level collection of its interface, while the
 // device channel expects one interface per collection. The node's feature
 // report length is therefore that of the top-level collection declaring
-// report 5, and a write sends exactly that many bytes.
+// report 5; the channel fits every write to it.
+//
+// Opening the node of a USB device costs usbhid a 50 ms sleep when nobody
+// else has it open, and a run opens it around every report. While a path is
+// held (HidPlatform::hold), its descriptor therefore stays open from one
+// handle to the next: open() lends it out again when the path still leads to
+// the same node, and close() keeps it. A failed operation, or the end of the
+// hold, closes it for real, so that the next open opens afresh.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +23,6 @@
 #include <string>
 #include <vector>
 
-#include "device/hid_descriptor.h"
 #include "device/hid_platform.h"
 #include "device/linux/hidraw_io.h"
 
@@ -34,6 +40,8 @@ public:
     bool get_feature(HidHandle device, std::span<std::uint8_t> report) override;
     bool set_feature(HidHandle device, std::span<const std::uint8_t> report) override;
     void close(HidHandle device) override;
+    void hold(const DevicePath& path) override;
+    void release(const DevicePath& path) override;
 
     // Interfaces refused for lack of permission (EACCES, EPERM) since the
     // last enumerate(): nodes the user cannot open need a udev rule.
@@ -41,22 +49,42 @@ public:
     std::size_t inaccessible_interfaces() const override { return permission_denied_count(); }
 
 private:
-    struct OpenNode {
+    // One open descriptor; a held path lends it to one handle at a time.
+    struct NodeFd {
         int fd = -1;
-        // Parsed on first need and dropped on close: the next open may find
-        // another device behind the same node name.
-        std::optional<std::vector<hid::TopLevelCollection>> collections;
+        std::optional<NodeId> id;  // of fd; a descriptor without one is never kept
+        // The node's feature report length, read once per descriptor.
+        std::optional<std::uint16_t> feature_length;
+        bool failed = false;  // an operation on it failed: closed with its handle
+    };
+    struct OpenNode {
+        std::shared_ptr<NodeFd> node;
+        std::string held_path;  // empty unless the descriptor is a held path's
+    };
+    struct Held {
+        int holds = 0;
+        bool lent = false;             // a handle uses the descriptor now
+        std::shared_ptr<NodeFd> idle;  // kept between handles
     };
 
-    std::optional<int> fd_of(HidHandle device) const;
-    // The feature report length of the collection declaring `report_id`;
-    // nullopt when the descriptor cannot be had.
-    std::optional<std::uint16_t> feature_length(HidHandle device, std::uint8_t report_id);
+    std::shared_ptr<NodeFd> node_of(HidHandle device) const;
+    // The held path's descriptor for a new handle: false when the path is not
+    // held or its descriptor is in use; `kept` is empty when none is kept.
+    bool lend(const std::string& file, std::shared_ptr<NodeFd>& kept);
+    // Ends a lend (mutex held): keeps `node` for the next handle while the
+    // path is held, and returns what the caller must close.
+    std::shared_ptr<NodeFd> give_back(const std::string& file, std::shared_ptr<NodeFd> node);
+    bool still_at(const std::string& file, const NodeFd& node);
+    std::shared_ptr<NodeFd> open_node(const std::string& file, bool to_keep);
+    void mark_failed(NodeFd& node);
+    // nullopt when the descriptor cannot be had or parsed.
+    std::optional<std::uint16_t> feature_length(NodeFd& node);
 
     std::unique_ptr<HidrawIo> io_;
     std::string dev_dir_;
     mutable std::mutex mutex_;
     std::map<HidHandle, OpenNode> open_;
+    std::map<std::string, Held> held_;
     HidHandle next_handle_ = 1;
     std::set<std::string> denied_;
 };

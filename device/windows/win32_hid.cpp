@@ -47,9 +47,11 @@ bool read_caps(HANDLE file, HIDP_CAPS& caps) {
 // What the backend keeps for one opened interface; HidHandle points at it.
 struct Win32Hid::OpenInterface {
     HANDLE file = INVALID_HANDLE_VALUE;
-    // FeatureReportByteLength of this handle's interface, read once per handle:
-    // a path may lead to another device after an unplug.
+    // FeatureReportByteLength of this handle's interface: read once per
+    // handle, or once per run while the path is held. A path may lead to
+    // another device after an unplug, which fails an operation first.
     std::optional<std::uint16_t> feature_length;
+    DevicePath held_path;  // empty unless the path was held when opened
 };
 
 namespace {
@@ -61,11 +63,35 @@ Win32Hid::OpenInterface* from_handle(HidHandle device) {
 bool Win32Hid::feature_length(OpenInterface& device, std::uint16_t& length) {
     if (!device.feature_length) {
         HIDP_CAPS caps{};
-        if (!read_caps(device.file, caps)) return false;
+        if (!read_caps(device.file, caps)) {
+            forget_length(device.held_path);
+            return false;
+        }
         device.feature_length = caps.FeatureReportByteLength;
+        std::lock_guard lock(mutex_);
+        if (auto held = held_.find(device.held_path); !device.held_path.empty() && held != held_.end()) {
+            held->second.feature_length = device.feature_length;
+        }
     }
     length = *device.feature_length;
     return true;
+}
+
+void Win32Hid::forget_length(const DevicePath& held_path) {
+    if (held_path.empty()) return;
+    std::lock_guard lock(mutex_);
+    if (auto held = held_.find(held_path); held != held_.end()) held->second.feature_length.reset();
+}
+
+void Win32Hid::hold(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    ++held_[path].holds;
+}
+
+void Win32Hid::release(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    auto held = held_.find(path);
+    if (held != held_.end() && --held->second.holds <= 0) held_.erase(held);
 }
 
 std::optional<std::vector<DevicePath>> Win32Hid::enumerate() {
@@ -98,8 +124,16 @@ HidHandle Win32Hid::open(const DevicePath& path) {
     const std::wstring wide = to_wide(path);
     const HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
                                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (file == INVALID_HANDLE_VALUE || file == nullptr) return kNoHandle;
-    auto* device = new OpenInterface{file, std::nullopt};
+    if (file == INVALID_HANDLE_VALUE || file == nullptr) {
+        forget_length(path);
+        return kNoHandle;
+    }
+    auto* device = new OpenInterface{file, std::nullopt, {}};
+    std::lock_guard lock(mutex_);
+    if (auto held = held_.find(path); held != held_.end()) {
+        device->held_path = path;
+        device->feature_length = held->second.feature_length;
+    }
     return reinterpret_cast<HidHandle>(device);
 }
 
@@ -129,7 +163,10 @@ bool Win32Hid::get_feature(HidHandle device, std::span<std::uint8_t> report) {
     feature_length(*open, length);
     std::vector<std::uint8_t> buffer(std::max<std::size_t>(report.size(), length), 0);
     buffer[0] = report[0];
-    if (!HidD_GetFeature(open->file, buffer.data(), static_cast<ULONG>(buffer.size()))) return false;
+    if (!HidD_GetFeature(open->file, buffer.data(), static_cast<ULONG>(buffer.size()))) {
+        forget_length(open->held_path);
+        return false;
+    }
     std::copy_n(buffer.begin(), report.size(), report.begin());
     return true;
 }
@@ -140,7 +177,9 @@ bool Win32Hid::set_feature(HidHandle device, std::span<const std::uint8_t> repor
     // The channel has fitted the report to FeatureReportByteLength, as
     // HidD_SetFeature wants it.
     std::vector<std::uint8_t> buffer(report.begin(), report.end());
-    return HidD_SetFeature(open->file, buffer.data(), static_cast<ULONG>(buffer.size())) != FALSE;
+    if (HidD_SetFeature(open->file, buffer.data(), static_cast<ULONG>(buffer.size()))) return true;
+    forget_length(open->held_path);
+    return false;
 }
 
 void Win32Hid::close(HidHandle device) {

@@ -3,6 +3,9 @@
 // The Windows headers stay inside the .cpp files.
 #pragma once
 
+#include <map>
+#include <mutex>
+
 #include "device/hid_platform.h"
 #include "device/report_fit.h"  // fit_feature_report, which the channel applies
 
@@ -19,11 +22,25 @@ public:
     bool get_feature(HidHandle device, std::span<std::uint8_t> report) override;
     bool set_feature(HidHandle device, std::span<const std::uint8_t> report) override;
     void close(HidHandle device) override;
+    // A held path's FeatureReportByteLength is read once for the run, not
+    // once per handle; every report still opens and closes its own handle.
+    void hold(const DevicePath& path) override;
+    void release(const DevicePath& path) override;
 
 private:
+    struct Held {
+        int holds = 0;
+        std::optional<std::uint16_t> feature_length;
+    };
+
     // FeatureReportByteLength of the handle's interface (HidD_GetPreparsedData
-    // and HidP_GetCaps on first use).
-    static bool feature_length(OpenInterface& device, std::uint16_t& length);
+    // and HidP_GetCaps on first use, unless its held path knows it).
+    bool feature_length(OpenInterface& device, std::uint16_t& length);
+    // A failed operation: a held path's length is read afresh next time.
+    void forget_length(const DevicePath& held_path);
+
+    std::mutex mutex_;
+    std::map<DevicePath, Held> held_;
 };
 
 class Win32NamedMutexFactory final : public NamedMutexFactory {

@@ -23,6 +23,9 @@ struct FakeNode {
     int io_error = 0;                      // errno every get and set fails with
     std::vector<std::vector<std::uint8_t>> sets;  // every report written, as written
     int gets = 0;
+    int opens = 0;             // successful open() calls
+    int descriptor_reads = 0;
+    NodeId id{0xF300, 1};      // replace() gives the path a new node
 };
 
 class FakeHidrawIo final : public HidrawIo {
@@ -37,6 +40,15 @@ public:
     FakeNode& node(const std::string& path) {
         std::lock_guard lock(mutex_);
         return nodes[path];
+    }
+    // Another unit at the same path: a new node; descriptors of the old one fail.
+    FakeNode& replace(const std::string& path) {
+        std::lock_guard lock(mutex_);
+        FakeNode fresh = nodes[path];
+        fresh.id.inode = next_inode_++;
+        fresh.opens = 0;
+        fresh.descriptor_reads = 0;
+        return nodes[path] = fresh;
     }
     std::size_t open_descriptors() const {
         std::lock_guard lock(mutex_);
@@ -56,7 +68,8 @@ public:
         if (it == nodes.end()) return -ENOENT;
         auto error = it->second.open_errors.find(flags & O_ACCMODE);
         if (error != it->second.open_errors.end()) return -error->second;
-        fds_[next_fd_] = path;
+        ++it->second.opens;
+        fds_[next_fd_] = {path, it->second.id};
         return next_fd_++;
     }
 
@@ -65,10 +78,27 @@ public:
         return fds_.erase(fd) ? 0 : -EBADF;
     }
 
+    int path_id(const std::string& path, NodeId& id) override {
+        std::lock_guard lock(mutex_);
+        auto it = nodes.find(path);
+        if (it == nodes.end()) return -ENOENT;
+        id = it->second.id;
+        return 0;
+    }
+
+    int fd_id(int fd, NodeId& id) override {
+        std::lock_guard lock(mutex_);
+        auto it = fds_.find(fd);
+        if (it == fds_.end()) return -EBADF;
+        id = it->second.id;
+        return 0;
+    }
+
     int report_descriptor(int fd, std::vector<std::uint8_t>& descriptor) override {
         std::lock_guard lock(mutex_);
         FakeNode* n = node_of(fd);
         if (!n) return -EBADF;
+        ++n->descriptor_reads;
         descriptor = n->descriptor;
         return 0;
     }
@@ -110,14 +140,23 @@ private:
         --interruptions;
         return true;
     }
+    // nullptr for an unknown descriptor or one of a node since replaced (the
+    // kernel answers ENODEV there; EBADF here is as good for the backend).
     FakeNode* node_of(int fd) {
         auto it = fds_.find(fd);
-        return it == fds_.end() ? nullptr : &nodes[it->second];
+        if (it == fds_.end()) return nullptr;
+        FakeNode& n = nodes[it->second.path];
+        return n.id == it->second.id ? &n : nullptr;
     }
 
+    struct OpenFd {
+        std::string path;
+        NodeId id;
+    };
     mutable std::mutex mutex_;
-    std::map<int, std::string> fds_;
+    std::map<int, OpenFd> fds_;
     int next_fd_ = 3;
+    std::uint64_t next_inode_ = 2;
 };
 
 }  // namespace wxr::hidraw::testing

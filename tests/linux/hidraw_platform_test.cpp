@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "device/channel.h"
 #include "device/report.h"
+#include "device/sim/virtual_clock.h"
 #include "tests/linux/fake_hidraw_io.h"
 #include "tools/vm/uhid_descriptors.h"
 
@@ -76,12 +78,17 @@ TEST_F(HidrawPlatformTest, CapabilitiesAreTheReportFiveCollectionsLength) {
     platform->close(h);
 }
 
-TEST_F(HidrawPlatformTest, SetWritesExactlyTheInterfacesLength) {
-    HidHandle h = open();
+TEST_F(HidrawPlatformTest, TheChannelFitsWritesAndTheBackendOnlyChecksThem) {
+    // The channel cuts the 32-byte command report to the node's 21 bytes; the
+    // backend sends what it is given, and refuses any other length, uncut.
+    VirtualClock clock;
+    DeviceChannel channel(*platform, clock);
+    Device device = channel.open(from_utf8(kNode));
     Report command = one_shot_report(0x12120000);
-    command[31] = 0;
-    EXPECT_TRUE(platform->set_feature(h, command));
-    platform->close(h);
+    EXPECT_TRUE(channel.set_feature(device, command));
+    EXPECT_FALSE(platform->set_feature(device.handle, command));
+    EXPECT_FALSE(platform->set_feature(device.handle, std::span(command).first(20)));
+    channel.close(device);
     ASSERT_EQ(fake->node(kNode).sets.size(), 1u);
     EXPECT_EQ(fake->node(kNode).sets[0], Bytes(command.begin(), command.begin() + 21));
 }
@@ -134,7 +141,7 @@ TEST_F(HidrawPlatformTest, InterruptionsAreRetriedABoundedNumberOfTimes) {
 
     fake->interruptions = 1000;
     int before = fake->calls;
-    EXPECT_FALSE(platform->set_feature(h, make_report()));
+    EXPECT_FALSE(platform->set_feature(h, std::span(status).first(21)));
     EXPECT_EQ(fake->calls - before, 17);  // the first try and 16 retries
     EXPECT_TRUE(fake->node(kNode).sets.empty());
     fake->interruptions = 0;
@@ -147,7 +154,7 @@ TEST_F(HidrawPlatformTest, OtherErrorsFailTheOperationAtOnce) {
         fake->node(kNode).io_error = error;
         Report status = make_report();
         EXPECT_FALSE(platform->get_feature(h, std::span(status).first(21)));
-        EXPECT_FALSE(platform->set_feature(h, make_report()));
+        EXPECT_FALSE(platform->set_feature(h, std::span(status).first(21)));
     }
     EXPECT_EQ(fake->node(kNode).gets, 4);
     platform->close(h);

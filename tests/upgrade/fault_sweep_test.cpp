@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "device/local_mutex.h"
@@ -43,13 +44,13 @@ struct Outcome {
 
 // One run against one listed device, without discovery or transcript, so
 // that thousands of runs stay fast.
-Outcome run(Config config) {
+Outcome run(Config config, Transcript* transcript = nullptr) {
     static const auto image = testing::test_image(kImageBytes);
     VirtualClock clock;
     sim::SimHid hid(clock);
     config.path = u"sim:0";
     hid.add_interface(std::move(config));
-    DeviceChannel channel(hid, clock);
+    DeviceChannel channel(hid, clock, transcript);
     LocalNamedMutexFactory mutexes;
     testing::CountingShift shift;
     ExpectedModel model{16};
@@ -77,6 +78,45 @@ const sim::InterfaceStats& healthy() {
 // Operations count from 1; the end report's write is the last one but its close.
 std::uint64_t end_report_operation() { return healthy().operations - 1; }
 
+// When each operation of a healthy run starts (index k: operation k + 1, the
+// first that a device silent after k operations leaves unanswered), and the
+// index of the first chunk's open.
+struct Timeline {
+    std::vector<std::uint64_t> starts;
+    std::uint64_t first_chunk = 0;
+};
+
+const Timeline& healthy_timeline() {
+    static const Timeline timeline = [] {
+        Transcript transcript;
+        run({}, &transcript);
+        Timeline out;
+        for (const auto& text : transcript.lines()) {
+            auto line = parse_transcript_line(text);
+            if (!line || line->op == "sleep") continue;
+            if (out.first_chunk == 0 && line->op == "set" && line->bytes.at(1) == 0x0B) {
+                out.first_chunk = out.starts.size() - 1;
+            }
+            out.starts.push_back(line->ms);
+        }
+        return out;
+    }();
+    return timeline;
+}
+
+// A device silent after k operations, once it has answered in the run, is
+// given up when its silence passes the bound, the request then in flight
+// included: a few seconds after its first unanswered request, not the
+// count's eight timeouts. Before the transfer a one-shot command's second
+// request and the start's pauses come on top.
+std::optional<std::uint64_t> silence_given_up_by(std::uint64_t k) {
+    const Timeline& timeline = healthy_timeline();
+    constexpr std::uint64_t kFirstAnswer = 2;  // the start report's first read
+    if (k < kFirstAnswer || k >= timeline.starts.size()) return std::nullopt;
+    std::uint64_t slack = k < timeline.first_chunk ? kNoAnswerMs + 400 : 200;
+    return timeline.starts[k] + kMaxSilenceMs + kNoAnswerMs + slack;
+}
+
 struct Sweep {
     const char* name;
     std::uint64_t first;
@@ -84,6 +124,8 @@ struct Sweep {
     Config (*make)(std::uint64_t);
     bool (*should_succeed)(std::uint64_t);
     std::uint64_t stride;
+    // The clock's latest reading at the end of a failed run, where bounded more tightly.
+    std::optional<std::uint64_t> (*failed_by)(std::uint64_t) = nullptr;
 };
 
 // Counts of a block fault at and around its bound: case i is block i / 4.
@@ -102,7 +144,7 @@ const Sweep kSweeps[] = {
      [](std::uint64_t k) { return k >= end_report_operation(); }, kOperationStride},
     {"SilentAfterEveryOperation", 0, [] { return healthy().operations; },
      [](std::uint64_t k) { return Config{.transport_faults = {.silent_after = k, .no_answer_ms = kNoAnswerMs}}; },
-     [](std::uint64_t k) { return k >= end_report_operation(); }, kOperationStride},
+     [](std::uint64_t k) { return k >= end_report_operation(); }, kOperationStride, silence_given_up_by},
     // Resent or repeated, except the end report, the last write.
     {"EveryWriteLost", 1, [] { return healthy().writes; },
      [](std::uint64_t w) { return Config{.transport_faults = {.drop_sets = {w}}}; },
@@ -137,6 +179,9 @@ TEST_P(FaultSweep, EndsInBoundedTimeAndSucceedsOnlyWithTheWholeImage) {
         bool succeeded = out.result == UpgradeResult::Succeeded;
         std::string wrong;
         if (out.ms > kLongestRunMs) wrong += " took " + std::to_string(out.ms) + " ms;";
+        if (auto by = sweep.failed_by ? sweep.failed_by(i) : std::nullopt; by && !succeeded && out.ms > *by) {
+            wrong += " ended at " + std::to_string(out.ms) + " ms, not by " + std::to_string(*by) + ";";
+        }
         if (succeeded && !out.whole_image) wrong += " succeeded without the whole image;";
         if (succeeded != sweep.should_succeed(i)) wrong += succeeded ? " succeeded;" : " failed;";
         if (out.result == UpgradeResult::NoInfoBlock) wrong += " said nothing;";
@@ -166,3 +211,4 @@ TEST(FaultSweepBounds, ABoundEndsTheRunAndOnlyFailuresInARowCount) {
 
 }  // namespace
 }  // namespace wxr
+

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "device/forwarding_hid.h"
@@ -275,6 +276,54 @@ TEST_F(UpgradeTest, FailedBlockCheckReadDoesNotPassOnTheLastAnswer) {
     ASSERT_EQ(upgrade_firmware(context, bench.store, bench.progress, bench.messages), UpgradeResult::Succeeded);
     EXPECT_EQ(bench.writes_of(kChunk).size(), 2464u + 112u);
     EXPECT_TRUE(flash_equals(bench, image));
+}
+
+// Answers every read and write of the wrapped platform, but only after `ms` of the clock.
+class SlowHid final : public ForwardingHid {
+public:
+    SlowHid(HidPlatform& inner, Clock& clock, std::uint32_t ms) : ForwardingHid(inner), clock_(clock), ms_(ms) {}
+    bool get_feature(HidHandle h, std::span<std::uint8_t> r) override {
+        clock_.sleep_ms(ms_);
+        return inner_.get_feature(h, r);
+    }
+    bool set_feature(HidHandle h, std::span<const std::uint8_t> r) override {
+        clock_.sleep_ms(ms_);
+        return inner_.set_feature(h, r);
+    }
+
+private:
+    Clock& clock_;
+    std::uint32_t ms_;
+};
+
+TEST_F(UpgradeTest, SilenceEndsARunSoonWhileSlowAnswersNeverDo) {
+    // Silent from the middle of block 2 on, each request then failing after
+    // a USB timeout: the silence bound ends the run two timeouts later, and
+    // the channel asks nothing more once it has passed.
+    prepare({.transport_faults = {.silent_after = 300, .no_answer_ms = 5000}});
+    EngineBench& silent = *owner;
+    ASSERT_EQ(silent.upgrade(), UpgradeResult::Failed);
+    int failed = 0;
+    std::uint64_t first_failure = silent.clock.now_ms();
+    for (const char* op : {"set", "get"}) {
+        for (const auto& line : silent.lines_of(op)) {
+            if (!line.failed) continue;
+            ++failed;
+            first_failure = std::min(first_failure, line.ms);
+        }
+    }
+    EXPECT_LE(silent.clock.now_ms() - first_failure, kMaxSilenceMs);
+    EXPECT_LT(failed, kMaxFailuresInARow);
+
+    // Every answer a little under the bound apart: slow, but never silent.
+    prepare({});
+    EngineBench& bench = *owner;
+    SlowHid slow(bench.hid, bench.clock, kMaxSilenceMs - 1);
+    DeviceChannel channel(slow, bench.clock);
+    DeviceContext context{channel, bench.mutexes, bench.shift, bench.expected_model, bench.list};
+    ASSERT_EQ(upgrade_firmware(context, bench.store, bench.progress, bench.messages), UpgradeResult::Succeeded);
+    EXPECT_TRUE(flash_equals(bench, image));
+    EXPECT_GT(bench.clock.now_ms(), 2500 * (kMaxSilenceMs - 1));
 }
 
 }  // namespace

@@ -55,6 +55,29 @@ TEST(Win32Hid, EveryEnumeratedInterfaceOpensAndDescribesItself) {
     }
 }
 
+TEST(Win32Hid, AHeldPathsHandlesKnowTheLengthItsFirstHandleRead) {
+    Win32Hid hid;
+    auto paths = hid.enumerate();
+    ASSERT_TRUE(paths);
+    for (const auto& path : *paths) {
+        SCOPED_TRACE(std::string(path.begin(), path.end()));
+        HidCapabilities unheld;
+        HidHandle device = hid.open(path);
+        ASSERT_TRUE(hid.capabilities(device, unheld));
+        hid.close(device);
+        hid.hold(path);
+        for (int handle = 0; handle < 3; ++handle) {
+            device = hid.open(path);
+            std::uint16_t length = 0;
+            EXPECT_TRUE(hid.feature_report_length(device, length));
+            EXPECT_EQ(length, unheld.feature_report_length);
+            hid.close(device);
+        }
+        hid.release(path);
+        hid.release(path);  // one release too many is harmless
+    }
+}
+
 TEST(Win32Hid, MissingPathDoesNotOpen) {
     Win32Hid hid;
     EXPECT_EQ(hid.open(u"\\\\?\\hid#vid_0000&pid_0000#none#{4d1e55b2-f16f-11cf-88cb-001111000030}"),
