@@ -15,11 +15,21 @@ set(WXR7305_FIRMWARE_LABEL "${WXR7305_FIRMWARE_MODEL_NAME}")
 if(WXR7305_FIRMWARE_LABEL STREQUAL "")
   set(WXR7305_FIRMWARE_LABEL "model${WXR7305_FIRMWARE_MODEL}")
 endif()
-set(WXR7305_PACKAGE_NAME "wxr7305-upgrade")
-# e.g. wxr7305-upgrade-TQ16-v57_1.0.0.1; tools/release reads it from the build tree.
+string(TOLOWER "${WXR7305_FIRMWARE_LABEL}" WXR7305_FIRMWARE_LABEL_LOWER)
+# One package pair per model, so that the releases of two models install side
+# by side: wxr7305-tq16 (the command line, no Qt) and wxr7305-upgrade-tq16
+# (the dialog, which needs the first).
+set(WXR7305_CLI_PACKAGE "wxr7305-${WXR7305_FIRMWARE_LABEL_LOWER}")
+set(WXR7305_PACKAGE_NAME "wxr7305-upgrade-${WXR7305_FIRMWARE_LABEL_LOWER}")
+# The names of the downloads, e.g. wxr7305-upgrade-TQ16-v57_1.0.0.1 (dialog
+# and command line) and wxr7305-TQ16-v57_1.0.0.1 (the command line alone);
+# tools/release reads them from the build tree.
 set(WXR7305_RELEASE_NAME
-    "${WXR7305_PACKAGE_NAME}-${WXR7305_FIRMWARE_LABEL}-v${WXR7305_FIRMWARE_VERSION}_${PROJECT_VERSION}")
+    "wxr7305-upgrade-${WXR7305_FIRMWARE_LABEL}-v${WXR7305_FIRMWARE_VERSION}_${PROJECT_VERSION}")
+set(WXR7305_CLI_RELEASE_NAME
+    "wxr7305-${WXR7305_FIRMWARE_LABEL}-v${WXR7305_FIRMWARE_VERSION}_${PROJECT_VERSION}")
 file(WRITE ${CMAKE_BINARY_DIR}/release-name.txt "${WXR7305_RELEASE_NAME}\n")
+file(WRITE ${CMAKE_BINARY_DIR}/release-cli-name.txt "${WXR7305_CLI_RELEASE_NAME}\n")
 
 set(WXR7305_FIRMWARE_SUMMARY "model ${WXR7305_FIRMWARE_LABEL}, version ${WXR7305_FIRMWARE_VERSION}")
 if(NOT WXR7305_FIRMWARE_CUSTOMER STREQUAL "")
@@ -39,10 +49,12 @@ endif()
 if(WIN32)
   # The PE header's link time would differ on every build.
   add_link_options(-Wl,--no-insert-timestamp)
-  # What the .zip holds, for tools/release: the programs and a short readme.
+  # What the .zip holds, for tools/release: the programs, a short readme and the licence.
   configure_file(${PROJECT_SOURCE_DIR}/dist/windows/README.txt.in ${CMAKE_BINARY_DIR}/README.txt
                  @ONLY NEWLINE_STYLE CRLF)
+  configure_file(${PROJECT_SOURCE_DIR}/dist/linux/copyright ${CMAKE_BINARY_DIR}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/release-files.txt
-       CONTENT "$<TARGET_FILE:WXR7305_Upgrade_Tool>\n$<TARGET_FILE:wxr7305>\n${CMAKE_BINARY_DIR}/README.txt\n")
+       CONTENT "$<TARGET_FILE:WXR7305_Upgrade_Tool>\n$<TARGET_FILE:wxr7305>\n${CMAKE_BINARY_DIR}/README.txt\n\
+${CMAKE_BINARY_DIR}/LICENSE.txt\n")
 endif()
-set(CMAKE_INSTALL_DOCDIR "share/doc/${WXR7305_PACKAGE_NAME}" CACHE PATH "Documentation (package layout)")
+

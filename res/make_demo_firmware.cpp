@@ -3,10 +3,10 @@
 // (model 16, version 57, sensor 3, customer "Demo") and erased-flash padding
 // whose last byte brings the checksum to 0x7DF8. The output depends on
 // nothing but this file and the arguments, so it can be checked against the
-// committed copy. A model byte given (0-255) makes a firmware of another
-// model, e.g. for trying a release of it.
+// committed copy. A model byte, version byte (0-255) and customer text (up to
+// 16 bytes) given make another firmware, e.g. for trying a release of it.
 //
-// Usage: make_demo_firmware <output file> [model byte]
+// Usage: make_demo_firmware <output file> [model byte [version byte [customer]]]
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -182,19 +182,26 @@ void write_data(Writer& out, Lcg& rng) {
     }
 }
 
-void write_info_block(Writer& out, std::uint8_t model) {
+struct InfoFields {
+    std::uint8_t model = kDemoModel;
+    std::uint8_t version = kVersion;
+    std::string_view customer = kCustomer;
+};
+
+void write_info_block(Writer& out, const InfoFields& fields) {
     out.seek(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(kInfoBlockOffset) + wxr::kCustomerTagOffset));
     out.u8(wxr::kCustomerTag);
     out.u8(wxr::kCustomerTag);
     out.u16(0);
     for (int i = 0; i < wxr::kCustomerTextLength; ++i) {
-        out.u8(i < static_cast<int>(kCustomer.size()) ? static_cast<std::uint8_t>(kCustomer[i]) : 0);
+        const bool text = i < static_cast<int>(fields.customer.size());
+        out.u8(text ? static_cast<std::uint8_t>(fields.customer[static_cast<std::size_t>(i)]) : 0);
     }
     for (const std::uint8_t byte : wxr::kInfoMarker) {
         out.u8(byte);
     }
-    out.u8(model);
-    out.u8(kVersion);
+    out.u8(fields.model);
+    out.u8(fields.version);
     out.u8(kSensor);
     out.u32(0x0000'0001);  // info7 .. info10
     while (out.at() < kImageLength) {
@@ -202,13 +209,13 @@ void write_info_block(Writer& out, std::uint8_t model) {
     }
 }
 
-std::vector<std::uint8_t> build(std::uint32_t seed, std::uint8_t model) {
+std::vector<std::uint8_t> build(std::uint32_t seed, const InfoFields& fields) {
     std::vector<std::uint8_t> image(kImageLength, 0);
     Lcg rng(seed);
     Writer out(image);
     write_code(out, rng);
     write_data(out, rng);
-    write_info_block(out, model);
+    write_info_block(out, fields);
     return image;
 }
 
@@ -238,19 +245,35 @@ bool tune_checksum(std::vector<std::uint8_t>& image) {
     return true;
 }
 
+// A byte 0-255 written in decimal or hex; false for anything else.
+bool parse_byte(const char* word, std::uint8_t& byte) {
+    char* end = nullptr;
+    const long value = std::strtol(word, &end, 0);
+    if (end == word || *end != '\0' || value < 0 || value > 0xFF) return false;
+    byte = static_cast<std::uint8_t>(value);
+    return true;
+}
+
+bool parse_fields(int argc, char** argv, InfoFields& fields) {
+    if (argc < 2 || argc > 5) return false;
+    if (argc > 2 && !parse_byte(argv[2], fields.model)) return false;
+    if (argc > 3 && !parse_byte(argv[3], fields.version)) return false;
+    if (argc > 4) fields.customer = argv[4];
+    return fields.customer.size() <= static_cast<std::size_t>(wxr::kCustomerTextLength);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     static_assert(kBlockEnd <= kTuningByte);
-    char* end = nullptr;
-    const long model = argc == 3 ? std::strtol(argv[2], &end, 0) : kDemoModel;
-    const bool not_a_number = end != nullptr && (end == argv[2] || *end != '\0');
-    if (argc < 2 || argc > 3 || not_a_number || model < 0 || model > 0xFF) {
-        std::fprintf(stderr, "usage: make_demo_firmware <output file> [model byte]\n");
+    InfoFields fields;
+    if (!parse_fields(argc, argv, fields)) {
+        std::fprintf(stderr, "usage: make_demo_firmware <output file> [model byte [version byte [customer]]]\n"
+                             "       (customer: up to 16 bytes)\n");
         return 2;
     }
     for (std::uint32_t seed = 1; seed <= kMaxSeeds; ++seed) {
-        std::vector<std::uint8_t> image = build(seed, static_cast<std::uint8_t>(model));
+        std::vector<std::uint8_t> image = build(seed, fields);
         if (!marker_only_at_block(image) || !tune_checksum(image)) {
             continue;
         }

@@ -19,3 +19,20 @@ target_include_directories(wxr_win32_resources PRIVATE
   ${CMAKE_CURRENT_BINARY_DIR} ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
 set_source_files_properties(wxr7305.rc PROPERTIES OBJECT_DEPENDS
   "${WXR7305_FIRMWARE};${CMAKE_CURRENT_SOURCE_DIR}/wxr7305.ico;${CMAKE_CURRENT_SOURCE_DIR}/wxr7305.manifest;${CMAKE_CURRENT_SOURCE_DIR}/resource_ids.h;${wxr_firmware_file_h}")
+
+# Gives <target> a version block of its own: its file name, and the model and
+# version of the firmware it carries in the description and product version.
+function(wxr_version_resource target)
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  set(WXR_VERSION_FILE "${name}.exe")
+  set(firmware "${WXR7305_FIRMWARE_LABEL} v${WXR7305_FIRMWARE_VERSION}")
+  set(WXR_VERSION_DESCRIPTION "${name}, firmware ${firmware}")
+  set(WXR_VERSION_PRODUCT "${PROJECT_VERSION} (${firmware})")
+  string(REPLACE "." "," WXR_VERSION_NUMBERS "${PROJECT_VERSION}")
+  set(rc ${PROJECT_BINARY_DIR}/res/version_${target}.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/res/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()

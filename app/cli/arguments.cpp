@@ -60,10 +60,10 @@ constexpr OptionSpec kOptions[] = {
     {"--help", Value::None, kAnyCommand, [](Options& o, const std::string&) { o.help = true; }},
     {"--version", Value::None, kAnyCommand, [](Options& o, const std::string&) { o.version = true; }},
     {"--json", Value::None, kInfo | kList | kUpgrade, [](Options& o, const std::string&) { o.json = true; }},
-    {"--image", Value::Required, kUpgrade,
+    {"--image", Value::Required, kList | kUpgrade,
      [](Options& o, const std::string& v) { 
          non_empty("--image", v);
-         o.image = v;
+         o.images.push_back(v);
      }},
     {"--device", Value::Required, kList | kUpgrade,
      [](Options& o, const std::string& v) { 
@@ -195,7 +195,10 @@ std::string help_text() {
            "  --count N        (with --watch) stop after N devices written\n"
            "  --force          (with --watch) write devices already at the firmware's version\n"
            "  --json           (info, list, upgrade) one JSON object per line instead of text\n"
-           "  --image FILE     (upgrade) write FILE instead of the built-in firmware\n"
+           "  --image FILE     (upgrade) write FILE instead of the built-in firmware; given\n"
+           "                   several times, each device gets the image of its model and\n"
+           "                   sensor, and one that fits none is refused; (list) show\n"
+           "                   which image each device would get\n"
            "  --log FILE       (upgrade) append one JSON record per unit result to FILE,\n"
            "                   on disk before the result is shown\n"
            "  --simulate[=SPEC]  use simulated devices instead of real HID; SPEC is a\n"
@@ -205,7 +208,8 @@ std::string help_text() {
            "  --trace FILE     write every device operation to FILE (a regular file)\n"
            "  --shift          list devices of any model, as holding Shift does in the dialog\n"
            "  --help           show this text\n"
-           "  --version        show the version\n"
+           "  --version        show the version and the built-in firmware's model, sensor,\n"
+           "                   version, size, checksum and customer\n"
            "  --               end of options: what follows is a command or operand\n"
            "\n"
            "Ctrl-C while devices are written lets the running writes end; a second Ctrl-C\n"

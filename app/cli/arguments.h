@@ -14,7 +14,7 @@ namespace wxr::cli {
 struct Options {
     std::string command;
     std::vector<std::string> operands;
-    std::optional<std::string> image;   // upgrade: write this file instead
+    std::vector<std::string> images;    // write these files instead; several: each device the one that fits
     std::optional<std::string> device;  // list, upgrade: this interface (or USB location) only
     std::optional<std::string> log;     // upgrade: append a record per unit result
     SessionOptions session;

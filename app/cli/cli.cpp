@@ -1,11 +1,12 @@
 #include "app/cli/cli.h"
 
-#include <optional>
-#include <ostream>
+#include <cstdio>
 #include <exception>
+#include <ostream>
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
+#include "app/cli/output.h"
 #include "app/cli/session.h"
 
 namespace wxr::cli {
@@ -14,14 +15,34 @@ namespace {
 
 constexpr char kVersionText[] = "wxr7305 1.0.0.1";
 
+// The tool's version, then the firmware it carries: builds of one tool for
+// several firmwares differ only there.
+std::string version_text() {
+    std::string text = std::string(kVersionText) + "\n";
+    ImageStore store;
+    load_embedded_image(store);
+    ImageInfo info;
+    if (parse_image_info(store.bytes, store.length, info) != 1) return text + "Firmware: no info block\n";
+    char checksum[8];
+    std::snprintf(checksum, sizeof checksum, "%04X", static_cast<unsigned>(info.checksum));
+    text += "Firmware: " + model_text(info) + ", " + sensor_text(info) + ", version " +
+            std::to_string(info.version) + ", " + std::to_string(info.size) + " bytes, checksum " + checksum;
+    const std::u16string customer = escape_control_chars(info.customer);
+    if (!customer.empty()) text += ", customer " + to_utf8(customer);
+    return text + "\n";
+}
+
 int usage_error(const std::string& message, std::ostream& err) {
     err << "wxr7305: " << message << "\nTry 'wxr7305 --help'.\n";
     return kExitOther;
 }
 
 int run_device_command(const Options& options, Console& console) {
-    Session session(options.session);
-    if (options.command != "upgrade") session.open_trace(std::nullopt);
+    SessionOptions session_options = options.session;
+    // A mixed bench lists units of every model; each then gets the image that fits it, or none.
+    if (options.images.size() > 1) session_options.shift = true;
+    Session session(session_options);
+    if (options.command != "upgrade") session.open_trace({});
     int code = kExitSuccess;
     if (options.command == "list") code = command_list(session, options, console);
     else if (options.command == "udev-rule") code = command_udev_rule(session, console);
@@ -55,7 +76,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitSuccess;
     }
     if (options.version) {
-        out << kVersionText << "\n";
+        out << version_text();
         return kExitSuccess;
     }
     StopRequest no_stop;

@@ -99,15 +99,28 @@ void DeviceRun::probe_query_check_and_write() {
     DeviceHold hold(context.channel, list_.paths[0]);  // the query and the write: one run
     report_.answered = query_device_info(context, report_.device);
     if (!report_.answered) return fail("query", "no answer to the query: the device is gone or stopped answering");
-    if (std::u16string mismatch = mismatch_text(plan_.image, report_.device); !mismatch.empty()) {
+    const ImageStore* store = &plan_.store;
+    const ImageInfo* image = &plan_.image;
+    if (plan_.bench) {
+        const BenchImage* fit = image_for(*plan_.bench, report_.device);
+        if (!fit) {
+            report_.result = RunResult::Refused;
+            report_.detail = no_image_text(report_.device);
+            report_.version_after = report_.device.version;
+            return;
+        }
+        store = &fit->store;
+        image = &fit->info;
+    }
+    if (std::u16string mismatch = mismatch_text(*image, report_.device); !mismatch.empty()) {
         report_.result = RunResult::Refused;
         report_.detail = to_utf8(kMismatchCaption) + ": " + to_utf8(mismatch);
         report_.version_after = report_.device.version;
         return;
     }
-    if (plan_.skip_same_version && report_.device.version == plan_.image.version) {
+    if (plan_.skip_same_version && report_.device.version == image->version) {
         report_.result = RunResult::Skipped;
-        report_.detail = "already at version " + std::to_string(plan_.image.version);
+        report_.detail = "already at version " + std::to_string(image->version);
         report_.version_after = report_.device.version;
         return;
     }
@@ -115,16 +128,17 @@ void DeviceRun::probe_query_check_and_write() {
         report_.result = RunResult::NotStarted;
         return;
     }
-    write();
+    write(*store, *image);
 }
 
-void DeviceRun::write() {
+void DeviceRun::write(const ImageStore& store, const ImageInfo& image) {
     DeviceContext context = session_.context_for(list_);
     SilentMessages messages;
     UpgradeFailure failure;
     UpgradeResult result = UpgradeResult::Failed;
+    report_.image = &store;
     try {
-        result = upgrade_firmware(context, plan_.store, progress_, messages, &failure);
+        result = upgrade_firmware(context, store, progress_, messages, &failure);
     } catch (...) {
         if (plan_.gate) plan_.gate->leave(false);
         throw;
@@ -134,7 +148,7 @@ void DeviceRun::write() {
     if (result == UpgradeResult::NoInfoBlock) return fail("start", "the image has no info block");
     if (succeeded) {
         report_.result = RunResult::Success;
-        report_.version_after = plan_.image.version;
+        report_.version_after = image.version;
         return;
     }
     report_.block = failure.block;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/cli/image_choice.h"
 #include "app/cli/session.h"
 #include "app/cli/write_gate.h"
 #include "upgrade/upgrade.h"
@@ -46,6 +47,7 @@ struct RunReport {
     std::string detail;     // why refused, skipped or failed
     std::string phase;      // failed: where it stopped ("query", "chunks", "block check", ...)
     std::int32_t block = -1;  // failed during the transfer: the block being sent
+    const ImageStore* image = nullptr;  // what was written; nullptr when nothing was
 };
 
 struct RunPlan {
@@ -57,6 +59,8 @@ struct RunPlan {
     bool probe = false;
     // Asked before writing; nullptr: always write.
     WriteGate* gate = nullptr;
+    // Several images: each device gets the one that fits it (store and image: the first).
+    const BenchImages* bench = nullptr;
 };
 
 class DeviceRun {
@@ -79,7 +83,7 @@ private:
 
     void probe_query_check_and_write();
     bool identified();
-    void write();
+    void write(const ImageStore& store, const ImageInfo& image);
     void fail(std::string phase, std::string detail);
 
     Session& session_;

@@ -52,28 +52,32 @@ std::optional<std::string> upgrade_refusal(const ImageInfo& info) {
 }
 
 bool load_image(Session& session, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err) {
+    return load_image_into(session.store, file, info, err);
+}
+
+bool load_image_into(ImageStore& store, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err) {
     if (!file) {
-        load_embedded_image(session.store);
-        if (parse_image_info(session.store.bytes, session.store.length, info) == 1) return true;
+        load_embedded_image(store);
+        if (parse_image_info(store.bytes, store.length, info) == 1) return true;
         err << "wxr7305: the built-in firmware has no info block\n";
         return false;
     }
     std::int32_t length = 0;
     try {
-        length = read_file_to_buffer(session.store.bytes, kImageStoreCapacity, path_of(*file));
+        length = read_file_to_buffer(store.bytes, kImageStoreCapacity, path_of(*file));
     } catch (const FileError& error) {
         complain(err, *file, "cannot be read: " + error.cause().message());
-        session.store.length = 0;
+        store.length = 0;
         return false;
     }
     if (length <= 0 || length > kMaxImageBytes) {
         complain(err, *file, length > kMaxImageBytes ? "is longer than " + std::to_string(kMaxImageBytes) + " bytes"
                                                      : what_is_wrong(*file, kMaxImageBytes));
-        session.store.length = 0;
+        store.length = 0;
         return false;
     }
-    session.store.length = length;
-    if (parse_image_info(session.store.bytes, length, info) == 1) return true;
+    store.length = length;
+    if (parse_image_info(store.bytes, length, info) == 1) return true;
     complain(err, *file, "holds no info block");
     return false;
 }

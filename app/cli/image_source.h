@@ -21,5 +21,7 @@ std::optional<std::string> upgrade_refusal(const ImageInfo& info);
 
 // The image to write into session.store: the built-in one, or `file`.
 bool load_image(Session& session, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err);
+// The same into any store.
+bool load_image_into(ImageStore& store, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err);
 
 }  // namespace wxr::cli

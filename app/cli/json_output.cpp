@@ -57,10 +57,11 @@ std::string image_json(const ImageInfo& image, const std::optional<std::string>&
 }
 
 std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,
-                        const std::string& serial) {
+                        const std::string& serial, std::optional<const BenchImage*> image) {
     json object = device_fields(path, device);
     object["location"] = text_or_null(location);
     object["serial"] = text_or_null(serial);
+    if (image) object["image"] = *image ? json((*image)->name) : json(nullptr);
     return line(object);
 }
 
@@ -72,6 +73,8 @@ void forget_device(json& object) {
 }
 
 }  // namespace
+
+
 
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check) {
     json object = device_fields(report.path, report.device);

@@ -14,8 +14,9 @@ namespace wxr::cli {
 
 // Each ends with a newline.
 std::string image_json(const ImageInfo& image, const std::optional<std::string>& upgrade_refuses = std::nullopt);
+// With `image` on a mixed bench: the file the unit would get, or null when none fits.
 std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,
-                        const std::string& serial);
+                        const std::string& serial, std::optional<const BenchImage*> image = std::nullopt);
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check);
 // The last line of an upgrade: {"summary": {"devices": ..., "success": ..., ...}}.
 std::string summary_json(const std::vector<RunReport>& reports, std::optional<long> left_alone);

@@ -6,6 +6,7 @@
 
 #include "app/cli/cli.h"
 #include "app/cli/commands.h"
+#include "app/cli/image_choice.h"
 #include "app/cli/json_output.h"
 #include "app/cli/output.h"
 #include "upgrade/device_query.h"
@@ -42,7 +43,13 @@ std::vector<DevicePath> find_devices(Session& session, const Options& options) {
 // Each interface is probed and, when it passes, queried on the same thread:
 // one round of threads for the whole list.
 int command_list(Session& session, const Options& options, Console& console) {
-    expect_builtin_image(session);
+    BenchImages images;
+    if (options.images.empty()) {
+        expect_builtin_image(session);
+    } else {
+        if (!load_bench_images(options.images, images, console.err)) return kExitOther;
+        session.expected_model = images.front()->info.model;  // several: every model is listed
+    }
     std::vector<DevicePath> paths = options.device ? device_paths(session, *options.device)
                                                    : session.channel().enumerate().value_or(std::vector<DevicePath>{});
     std::vector<std::optional<ImageInfo>> devices(paths.size());
@@ -63,13 +70,15 @@ int command_list(Session& session, const Options& options, Console& console) {
         any = true;
         std::string location = session.channel().location(paths[i]);
         std::string serial = session.channel().serial_number(paths[i]);
+        const BenchImage* fit = image_for(images, *devices[i]);
         if (options.json) {
-            console.out << device_json(paths[i], *devices[i], location, serial);
+            console.out << device_json(paths[i], *devices[i], location, serial, images.empty() ? std::nullopt : std::optional(fit));
             continue;
         }
         console.out << to_utf8(paths[i]) << "  version " << int(devices[i]->version) << "  "
                     << model_text(*devices[i]) << "  " << sensor_text(*devices[i]);
         if (std::string where = whereabouts(location, serial); !where.empty()) console.out << "  " << where;
+        if (!images.empty()) console.out << "  " << (fit ? "image " + fit->name : no_image_text(*devices[i]));
         console.out << "\n";
     }
     console.out << std::flush;

@@ -89,15 +89,15 @@ int exit_code_for(const std::vector<RunReport>& reports) {
     return kExitSuccess;
 }
 
-std::optional<SimulationCheck> check_simulated(Session& session, const DevicePath& path) {
+std::optional<SimulationCheck> check_simulated(Session& session, const RunReport& report) {
     sim::SimHid* sim = session.simulation();
-    if (!sim || session.store.length <= 0) return std::nullopt;
-    auto index = sim->index_of(path);
+    const ImageStore& image = report.image ? *report.image : session.store;
+    if (!sim || image.length <= 0) return std::nullopt;
+    auto index = sim->index_of(report.path);
     if (!index) return std::nullopt;
     sim::DeviceModel model = sim->model(*index);
     if (!model.end_report()) return std::nullopt;
-    bool equal = std::equal(session.store.bytes.begin(), session.store.bytes.begin() + session.store.length,
-                            model.flash().begin());
+    bool equal = std::equal(image.bytes.begin(), image.bytes.begin() + image.length, model.flash().begin());
     return SimulationCheck{equal, model.end_report()->matches_flash};
 }
 

@@ -44,7 +44,7 @@ struct SimulationCheck {
     bool flash_equals_image;
     bool end_report_matches;
 };
-std::optional<SimulationCheck> check_simulated(Session& session, const DevicePath& path);
+std::optional<SimulationCheck> check_simulated(Session& session, const RunReport& report);
 std::string check_text(const SimulationCheck& check);
 
 }  // namespace wxr::cli

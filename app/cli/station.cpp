@@ -99,7 +99,7 @@ private:
                 seen->second.done = !seen->second.not_ours;
             }
             if (!is_reported(report.result)) continue;
-            auto check = check_simulated(session_, report.path);
+            auto check = check_simulated(session_, report);
             if (report.result == RunResult::Skipped || report.result == RunResult::Refused) check.reset();
             record(report, check);
             show(*run, check);

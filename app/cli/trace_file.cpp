@@ -115,7 +115,7 @@ private:
     char data_[kBufferBytes];
 };
 
-TraceFile::TraceFile(const std::string& path, const std::optional<std::string>& keep)
+TraceFile::TraceFile(const std::string& path, const std::vector<std::string>& keep)
     : path_(path), stream_(nullptr) {
     int fd = open_without_blocking(path);
     // A FIFO without a reader (or a device node without its device) refuses a non-blocking open so.
@@ -125,9 +125,10 @@ TraceFile::TraceFile(const std::string& path, const std::optional<std::string>& 
         close_fd(fd);
         throw std::runtime_error("the trace file " + path + " is not a regular file");
     }
-    if (keep && same_file(fd, *keep)) {
+    for (const std::string& input : keep) {
+        if (!same_file(fd, input)) continue;
         close_fd(fd);
-        throw std::runtime_error("the trace file " + path + " is the image file " + *keep + ": it is left as it is");
+        throw std::runtime_error("the trace file " + path + " is the image file " + input + ": it is left as it is");
     }
     if (!truncate_for_writing(fd)) {
         int error = errno;

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 namespace wxr::cli {
 
@@ -16,7 +17,7 @@ class TraceFile {
 public:
     // Throws std::runtime_error naming the file when it cannot be used, or
     // when it is the file `keep` (an input: the same file, under any name).
-    explicit TraceFile(const std::string& path, const std::optional<std::string>& keep = std::nullopt);
+    explicit TraceFile(const std::string& path, const std::vector<std::string>& keep = {});
     ~TraceFile();
     TraceFile(const TraceFile&) = delete;
     TraceFile& operator=(const TraceFile&) = delete;

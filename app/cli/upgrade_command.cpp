@@ -47,13 +47,22 @@ StationPlan plan_for(Session& session, const Options& options, Console& console)
 
 int command_upgrade(Session& session, const Options& options, Console& console) {
     ImageInfo image;
-    if (!load_image(session, options.image, image, console.err)) return kExitOther;
-    // Only now that the image is read: the trace must never destroy it.
-    session.open_trace(options.image);
+    BenchImages bench;
+    if (options.images.size() > 1) {
+        if (!load_bench_images(options.images, bench, console.err)) return kExitOther;
+        image = bench.front()->info;  // discovery lists every model: see run_device_command
+    } else {
+        std::optional<std::string> file;
+        if (!options.images.empty()) file = options.images.front();
+        if (!load_image(session, file, image, console.err)) return kExitOther;
+    }
+    // Only now that the images are read: the trace must never destroy one.
+    session.open_trace(options.images);
     std::optional<LogFile> log;
     if (options.log) log.emplace(*options.log);
     session.expected_model = image.model;
-    RunPlan plan{session.store, image, options.watch && !options.force};
+    RunPlan plan{bench.empty() ? session.store : bench.front()->store, image, options.watch && !options.force};
+    if (!bench.empty()) plan.bench = &bench;
     StationPlan station = plan_for(session, options, console);
     return run_station(session, plan, station, options, console, log ? &*log : nullptr);
 }

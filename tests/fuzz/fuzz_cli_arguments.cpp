@@ -52,7 +52,7 @@ Parsed parse(const Words& words) {
 
 // What every option above leaves alone.
 bool same_words(const Options& a, const Options& b) {
-    return a.command == b.command && a.operands == b.operands && a.image == b.image &&
+    return a.command == b.command && a.operands == b.operands && a.images == b.images &&
            a.session.trace_file == b.session.trace_file &&
            a.session.simulated.has_value() == b.session.simulated.has_value() &&
            (!a.session.simulated || a.session.simulated->size() == b.session.simulated->size());

@@ -220,8 +220,12 @@ std::wstring version_string(const std::vector<std::uint8_t>& block, const wchar_
     return value;
 }
 
-TEST(Resources, VersionBlock) {
+// Each shipped executable names itself and the firmware it carries.
+TEST(Resources, VersionBlockOfEachExecutableNamesItAndItsFirmware) {
     for_each_module([&](const Module& m) {
+        if (m.handle == GetModuleHandleW(nullptr)) return;  // the test itself has none
+        const std::wstring file = m.path.substr(m.path.find_last_of(L"/\\") + 1);
+        const std::wstring name = file.substr(0, file.rfind(L'.'));
         DWORD ignored = 0;
         const DWORD size = GetFileVersionInfoSizeW(m.path.c_str(), &ignored);
         ASSERT_GT(size, 0u);
@@ -234,10 +238,18 @@ TEST(Resources, VersionBlock) {
         EXPECT_EQ(fixed->dwFileVersionLS, 0x00000001u);
         EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
         EXPECT_EQ(fixed->dwProductVersionLS, 0x00000001u);
-        EXPECT_EQ(version_string(block, L"FileDescription"), L"WXR7305_Upgrade_Tool");
-        EXPECT_EQ(version_string(block, L"InternalName"), L"WXR7305_Upgrade_Tool.exe");
-        EXPECT_EQ(version_string(block, L"OriginalFilename"), L"WXR7305_Upgrade_Tool.exe");
+        EXPECT_EQ(version_string(block, L"InternalName"), file);
+        EXPECT_EQ(version_string(block, L"OriginalFilename"), file);
         EXPECT_EQ(version_string(block, L"FileVersion"), L"1.0.0.1");
+        EXPECT_EQ(version_string(block, L"ProductName"), L"WXR7305_Upgrade_Tool");
+        const std::wstring description = version_string(block, L"FileDescription");
+        const std::wstring product = version_string(block, L"ProductVersion");
+        EXPECT_EQ(description.rfind(name + L", firmware TQ", 0), 0u) << description;
+        EXPECT_EQ(product.rfind(L"1.0.0.1 (TQ", 0), 0u) << product;
+        if (WXR7305_FIRMWARE_IS_DEMO) {
+            EXPECT_EQ(description, name + L", firmware TQ16 v57");
+            EXPECT_EQ(product, L"1.0.0.1 (TQ16 v57)");
+        }
     });
 }
 

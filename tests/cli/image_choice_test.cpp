@@ -1,0 +1,94 @@
+// A mixed bench: several --image files, each unit written with the one of its
+// model and sensor, a unit that fits none refused, and list naming the choice.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/cli/cli.h"
+#include "image/image_store.h"
+
+namespace wxr::cli {
+namespace {
+
+struct Outcome {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Outcome wxr7305(std::vector<std::string> args) {
+    std::ostringstream out, err;
+    int code = run(args, out, err, /*terminal=*/false);
+    return {code, out.str(), err.str()};
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The built-in image with another model and sensor byte, written to a file.
+std::string image_file(int model, int sensor) {
+    ImageStore store;
+    load_embedded_image(store);
+    ImageInfo info;
+    EXPECT_EQ(parse_image_info(store.bytes, store.length, info), 1);
+    const auto block = std::search(store.bytes.begin(), store.bytes.begin() + store.length, kInfoMarker.begin(),
+                                   kInfoMarker.end());
+    block[kModelOffset] = static_cast<std::uint8_t>(model);
+    block[kSensorOffset] = static_cast<std::uint8_t>(sensor);
+    const auto path = std::filesystem::temp_directory_path() /
+                      ("wxr7305_bench_" + std::to_string(model) + "_" + std::to_string(sensor) + ".bin");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(store.bytes.data()), store.length);
+    return path.string();
+}
+
+// sim:0 TQ16 LX300, sim:1 TQ22 LX300, sim:2 TQ22 LX100, sim:3 TQ23 LX300.
+constexpr char kBench[] = "--simulate=devices=4,version=50,1:model=22,2:model=22,2:sensor=1,3:model=23";
+
+TEST(MixedBench, EachUnitGetsTheImageOfItsModelAndSensorAndOneThatFitsNoneIsRefused) {
+    const std::string tq16 = image_file(16, 3), tq22 = image_file(22, 3), tq22_lx100 = image_file(22, 1);
+    Outcome r = wxr7305({"upgrade", "--all", kBench, "--virtual-time", "--image", tq16, "--image", tq22, "--image",
+                         tq22_lx100});
+    EXPECT_EQ(r.code, 3) << r.out << r.err;  // one refused, none failed
+    for (const char* unit : {"sim:0", "sim:1", "sim:2"}) {
+        EXPECT_TRUE(contains(r.out, std::string(unit) + "  success")) << r.out;
+        // Each flash holds the image chosen for it, not the first one given.
+        EXPECT_TRUE(contains(r.out, std::string("Simulated device ") + unit +
+                                        ": flash equals the image; end report matches the flash."))
+            << r.out;
+    }
+    EXPECT_TRUE(contains(r.out, "sim:3  refused")) << r.out;
+    EXPECT_TRUE(contains(r.out, "no image for TQ23 LX300")) << r.out;
+
+    Outcome list = wxr7305({"list", kBench, "--virtual-time", "--image", tq16, "--image", tq22});
+    EXPECT_EQ(list.code, 0) << list.err;
+    EXPECT_TRUE(contains(list.out, "sim:0  version 50  TQ16  LX300  at sim-usb-1.1  image " + tq16 + "\n")) << list.out;
+    EXPECT_TRUE(contains(list.out, "sim:1  version 50  TQ22  LX300  at sim-usb-1.2  image " + tq22 + "\n")) << list.out;
+    EXPECT_TRUE(contains(list.out, "sim:2  version 50  TQ22  LX100  at sim-usb-1.3  no image for TQ22 LX100\n")) << list.out;
+
+    Outcome json = wxr7305({"list", kBench, "--virtual-time", "--json", "--image", tq16, "--image", tq22});
+    std::istringstream lines(json.out);
+    std::vector<nlohmann::json> units;
+    for (std::string line; std::getline(lines, line);) units.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(units.size(), 4u) << json.out;
+    EXPECT_EQ(units[1]["image"], tq22);
+    EXPECT_TRUE(units[3]["image"].is_null());
+}
+
+TEST(MixedBench, TwoImagesForTheSameUnitsAreRefusedBeforeAnyWrite) {
+    const std::string tq16 = image_file(16, 3), copy = image_file(16, 3) + ".copy";
+    std::filesystem::copy_file(tq16, copy, std::filesystem::copy_options::overwrite_existing);
+    Outcome r = wxr7305({"upgrade", "--all", kBench, "--virtual-time", "--image", tq16, "--image", copy});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(contains(r.err, "are both for TQ16 LX300")) << r.err;
+    EXPECT_FALSE(contains(r.out, "success")) << r.out;
+    // A single image keeps the dialog's rule: the devices of another model are not even listed.
+    Outcome one = wxr7305({"list", kBench, "--virtual-time", "--image", image_file(22, 3)});
+    EXPECT_FALSE(contains(one.out, "sim:0")) << one.out;
+    EXPECT_TRUE(contains(one.out, "sim:1  version 50  TQ22  LX300  at sim-usb-1.2  image ")) << one.out;
+}
+
+}  // namespace
+}  // namespace wxr::cli
