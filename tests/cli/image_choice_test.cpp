@@ -39,7 +39,8 @@ std::string image_file(int model, int sensor) {
     block[kModelOffset] = static_cast<std::uint8_t>(model);
     block[kSensorOffset] = static_cast<std::uint8_t>(sensor);
     const auto path = std::filesystem::temp_directory_path() /
-                      ("wxr7305_bench_" + std::to_string(model) + "_" + std::to_string(sensor) + ".bin");
+                      ("wxr7305_bench_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
+                       std::to_string(model) + "_" + std::to_string(sensor) + ".bin");
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(store.bytes.data()), store.length);
     return path.string();
 }
