@@ -43,6 +43,7 @@ public:
     bool set_feature(Device& device, std::span<const std::uint8_t> report);
     void close(Device& device);
     void sleep(std::uint32_t ms);
+    Clock& clock() { return clock_; }
 
 private:
     // Runs one operation and writes its transcript line.

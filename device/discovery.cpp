@@ -1,8 +1,8 @@
 #include "device/discovery.h"
 
+#include "device/clock_threads.h"
+
 #include <algorithm>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace wxr {
@@ -36,21 +36,6 @@ bool has_identity_report(DeviceContext& context, Device& device) {
            caps.feature_report_length == kIdentityFeatureLength;
 }
 
-// Starts one probe per path of the wave and waits for all of them.
-void probe_wave(DeviceContext& context, const DevicePath* first, std::size_t count) {
-    std::vector<std::thread> probes;
-    probes.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        try {
-            DevicePath copy = first[i].substr(0, kMaxPathLength);
-            probes.emplace_back(probe_device, std::ref(context), std::move(copy));
-        } catch (const std::exception&) {
-            // No thread (or no memory for the copy): this interface goes unprobed.
-        }
-    }
-    for (auto& probe : probes) probe.join();
-}
-
 }  // namespace
 
 bool passes_probe(DeviceContext& context, const DevicePath& path) {
@@ -69,25 +54,13 @@ void probe_device(DeviceContext& context, DevicePath path) {
     }
 }
 
-void run_side_by_side(std::size_t count, const std::function<void(std::size_t)>& body) {
-    for (std::size_t first = 0; first < count; first += kMaxProbesPerWave) {
-        std::size_t end = std::min(count, first + kMaxProbesPerWave);
-        std::vector<std::thread> threads;
-        threads.reserve(end - first);
-        for (std::size_t i = first; i < end; ++i) {
-            try {
-                threads.emplace_back(body, i);
-            } catch (const std::system_error&) {
-                body(i);
-            }
-        }
-        for (auto& thread : threads) thread.join();
-    }
+void run_side_by_side(Clock& clock, std::size_t count, const std::function<void(std::size_t)>& body) {
+    run_on_threads(clock, count, kMaxProbesPerWave, body);
 }
 
 std::vector<DevicePath> probe_paths(DeviceContext& context, const std::vector<DevicePath>& paths) {
     std::vector<char> accepted(paths.size(), 0);
-    run_side_by_side(paths.size(), [&](std::size_t i) {
+    run_side_by_side(context.channel.clock(), paths.size(), [&](std::size_t i) {
         try {
             accepted[i] = passes_probe(context, paths[i].substr(0, kMaxPathLength));
         } catch (const std::exception&) {
@@ -108,10 +81,13 @@ std::int32_t discover_devices(DeviceContext& context) {
     auto paths = context.channel.enumerate();
     if (!paths) return list.count;
     // More interfaces than probes at once are probed in further waves.
-    for (std::size_t first = 0; first < paths->size(); first += kMaxProbesPerWave) {
-        std::size_t count = std::min(kMaxProbesPerWave, paths->size() - first);
-        probe_wave(context, paths->data() + first, count);
-    }
+    run_side_by_side(context.channel.clock(), paths->size(), [&](std::size_t i) {
+        try {
+            probe_device(context, (*paths)[i].substr(0, kMaxPathLength));
+        } catch (const std::exception&) {
+            // No memory for the path's copy: this interface goes unprobed.
+        }
+    });
     return list.count;
 }
 

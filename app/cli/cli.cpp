@@ -6,6 +6,7 @@
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
 #include "app/cli/session.h"
+#include "device/clock_threads.h"
 
 namespace wxr::cli {
 
@@ -20,6 +21,8 @@ int usage_error(const std::string& message, std::ostream& err) {
 
 int run_device_command(const Options& options, Console& console) {
     Session session(options.session);
+    // Every thread the command starts takes part in the clock, this one too.
+    ClockParticipant main_thread(session.clock());
     int code = kExitSuccess;
     if (options.command == "list") code = command_list(session, options, console);
     else if (options.command == "udev-rule") code = command_udev_rule(session, console);

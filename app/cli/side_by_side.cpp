@@ -16,7 +16,7 @@ void notice_stop(Console& console, bool& told) {
 std::vector<RunReport> write_side_by_side(Session& session, const std::vector<DevicePath>& paths, const RunPlan& plan,
                                           Console& console, ProgressDisplay* display) {
     std::vector<RunReport> reports;
-    RunGroup group;
+    RunGroup group(session.clock());
     for (const DevicePath& path : paths) group.start(std::make_unique<DeviceRun>(session, path, plan));
     bool told = false;
     while (group.running() > 0) {

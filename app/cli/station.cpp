@@ -1,5 +1,6 @@
 #include "app/cli/station.h"
 
+#include <algorithm>
 #include <map>
 #include <ostream>
 #include <set>
@@ -24,7 +25,7 @@ class Station {
 public:
     Station(Session& session, const RunPlan& plan, const Options& options, Console& console)
         : session_(session), plan_(plan), options_(options), console_(console),
-          display_(console.out, console.terminal, /*labelled=*/true) {}
+          display_(console.out, console.terminal, /*labelled=*/true), group_(session.clock()) {}
 
     int run() {
         ArmedStop armed(console_.stop);
@@ -32,8 +33,8 @@ public:
             notice_stop(console_, told_);
             if (!finishing()) look_for_devices();
             if (group_.running() == 0) {
-                if (finishing()) break;
-                session_.clock().sleep_ms(kWatchPollMs);
+                if (finishing() || nothing_more_to_come()) break;
+                session_.clock().wait_for(kWatchPollMs, [this] { return console_.stop.requested(); });
                 continue;
             }
             collect(group_.wait_for_ended(kRedrawPeriod));
@@ -49,6 +50,15 @@ private:
     };
 
     bool finishing() const { return console_.stop.requested() || (options_.count && written_ >= *options_.count); }
+    // Simulated units that are all dealt with and will neither arrive nor
+    // return: waiting longer cannot bring anything.
+    bool nothing_more_to_come() const {
+        sim::SimHid* simulation = session_.simulation();
+        if (!simulation || simulation->presence_changes_to_come()) return false;
+        return std::none_of(seen_.begin(), seen_.end(), [](const auto& entry) {
+            return !entry.second.taken && entry.second.failed_probes < kProbeTries;
+        });
+    }
     bool room_for_another() const {
         return !options_.count || written_ + static_cast<long>(group_.running()) < *options_.count;
     }

@@ -1,5 +1,7 @@
 #include "device/sim/sim_hid.h"
 
+#include <algorithm>
+
 namespace wxr::sim {
 
 std::size_t SimHid::add_interface(SimInterfaceConfig config) {
@@ -48,6 +50,17 @@ bool SimHid::attached(Interface& iface) {
         iface.returned = true;
     }
     return true;
+}
+
+bool SimHid::presence_changes_to_come() const {
+    std::lock_guard lock(mutex_);
+    std::uint64_t now = clock_.now_ms();
+    return std::any_of(interfaces_.begin(), interfaces_.end(), [&](const auto& iface) {
+        const Presence& presence = iface->config.presence;
+        if (iface->stats.unplugged) return false;
+        if (now < presence.arrive_ms) return true;
+        return presence.replug_after_ms && now < presence.arrive_ms + *presence.replug_after_ms + kReplugGapMs;
+    });
 }
 
 InterfaceStats SimHid::stats(std::size_t index) const {

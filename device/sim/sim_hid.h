@@ -75,6 +75,10 @@ public:
     bool set_feature(HidHandle device, std::span<const std::uint8_t> report) override;
     void close(HidHandle device) override;
 
+    // Whether an interface is still to arrive, leave or return on the clock:
+    // without, the set of interfaces stays as it is for good.
+    bool presence_changes_to_come() const;
+
     // Makes enumerate() fail, as when the set of interfaces cannot be had.
     void fail_enumeration(bool fail);
 

@@ -395,7 +395,7 @@ TEST(Cli, RunGroupWakesWhenARunEnds) {
     ImageInfo image;
     load_embedded_image(session.store);
     parse_image_info(session.store.bytes, session.store.length, image);
-    RunGroup group;
+    RunGroup group(session.clock());
     group.start(std::make_unique<DeviceRun>(session, u"sim:0", RunPlan{session.store, image}));
     auto ended = group.wait_for_ended(std::chrono::hours(1));
     ASSERT_EQ(ended.size(), 1u);
