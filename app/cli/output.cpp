@@ -13,11 +13,6 @@ namespace {
 
 bool is_control(char16_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0); }
 
-std::size_t count_of(const std::vector<RunReport>& reports, RunResult result) {
-    return static_cast<std::size_t>(
-        std::count_if(reports.begin(), reports.end(), [&](const RunReport& r) { return r.result == result; }));
-}
-
 }  // namespace
 
 std::string model_text(const ImageInfo& info) {
@@ -64,20 +59,37 @@ std::string result_line(const RunReport& report) {
     return line + "\n";
 }
 
-std::string count_line(const std::vector<RunReport>& reports) {
-    return std::to_string(reports.size()) + " device" + (reports.size() == 1 ? "" : "s") + ": " +
-           std::to_string(count_of(reports, RunResult::Success)) + " succeeded, " +
-           std::to_string(count_of(reports, RunResult::Failed)) + " failed, " +
-           std::to_string(count_of(reports, RunResult::Refused)) + " refused, " +
-           std::to_string(count_of(reports, RunResult::Skipped)) + " skipped\n";
+void ResultTally::add(RunResult result) {
+    switch (result) {
+        case RunResult::Success: ++success; return;
+        case RunResult::Failed: ++failed; return;
+        case RunResult::Refused: ++refused; return;
+        case RunResult::Skipped: ++skipped; return;
+    }
 }
 
-int exit_code_for(const std::vector<RunReport>& reports) {
-    if (reports.empty()) return kExitNoDevice;
-    if (count_of(reports, RunResult::Failed) > 0) return kExitUpgradeFailed;
-    if (count_of(reports, RunResult::Refused) > 0) return kExitMismatch;
+ResultTally tally_of(const std::vector<RunReport>& reports) {
+    ResultTally tally;
+    for (const RunReport& report : reports) tally.add(report.result);
+    return tally;
+}
+
+std::string count_line(const ResultTally& tally) {
+    return std::to_string(tally.total()) + " device" + (tally.total() == 1 ? "" : "s") + ": " +
+           std::to_string(tally.success) + " succeeded, " + std::to_string(tally.failed) + " failed, " +
+           std::to_string(tally.refused) + " refused, " + std::to_string(tally.skipped) + " skipped\n";
+}
+
+std::string count_line(const std::vector<RunReport>& reports) { return count_line(tally_of(reports)); }
+
+int exit_code_for(const ResultTally& tally) {
+    if (tally.total() == 0) return kExitNoDevice;
+    if (tally.failed > 0) return kExitUpgradeFailed;
+    if (tally.refused > 0) return kExitMismatch;
     return kExitSuccess;
 }
+
+int exit_code_for(const std::vector<RunReport>& reports) { return exit_code_for(tally_of(reports)); }
 
 std::optional<SimulationCheck> check_simulated(Session& session, const DevicePath& path) {
     sim::SimHid* sim = session.simulation();

@@ -27,10 +27,22 @@ int report_not_found(Session& session, std::ostream& err);
 
 // "sim:3  success  1.62 s", with the reason for a refusal or a skip.
 std::string result_line(const RunReport& report);
+// How many runs ended how: what a station keeps of its results, so that a
+// day of units costs no memory per unit.
+struct ResultTally {
+    std::size_t success = 0, failed = 0, refused = 0, skipped = 0;
+
+    void add(RunResult result);
+    std::size_t total() const { return success + failed + refused + skipped; }
+};
+ResultTally tally_of(const std::vector<RunReport>& reports);
+
 // "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped"
+std::string count_line(const ResultTally& tally);
 std::string count_line(const std::vector<RunReport>& reports);
 // 0 when every device succeeded (or was skipped), else 4 when any failed,
 // else 3 when any was refused; 2 when there were none.
+int exit_code_for(const ResultTally& tally);
 int exit_code_for(const std::vector<RunReport>& reports);
 
 // For a simulated device that got an end report: whether its flash equals

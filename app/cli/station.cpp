@@ -39,8 +39,8 @@ public:
             }
             collect(group_.wait_for_ended(kRedrawPeriod));
         }
-        if (!options_.json) console_.out << count_line(reports_) << std::flush;
-        return reports_.empty() ? kExitSuccess : exit_code_for(reports_);
+        if (!options_.json) console_.out << count_line(tally_) << std::flush;
+        return tally_.total() == 0 ? kExitSuccess : exit_code_for(tally_);
     }
 
 private:
@@ -95,7 +95,7 @@ private:
             const RunReport& report = run->report();
             writing_.erase(report.path);
             if (report.result != RunResult::Skipped) ++written_;
-            reports_.push_back(report);
+            tally_.add(report.result);
             auto check = check_simulated(session_, report.path);
             if (options_.json) {
                 console_.out << report_json(report, check) << std::flush;
@@ -119,7 +119,7 @@ private:
     RunGroup group_;
     std::map<DevicePath, Seen> seen_;
     std::set<DevicePath> writing_;
-    std::vector<RunReport> reports_;
+    ResultTally tally_;
     long written_ = 0;
     bool told_ = false;
 };
