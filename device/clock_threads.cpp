@@ -6,8 +6,10 @@
 
 namespace wxr {
 
-std::thread start_clock_thread(Clock& clock, std::function<void()> body) {
-    clock.count_in();
+namespace {
+
+// A thread for a participant already counted in; counted out if it cannot start.
+std::thread start_counted_thread(Clock& clock, std::function<void()> body) {
     try {
         return std::thread([&clock, body = std::move(body)] {
             clock.arrive();
@@ -18,6 +20,13 @@ std::thread start_clock_thread(Clock& clock, std::function<void()> body) {
         clock.count_out();
         throw;
     }
+}
+
+}  // namespace
+
+std::thread start_clock_thread(Clock& clock, std::function<void()> body) {
+    clock.count_in();
+    return start_counted_thread(clock, std::move(body));
 }
 
 void run_on_threads(Clock& clock, std::size_t count, std::size_t max_at_once,
@@ -32,13 +41,18 @@ void run_on_threads(Clock& clock, std::size_t count, std::size_t max_at_once,
             threads.reserve(end - first);
         } catch (const std::bad_alloc&) {
         }
+        // The whole wave is counted in first: the caller need not take part
+        // for time to wait until the last of them has started.
+        std::size_t counted = std::min(threads.capacity(), end - first);
+        for (std::size_t i = 0; i < counted; ++i) clock.count_in();
         for (std::size_t i = first; i < end; ++i) {
-            if (threads.size() == threads.capacity()) {
+            if (counted == 0) {
                 body(i);
                 continue;
             }
+            --counted;  // used by this thread, or counted out if it cannot start
             try {
-                threads.push_back(start_clock_thread(clock, [&, i] {
+                threads.push_back(start_counted_thread(clock, [&, i] {
                     body(i);
                     ++done;
                     clock.notify();
