@@ -182,6 +182,7 @@ TEST(Cli, ParserRefusesWhatDoesNotApplyAndHonoursEndOfOptions) {
         {{"upgrade", "--count", "3"}, "--count needs --watch"},
         {{"upgrade", "--watch", "--count=0"}, "--count needs a number from 1"},
         {{"upgrade", "--force"}, "--force needs --watch"},
+        {{"upgrade", "--watch", "--virtual-time"}, "--virtual-time needs --simulate"},
         {{"upgrade", "--all", "--watch"}, "cannot be combined"},
         {{"upgrade", "--all", "--device", "sim:0"}, "--device names one device"},
         {{"list", "--device"}, "--device needs a value"},

@@ -37,7 +37,13 @@ constexpr int kLastWriteOp = 7000;
 // under 4 s even when busy; events a slot apart cannot overlap.
 constexpr int kSlotMs = 6000;
 constexpr int kReplugGapMs = 1000;
+// The sanitizers' debug builds run a hundred times slower: they check the
+// threads and memory of a few scenarios, the main build the oracle's worth.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kDefaultSeeds = 16;
+#else
 constexpr int kDefaultSeeds = 500;
+#endif
 // Until the station counts successes alone and a station that saw nothing
 // exits 2, scenarios stay clear of both.
 constexpr bool kTrueResultsLanded = false;
