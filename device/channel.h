@@ -44,6 +44,9 @@ public:
     void close(Device& device);
     void sleep(std::uint32_t ms);
     Clock& clock() { return clock_; }
+    // The system's records of an interface (see HidPlatform); not in the transcript.
+    std::string location(const DevicePath& path) { return hid_.location(path); }
+    std::string serial_number(const DevicePath& path) { return hid_.serial_number(path); }
 
 private:
     // Runs one operation and writes its transcript line.

@@ -29,21 +29,26 @@ bool answers_as_expected(DeviceContext& context, const Report& status) {
     return shift || status[5] == context.expected_model.load();
 }
 
-bool has_identity_report(DeviceContext& context, Device& device) {
+bool has_identity_report(DeviceChannel& channel, Device& device) {
     HidCapabilities caps;
     HidAttributes attrs;
-    return context.channel.capabilities(device, caps) && context.channel.attributes(device, attrs) &&
+    return channel.capabilities(device, caps) && channel.attributes(device, attrs) &&
            caps.feature_report_length == kIdentityFeatureLength;
 }
 
 }  // namespace
 
-bool passes_probe(DeviceContext& context, const DevicePath& path) {
-    ScopedDevice device(open_device(context.channel, path));
-    if (!device || !has_identity_report(context, device.get())) return false;
-    Report status = make_report();
+ProbeAnswer probe_identity(DeviceChannel& channel, const DevicePath& path, Report& status) {
+    ScopedDevice device(open_device(channel, path));
+    if (!device || !has_identity_report(channel, device.get())) return ProbeAnswer::NotOurs;
     exchange_feature(device.get(), identification_report(), status, kIdentifyWaitMs);
-    return answers_as_expected(context, status);
+    return status[1] == kIdentityA && status[2] == kIdentityB ? ProbeAnswer::Identified : ProbeAnswer::NoAnswer;
+}
+
+bool passes_probe(DeviceContext& context, const DevicePath& path) {
+    Report status = make_report();
+    return probe_identity(context.channel, path, status) == ProbeAnswer::Identified &&
+           answers_as_expected(context, status);
 }
 
 void probe_device(DeviceContext& context, DevicePath path) {
@@ -55,7 +60,14 @@ void probe_device(DeviceContext& context, DevicePath path) {
 }
 
 void run_side_by_side(Clock& clock, std::size_t count, const std::function<void(std::size_t)>& body) {
-    run_on_threads(clock, count, kMaxProbesPerWave, body);
+    auto guarded = [&body](std::size_t i) noexcept {
+        try {
+            body(i);
+        } catch (...) {
+            // Nothing escapes a probe thread: the index simply has no result.
+        }
+    };
+    run_on_threads(clock, count, kMaxProbesPerWave, guarded);
 }
 
 std::vector<DevicePath> probe_paths(DeviceContext& context, const std::vector<DevicePath>& paths) {
@@ -81,13 +93,8 @@ std::int32_t discover_devices(DeviceContext& context) {
     auto paths = context.channel.enumerate();
     if (!paths) return list.count;
     // More interfaces than probes at once are probed in further waves.
-    run_side_by_side(context.channel.clock(), paths->size(), [&](std::size_t i) {
-        try {
-            probe_device(context, (*paths)[i].substr(0, kMaxPathLength));
-        } catch (const std::exception&) {
-            // No memory for the path's copy: this interface goes unprobed.
-        }
-    });
+    run_side_by_side(context.channel.clock(), paths->size(),
+                     [&](std::size_t i) { probe_device(context, (*paths)[i].substr(0, kMaxPathLength)); });
     return list.count;
 }
 

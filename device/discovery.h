@@ -50,6 +50,15 @@ std::int32_t discover_devices(DeviceContext& context);
 // The body of one probe thread.
 void probe_device(DeviceContext& context, DevicePath path);
 
+// The probe's steps before the model check, for front-ends that report every
+// interface that looks like ours. status holds the identification reply.
+enum class ProbeAnswer {
+    NotOurs,     // cannot be opened, or has no 21-byte feature report
+    NoAnswer,    // has the report but did not answer the identification as ours
+    Identified,  // answered with A and B
+};
+ProbeAnswer probe_identity(DeviceChannel& channel, const DevicePath& path, Report& status);
+
 // The probe's verdict on one interface without touching the device list:
 // a 21-byte feature report, the identity answer and the expected model
 // (or the Shift override).
@@ -61,7 +70,8 @@ std::vector<DevicePath> probe_paths(DeviceContext& context, const std::vector<De
 
 // Runs body(0) .. body(count - 1) each on its own thread taking part in the
 // clock, at most kMaxProbesPerWave at once, and returns when all have ended.
-// An index whose thread cannot be started runs on the calling thread.
+// An index whose thread cannot be started (no thread, no memory) runs on the
+// calling thread; an exception out of body ends that index only.
 void run_side_by_side(Clock& clock, std::size_t count, const std::function<void(std::size_t)>& body);
 
 // A one-shot command to device list entry 0: pre-poll, write, no reply.

@@ -56,6 +56,12 @@ public:
         return true;
     }
 
+    // Where the interface's device is attached (Linux: the HID device's
+    // physical path; Windows: its location path) and its serial number; empty
+    // when unknown or absent. Records the system keeps, not device operations.
+    virtual std::string location(const DevicePath&) { return {}; }
+    virtual std::string serial_number(const DevicePath&) { return {}; }
+
     // How many interfaces the last enumerate() listed that this user may not
     // open (permissions), so that a front-end can say why nothing was found.
     virtual std::size_t inaccessible_interfaces() const { return 0; }

@@ -6,9 +6,11 @@
 
 namespace wxr {
 
-void query_device_info(DeviceContext& context, ImageInfo& info);
+// Fills info from whatever the device answered, zeros when nothing; returns
+// whether it answered as a device of this kind (the dialog looks at the record only).
+bool query_device_info(DeviceContext& context, ImageInfo& info);
 
 // The same for any interface path (the command line lists every device).
-void query_device_at(DeviceChannel& channel, const DevicePath& path, ImageInfo& info);
+bool query_device_at(DeviceChannel& channel, const DevicePath& path, ImageInfo& info);
 
 }  // namespace wxr

@@ -88,6 +88,8 @@ public:
         context_.channel.sleep(kAfterOneShotsMs);
     }
 
+    const UpgradeFailure& failure() const { return failure_; }
+
     bool send_blocks() {
         bool first_pass = true;
         for (std::int32_t block = 0; block < length_; block += kBlockBytes) {
@@ -100,7 +102,9 @@ public:
     // and checksum the device has no reason to take the image.
     bool finish(std::uint32_t checksum) {
         context_.channel.sleep(kBeforeEndMs);
-        if (!send(end_report(length_, checksum), check_status_, kEndReportWait)) return false;
+        if (!send(end_report(length_, checksum), check_status_, kEndReportWait)) {
+            return fail(UpgradePhase::EndReport, -1, "the end report did not reach the device");
+        }
         context_.channel.sleep(kAfterEndMs);
         return true;
     }
@@ -126,23 +130,35 @@ private:
 
     bool device_gone() const { return failures_in_a_row_ >= kMaxFailuresInARow; }
 
+    // Records where the run stopped; returns false for the caller to pass on.
+    bool fail(UpgradePhase phase, std::int32_t block, std::string reason) {
+        failure_ = {phase, block < 0 ? -1 : block / kBlockBytes, (length_ + kBlockBytes - 1) / kBlockBytes,
+                    std::move(reason)};
+        return false;
+    }
+    bool fail_gone(UpgradePhase phase, std::int32_t block) {
+        return fail(phase, block,
+                    "the device stopped answering (" + std::to_string(kMaxFailuresInARow) + " operations failed in a row)");
+    }
+
     // Chunks and block check until the device has the whole block.
     bool send_block(std::int32_t block, bool& first_pass) {
         for (int sends = 0; sends < kMaxBlockSends; ++sends) {
             for (std::int32_t chunk = 0; chunk < kBlockBytes; chunk += kChunkBytes) {
                 send(chunk_report(image_, block, chunk), check_status_, kWaitSkipPolls);
                 if (first_pass) ++progress_;
-                if (device_gone()) return false;
+                if (device_gone()) return fail_gone(UpgradePhase::Chunks, block);
             }
             std::optional<bool> passed = block_check();
-            if (!passed) return false;
+            if (!passed) return fail(UpgradePhase::BlockCheck, block, "the device could not be opened");
             if (*passed) {
                 first_pass = true;
                 return true;
             }
             first_pass = false;
         }
-        return false;
+        return fail(UpgradePhase::BlockCheck, block,
+                    "the block check failed " + std::to_string(kMaxBlockSends) + " times");
     }
 
     // nullopt when the device cannot be reached at all.
@@ -163,7 +179,9 @@ private:
             send(report, status, kBlockReportWaitMs);
             if (status[kBlockReplyByte] == kCodeBlock) return true;
         }
-        return false;
+        if (device_gone()) return fail_gone(UpgradePhase::BlockReport, block);
+        return fail(UpgradePhase::BlockReport, block,
+                    "the block report was refused " + std::to_string(kMaxBlockReportTries) + " times");
     }
 
     DeviceContext& context_;
@@ -172,18 +190,36 @@ private:
     std::int32_t length_ = 0;
     Report check_status_ = make_report();
     int failures_in_a_row_ = 0;
+    UpgradeFailure failure_;
 };
 
 }  // namespace
 
+std::string phase_name(UpgradePhase phase) {
+    switch (phase) {
+        case UpgradePhase::Start: return "start";
+        case UpgradePhase::Chunks: return "chunks";
+        case UpgradePhase::BlockCheck: return "block check";
+        case UpgradePhase::BlockReport: return "block report";
+        case UpgradePhase::EndReport: return "end report";
+    }
+    return "start";
+}
+
 UpgradeResult upgrade_firmware(DeviceContext& context, const ImageStore& store,
                                ProgressCounter& progress, UpgradeMessages& messages) {
+    return upgrade_firmware(context, store, progress, messages, nullptr);
+}
+
+UpgradeResult upgrade_firmware(DeviceContext& context, const ImageStore& store, ProgressCounter& progress,
+                               UpgradeMessages& messages, UpgradeFailure* failure) {
     Transfer transfer(context, store, progress);
     progress = 0;
     ImageInfo info;
     if (!transfer.has_info_block(info)) return UpgradeResult::NoInfoBlock;
     transfer.start();
     if (!transfer.send_blocks() || !transfer.finish(info.checksum)) {
+        if (failure) *failure = transfer.failure();
         messages.show_upgrade_message(UpgradeResult::Failed, kUpgradeFailText);
         return UpgradeResult::Failed;
     }

@@ -44,4 +44,18 @@ using ProgressCounter = std::atomic<std::int32_t>;
 UpgradeResult upgrade_firmware(DeviceContext& context, const ImageStore& store,
                                ProgressCounter& progress, UpgradeMessages& messages);
 
+// Where a failed run stopped, for front-ends that say more than "Upgrade fail !!".
+enum class UpgradePhase { Start, Chunks, BlockCheck, BlockReport, EndReport };
+struct UpgradeFailure {
+    UpgradePhase phase = UpgradePhase::Start;
+    std::int32_t block = -1;        // index of the block being sent; -1 outside the transfer
+    std::int32_t blocks = 0;        // blocks in the image
+    std::string reason;
+};
+std::string phase_name(UpgradePhase phase);  // "start", "chunks", "block check", ...
+
+// The same; on failure, `failure` (when given) says where and why.
+UpgradeResult upgrade_firmware(DeviceContext& context, const ImageStore& store, ProgressCounter& progress,
+                               UpgradeMessages& messages, UpgradeFailure* failure);
+
 }  // namespace wxr

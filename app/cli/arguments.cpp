@@ -70,6 +70,11 @@ constexpr OptionSpec kOptions[] = {
          non_empty("--device", v);
          o.device = v;
      }},
+    {"--log", Value::Required, kUpgrade,
+     [](Options& o, const std::string& v) {
+         non_empty("--log", v);
+         o.log = v;
+     }},
     {"--all", Value::None, kUpgrade, [](Options& o, const std::string&) { o.all = true; }},
     {"--watch", Value::None, kUpgrade, [](Options& o, const std::string&) { o.watch = true; }},
     {"--count", Value::Required, kUpgrade, count},
@@ -181,8 +186,9 @@ std::string help_text() {
            "                   reach the devices found, for /etc/udev/rules.d/70-wxr7305.rules\n"
            "\n"
            "Options:\n"
-           "  --device PATH    (list, upgrade) only this interface; it must still answer as\n"
-           "                   a device of the firmware's model\n"
+           "  --device PATH    (list, upgrade) only this interface, or the interfaces at\n"
+           "                   this USB location; a device of another model or sensor is\n"
+           "                   refused\n"
            "  --all            (upgrade) write every fitting device, side by side; one result\n"
            "                   line per device and a count\n"
            "  --watch          (upgrade) station mode: write each fitting device that appears\n"
@@ -192,6 +198,8 @@ std::string help_text() {
            "  --force          (with --watch) write devices already at the firmware's version\n"
            "  --json           (info, list, upgrade) one JSON object per line instead of text\n"
            "  --image FILE     (upgrade) write FILE instead of the built-in firmware\n"
+           "  --log FILE       (upgrade) append one JSON record per unit result to FILE,\n"
+           "                   on disk before the result is shown\n"
            "  --simulate[=SPEC]  use simulated devices instead of real HID; SPEC is a\n"
            "                   comma-separated list of these keys:\n" +
            sim::sim_spec_help() +
@@ -205,9 +213,9 @@ std::string help_text() {
            "Ctrl-C while devices are written lets the running writes end; a second Ctrl-C\n"
            "leaves at once, and a device left half-written may not start.\n"
            "\n"
-           "Exit codes: 0 success, 1 bad usage, unreadable file or trace write error,\n"
-           "2 no device, 3 device does not fit the firmware, 4 upgrade failed\n"
-           "(with --all and --watch: 4 when any failed, else 3 when any was refused).\n";
+           "Exit codes: 0 success, 1 bad usage, unreadable file, or a trace, log or output\n"
+           "write error, 2 no device, 3 device does not fit the firmware, 4 upgrade failed\n"
+           "or a device never answered; with several, the highest of those that apply.\n";
 }
 
 }  // namespace wxr::cli

@@ -15,7 +15,8 @@ struct Options {
     std::string command;
     std::vector<std::string> operands;
     std::optional<std::string> image;   // upgrade: write this file instead
-    std::optional<std::string> device;  // list, upgrade: this interface only
+    std::optional<std::string> device;  // list, upgrade: this interface (or USB location) only
+    std::optional<std::string> log;     // upgrade: append a record per unit result
     SessionOptions session;
     bool all = false;    // upgrade every fitting device
     bool watch = false;  // upgrade each fitting device that appears

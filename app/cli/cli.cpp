@@ -1,5 +1,6 @@
 #include "app/cli/cli.h"
 
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 
@@ -23,6 +24,7 @@ int run_device_command(const Options& options, Console& console) {
     Session session(options.session);
     // Every thread the command starts takes part in the clock, this one too.
     ClockParticipant main_thread(session.clock());
+    if (options.command != "upgrade") session.open_trace(std::nullopt);
     int code = kExitSuccess;
     if (options.command == "list") code = command_list(session, options, console);
     else if (options.command == "udev-rule") code = command_udev_rule(session, console);
@@ -30,9 +32,18 @@ int run_device_command(const Options& options, Console& console) {
     // The run's outcome is printed; a trace that lost lines still fails the command.
     if (TraceFile* trace = session.trace(); trace && !trace->intact()) {
         console.err << "wxr7305: writing the trace file " << trace->path() << " failed: the trace is incomplete\n";
-        return kExitOther;
+        return worse(code, kExitOther);
     }
     return code;
+}
+
+// Output that could not be written (a closed pipe, a full disk) never stops
+// a write; it is told here, once every run has ended, and in the exit code.
+bool output_lost(std::ostream& out, std::ostream& err) {
+    out.flush();
+    if (out.good()) return false;
+    err << "wxr7305: writing the output failed: some of it was lost\n" << std::flush;
+    return true;
 }
 
 }  // namespace
@@ -52,13 +63,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     }
     StopRequest no_stop;
     Console console{out, err, terminal, stop ? *stop : no_stop};
+    int code = kExitOther;
     try {
-        if (options.command == "info") return command_info(options, console);
-        return run_device_command(options, console);
+        code = options.command == "info" ? command_info(options, console) : run_device_command(options, console);
     } catch (const std::exception& e) {
         err << "wxr7305: " << e.what() << "\n";
     }
-    return kExitOther;
+    return worse(code, output_lost(out, err) ? kExitOther : kExitSuccess);
 }
 
 }  // namespace wxr::cli

@@ -11,11 +11,14 @@ class StopRequest;
 
 enum ExitCode : int {
     kExitSuccess = 0,
-    kExitOther = 1,  // bad usage, unreadable file, trace write error
+    kExitOther = 1,  // bad usage, unreadable file, trace, log or output write error
     kExitNoDevice = 2,
     kExitMismatch = 3,
     kExitUpgradeFailed = 4,
 };
+
+// Of two outcomes, the one the exit code must tell.
+inline int worse(int a, int b) { return a > b ? a : b; }
 
 // args excludes the program name. terminal: stdout is a terminal (draw bars).
 // stop: Ctrl-C as the platform's handler reports it; nullptr when none.

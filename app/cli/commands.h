@@ -27,6 +27,10 @@ int command_upgrade(Session& session, const Options& options, Console& console);
 // --device interface alone, or every present one, in enumeration order.
 std::vector<DevicePath> find_devices(Session& session, const Options& options);
 
+// The interfaces --device names: the path itself, or every present interface
+// attached at that USB location; the text as a path when neither is present.
+std::vector<DevicePath> device_paths(Session& session, const std::string& device);
+
 // Reads the built-in image into the session's store and expects its model.
 void expect_builtin_image(Session& session);
 

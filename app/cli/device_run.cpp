@@ -1,5 +1,7 @@
 #include "app/cli/device_run.h"
 
+#include <algorithm>
+
 #include "upgrade/compatibility.h"
 #include "upgrade/device_query.h"
 
@@ -13,6 +15,15 @@ public:
     void show_upgrade_message(UpgradeResult, const std::u16string&) override {}
 };
 
+constexpr std::uint8_t kBusyFlag = 0x80;
+
+// What an interface that never identified itself last said, for the detail.
+std::string what_it_answered(const Report& status) {
+    if (status[1] & kBusyFlag) return "it stays busy";
+    bool nothing = std::all_of(status.begin() + 1, status.end(), [](std::uint8_t b) { return b == 0; });
+    return nothing ? "no reply" : "an answer of another kind";
+}
+
 }  // namespace
 
 std::string result_name(RunResult result) {
@@ -21,9 +32,14 @@ std::string result_name(RunResult result) {
         case RunResult::Failed: return "failed";
         case RunResult::Refused: return "refused";
         case RunResult::Skipped: return "skipped";
+        case RunResult::NoAnswer: return "no-answer";
+        case RunResult::NotOurs: return "not-ours";
+        case RunResult::NotStarted: return "not-started";
     }
     return "failed";
 }
+
+bool is_reported(RunResult result) { return result != RunResult::NotOurs && result != RunResult::NotStarted; }
 
 DeviceRun::DeviceRun(Session& session, DevicePath path, const RunPlan& plan) : session_(session), plan_(plan) {
     list_.paths[0] = path;
@@ -34,7 +50,9 @@ DeviceRun::DeviceRun(Session& session, DevicePath path, const RunPlan& plan) : s
 void DeviceRun::run() noexcept {
     std::uint64_t start = session_.clock().now_ms();
     try {
-        query_check_and_write();
+        report_.location = session_.channel().location(report_.path);
+        report_.serial = session_.channel().serial_number(report_.path);
+        probe_query_check_and_write();
     } catch (const std::exception& e) {
         report_.result = RunResult::Failed;
         report_.detail = e.what();
@@ -42,22 +60,86 @@ void DeviceRun::run() noexcept {
     report_.ms = session_.clock().now_ms() - start;
 }
 
-void DeviceRun::query_check_and_write() {
+void DeviceRun::fail(std::string phase, std::string detail) {
+    report_.result = RunResult::Failed;
+    report_.phase = std::move(phase);
+    report_.detail = std::move(detail);
+}
+
+// Asked again until it answers, the bound passes or Ctrl-C: a unit just
+// plugged in may still be starting.
+bool DeviceRun::identified() {
+    const std::uint64_t start = session_.clock().now_ms();
+    for (bool first = true;; first = false) {
+        Report status = make_report();
+        ProbeAnswer answer = probe_identity(session_.channel(), report_.path, status);
+        if (answer == ProbeAnswer::Identified) return true;
+        if (answer == ProbeAnswer::NotOurs && first) {
+            report_.result = RunResult::NotOurs;
+            return false;
+        }
+        bool stopped = plan_.gate && plan_.gate->stopped();
+        bool gone = answer == ProbeAnswer::NotOurs;
+        if (stopped || gone || session_.clock().now_ms() - start >= kFirstAnswerMs) {
+            report_.result = stopped ? RunResult::NotStarted : RunResult::NoAnswer;
+            report_.phase = "probe";
+            report_.detail = "does not answer as a device of this kind within " +
+                             std::to_string(kFirstAnswerMs / 1000) + " s: " +
+                             (gone ? "it is gone" : what_it_answered(status));
+            return false;
+        }
+        session_.clock().sleep_ms(kAnswerRetryMs);
+    }
+}
+
+void DeviceRun::probe_query_check_and_write() {
+    if (plan_.probe && !identified()) return;
     DeviceContext context = session_.context_for(list_);
-    query_device_info(context, report_.device);
+    report_.answered = query_device_info(context, report_.device);
+    if (!report_.answered) return fail("query", "no answer to the query: the device is gone or stopped answering");
     if (std::u16string mismatch = mismatch_text(plan_.image, report_.device); !mismatch.empty()) {
         report_.result = RunResult::Refused;
         report_.detail = to_utf8(kMismatchCaption) + ": " + to_utf8(mismatch);
+        report_.version_after = report_.device.version;
         return;
     }
     if (plan_.skip_same_version && report_.device.version == plan_.image.version) {
         report_.result = RunResult::Skipped;
         report_.detail = "already at version " + std::to_string(plan_.image.version);
+        report_.version_after = report_.device.version;
         return;
     }
+    if (plan_.gate && !plan_.gate->enter()) {
+        report_.result = RunResult::NotStarted;
+        return;
+    }
+    write();
+}
+
+void DeviceRun::write() {
+    DeviceContext context = session_.context_for(list_);
     SilentMessages messages;
-    UpgradeResult result = upgrade_firmware(context, plan_.store, progress_, messages);
-    report_.result = result == UpgradeResult::Succeeded ? RunResult::Success : RunResult::Failed;
+    UpgradeFailure failure;
+    UpgradeResult result = UpgradeResult::Failed;
+    try {
+        result = upgrade_firmware(context, plan_.store, progress_, messages, &failure);
+    } catch (...) {
+        if (plan_.gate) plan_.gate->leave(false);
+        throw;
+    }
+    bool succeeded = result == UpgradeResult::Succeeded;
+    if (plan_.gate) plan_.gate->leave(succeeded);
+    if (result == UpgradeResult::NoInfoBlock) return fail("start", "the image has no info block");
+    if (succeeded) {
+        report_.result = RunResult::Success;
+        report_.version_after = plan_.image.version;
+        return;
+    }
+    report_.block = failure.block;
+    std::string where = failure.block >= 0 ? "stopped at block " + std::to_string(failure.block) + " of " +
+                                                 std::to_string(failure.blocks) + " (" + phase_name(failure.phase) + ")"
+                                           : "stopped at the " + phase_name(failure.phase);
+    fail(phase_name(failure.phase), where + ": " + failure.reason);
 }
 
 }  // namespace wxr::cli

@@ -4,36 +4,66 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/cli/session.h"
+#include "app/cli/write_gate.h"
 #include "upgrade/upgrade.h"
 
 namespace wxr::cli {
 
-enum class RunResult { Success, Failed, Refused, Skipped };
+enum class RunResult {
+    Success,
+    Failed,
+    Refused,
+    Skipped,
+    NoAnswer,    // looks like ours but never answered as ours: counts as a failure
+    NotOurs,     // no 21-byte feature report: not reported
+    NotStarted,  // ready, but Ctrl-C, --count or a failed log kept it from being written: not reported
+};
 
-std::string result_name(RunResult result);  // success, failed, refused, skipped
+// success, failed, refused, skipped, no-answer
+std::string result_name(RunResult result);
+// Whether the result is shown and counted.
+bool is_reported(RunResult result);
+
+// A unit just plugged in may not answer its first probes: it is asked again
+// for this long (on the session's clock) before it is reported.
+inline constexpr std::uint32_t kFirstAnswerMs = 3000;
+// Between those probes.
+inline constexpr std::uint32_t kAnswerRetryMs = 250;
 
 struct RunReport {
     DevicePath path;
+    std::string location;   // the USB port, as the system names it; empty when unknown
+    std::string serial;     // empty when the unit has none
     ImageInfo device;       // as the device reported itself before the run
+    bool answered = false;  // device holds its answer (else it is unknown)
+    std::optional<int> version_after;  // the version it holds now, when known
     RunResult result = RunResult::Failed;
     std::uint64_t ms = 0;   // on the session's clock
-    std::string detail;     // why refused or skipped
+    std::string detail;     // why refused, skipped or failed
+    std::string phase;      // failed: where it stopped ("query", "chunks", "block check", ...)
+    std::int32_t block = -1;  // failed during the transfer: the block being sent
 };
 
 struct RunPlan {
     const ImageStore& store;
     const ImageInfo& image;
     bool skip_same_version = false;
+    // Probe the interface first (any model): --all, --watch and --device.
+    // A path from a discovery pass is already probed.
+    bool probe = false;
+    // Asked before writing; nullptr: always write.
+    WriteGate* gate = nullptr;
 };
 
 class DeviceRun {
 public:
     DeviceRun(Session& session, DevicePath path, const RunPlan& plan);
 
-    // Queries, checks and writes the device; on its own thread. Never throws.
+    // Probes, queries, checks and writes the device; on its own thread. Never throws.
     void run() noexcept;
 
     std::int32_t progress() const { return progress_.load(); }
@@ -47,7 +77,10 @@ private:
     // Each chunk of 16 bytes is one step, as in the dialog's bar.
     static constexpr std::int32_t kBytesPerStep = 16;
 
-    void query_check_and_write();
+    void probe_query_check_and_write();
+    bool identified();
+    void write();
+    void fail(std::string phase, std::string detail);
 
     Session& session_;
     RunPlan plan_;

@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/cli/output.h"
+
 namespace wxr::cli {
 
 namespace {
@@ -10,6 +12,20 @@ using nlohmann::json;
 
 std::string line(const json& object) {
     return object.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+json text_or_null(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
+
+json outcome_fields(const RunReport& report) {
+    json object = {
+        {"result", result_name(report.result)},
+        {"seconds", static_cast<double>(report.ms) / 1000.0},
+        {"version_after", report.version_after ? json(*report.version_after) : json(nullptr)},
+    };
+    if (!report.detail.empty()) object["detail"] = report.detail;
+    if (!report.phase.empty()) object["phase"] = report.phase;
+    if (report.block >= 0) object["block"] = report.block;
+    return object;
 }
 
 json device_fields(const DevicePath& path, const ImageInfo& device) {
@@ -38,18 +54,71 @@ std::string image_json(const ImageInfo& image) {
     });
 }
 
-std::string device_json(const DevicePath& path, const ImageInfo& device) { return line(device_fields(path, device)); }
+std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,
+                        const std::string& serial) {
+    json object = device_fields(path, device);
+    object["location"] = text_or_null(location);
+    object["serial"] = text_or_null(serial);
+    return line(object);
+}
+
+namespace {
+
+// What a unit that never answered cannot tell.
+void forget_device(json& object) {
+    for (const char* key : {"model", "model_name", "sensor", "sensor_name", "version"}) object[key] = nullptr;
+}
+
+}  // namespace
 
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check) {
     json object = device_fields(report.path, report.device);
-    object["result"] = result_name(report.result);
-    object["seconds"] = static_cast<double>(report.ms) / 1000.0;
-    if (!report.detail.empty()) object["detail"] = report.detail;
+    if (!report.answered) forget_device(object);
+    object["location"] = text_or_null(report.location);
+    object["serial"] = text_or_null(report.serial);
+    object.update(outcome_fields(report));
     if (check) {
         object["simulated_flash_equals_image"] = check->flash_equals_image;
         object["simulated_end_report_matches"] = check->end_report_matches;
     }
     return line(object);
+}
+
+}  // namespace wxr::cli
+
+namespace wxr::cli {
+
+std::string summary_json(const ResultTally& tally, std::optional<long> left_alone) {
+    json summary = {
+        {"devices", tally.total()},
+        {"success", tally.of(RunResult::Success)},
+        {"failed", tally.of(RunResult::Failed)},
+        {"refused", tally.of(RunResult::Refused)},
+        {"skipped", tally.of(RunResult::Skipped)},
+        {"no_answer", tally.of(RunResult::NoAnswer)},
+    };
+    if (left_alone) summary["left_alone"] = *left_alone;
+    return line({{"summary", summary}});
+}
+
+std::string summary_json(const std::vector<RunReport>& reports, std::optional<long> left_alone) {
+    return summary_json(tally_of(reports), left_alone);
+}
+
+std::string log_json(const RunReport& report, const std::string& time, const std::string& host) {
+    json object = {
+        {"time", time},
+        {"host", host},
+        {"path", to_utf8(report.path)},
+        {"location", text_or_null(report.location)},
+        {"serial", text_or_null(report.serial)},
+        {"model", report.device.model},
+        {"sensor", report.device.sensor},
+        {"version_before", report.device.version},
+    };
+    if (!report.answered) object["model"] = object["sensor"] = object["version_before"] = nullptr;
+    object.update(outcome_fields(report));
+    return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 }  // namespace wxr::cli

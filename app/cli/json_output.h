@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/cli/device_run.h"
 #include "app/cli/output.h"
@@ -13,7 +14,13 @@ namespace wxr::cli {
 
 // Each ends with a newline.
 std::string image_json(const ImageInfo& image);
-std::string device_json(const DevicePath& path, const ImageInfo& device);
+std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,
+                        const std::string& serial);
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check);
+// The last line of an upgrade: {"summary": {"devices": ..., "success": ..., ...}}.
+std::string summary_json(const ResultTally& tally, std::optional<long> left_alone);
+std::string summary_json(const std::vector<RunReport>& reports, std::optional<long> left_alone);
+// One record of the --log file, without its line end.
+std::string log_json(const RunReport& report, const std::string& time, const std::string& host);
 
 }  // namespace wxr::cli

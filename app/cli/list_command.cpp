@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <ostream>
@@ -18,9 +19,21 @@ void expect_builtin_image(Session& session) {
     session.expected_model = image.model;
 }
 
+std::vector<DevicePath> device_paths(Session& session, const std::string& device) {
+    DevicePath path = from_utf8(device);
+    auto present = session.channel().enumerate().value_or(std::vector<DevicePath>{});
+    if (std::find(present.begin(), present.end(), path) != present.end()) return {path};
+    std::vector<DevicePath> at;
+    for (const DevicePath& one : present) {
+        if (session.channel().location(one) == device) at.push_back(one);
+    }
+    if (at.empty()) at.push_back(path);
+    return at;
+}
+
 std::vector<DevicePath> find_devices(Session& session, const Options& options) {
     DeviceContext context = session.context();
-    if (options.device) return probe_paths(context, {from_utf8(*options.device)});
+    if (options.device) return probe_paths(context, device_paths(session, *options.device));
     auto present = session.channel().enumerate();
     if (!present) return {};
     return probe_paths(context, *present);
@@ -30,9 +43,8 @@ std::vector<DevicePath> find_devices(Session& session, const Options& options) {
 // one round of threads for the whole list.
 int command_list(Session& session, const Options& options, Console& console) {
     expect_builtin_image(session);
-    std::vector<DevicePath> paths;
-    if (options.device) paths.push_back(from_utf8(*options.device));
-    else paths = session.channel().enumerate().value_or(std::vector<DevicePath>{});
+    std::vector<DevicePath> paths = options.device ? device_paths(session, *options.device)
+                                                   : session.channel().enumerate().value_or(std::vector<DevicePath>{});
     std::vector<std::optional<ImageInfo>> devices(paths.size());
     DeviceContext context = session.context();
     run_side_by_side(session.clock(), paths.size(), [&](std::size_t i) {
@@ -49,12 +61,16 @@ int command_list(Session& session, const Options& options, Console& console) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!devices[i]) continue;
         any = true;
+        std::string location = session.channel().location(paths[i]);
+        std::string serial = session.channel().serial_number(paths[i]);
         if (options.json) {
-            console.out << device_json(paths[i], *devices[i]);
-        } else {
-            console.out << to_utf8(paths[i]) << "  version " << int(devices[i]->version) << "  "
-                        << model_text(*devices[i]) << "  " << sensor_text(*devices[i]) << "\n";
+            console.out << device_json(paths[i], *devices[i], location, serial);
+            continue;
         }
+        console.out << to_utf8(paths[i]) << "  version " << int(devices[i]->version) << "  "
+                    << model_text(*devices[i]) << "  " << sensor_text(*devices[i]);
+        if (std::string where = whereabouts(location, serial); !where.empty()) console.out << "  " << where;
+        console.out << "\n";
     }
     console.out << std::flush;
     return any ? kExitSuccess : report_not_found(session, console.err);

@@ -15,6 +15,13 @@ bool is_control(char16_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 
 
 }  // namespace
 
+std::string whereabouts(const std::string& location, const std::string& serial) {
+    std::string out;
+    if (!location.empty()) out += "at " + location;
+    if (!serial.empty()) out += (out.empty() ? "" : "  ") + std::string("serial ") + serial;
+    return out;
+}
+
 std::string model_text(const ImageInfo& info) {
     return info.model_name.empty() ? "model " + std::to_string(info.model) : to_utf8(info.model_name);
 }
@@ -56,16 +63,16 @@ std::string result_line(const RunReport& report) {
     std::string line = to_utf8(report.path) + "  " + result_name(report.result) + "  " + seconds;
     std::string detail = report.detail.substr(0, report.detail.find_last_not_of(' ') + 1);
     if (!detail.empty()) line += "  (" + detail + ")";
+    if (std::string where = whereabouts(report.location, report.serial); !where.empty()) line += "  " + where;
     return line + "\n";
 }
 
-void ResultTally::add(RunResult result) {
-    switch (result) {
-        case RunResult::Success: ++success; return;
-        case RunResult::Failed: ++failed; return;
-        case RunResult::Refused: ++refused; return;
-        case RunResult::Skipped: ++skipped; return;
+std::size_t ResultTally::total() const {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < counts_.size(); ++i) {
+        if (is_reported(static_cast<RunResult>(i))) n += counts_[i];
     }
+    return n;
 }
 
 ResultTally tally_of(const std::vector<RunReport>& reports) {
@@ -74,18 +81,24 @@ ResultTally tally_of(const std::vector<RunReport>& reports) {
     return tally;
 }
 
+std::size_t count_of(const std::vector<RunReport>& reports, RunResult result) { return tally_of(reports).of(result); }
+
 std::string count_line(const ResultTally& tally) {
+    std::size_t no_answer = tally.of(RunResult::NoAnswer);
     return std::to_string(tally.total()) + " device" + (tally.total() == 1 ? "" : "s") + ": " +
-           std::to_string(tally.success) + " succeeded, " + std::to_string(tally.failed) + " failed, " +
-           std::to_string(tally.refused) + " refused, " + std::to_string(tally.skipped) + " skipped\n";
+           std::to_string(tally.of(RunResult::Success)) + " succeeded, " +
+           std::to_string(tally.of(RunResult::Failed)) + " failed, " +
+           std::to_string(tally.of(RunResult::Refused)) + " refused, " +
+           std::to_string(tally.of(RunResult::Skipped)) + " skipped" +
+           (no_answer > 0 ? ", " + std::to_string(no_answer) + " without answer" : std::string()) + "\n";
 }
 
 std::string count_line(const std::vector<RunReport>& reports) { return count_line(tally_of(reports)); }
 
 int exit_code_for(const ResultTally& tally) {
     if (tally.total() == 0) return kExitNoDevice;
-    if (tally.failed > 0) return kExitUpgradeFailed;
-    if (tally.refused > 0) return kExitMismatch;
+    if (tally.of(RunResult::Failed) + tally.of(RunResult::NoAnswer) > 0) return kExitUpgradeFailed;
+    if (tally.of(RunResult::Refused) > 0) return kExitMismatch;
     return kExitSuccess;
 }
 

@@ -1,6 +1,7 @@
 // Texts the commands print about devices, images and runs.
 #pragma once
 
+#include <array>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -25,23 +26,33 @@ std::u16string escape_control_chars(std::u16string_view text);
 // the exit code for no device.
 int report_not_found(Session& session, std::ostream& err);
 
-// "sim:3  success  1.62 s", with the reason for a refusal or a skip.
+// "sim:3  success  1.62 s", with the reason for a refusal, a skip or a
+// failure, and where the unit is attached and its serial number when known.
 std::string result_line(const RunReport& report);
+// "at usb-0000:00:14.0-2/input0  serial 0042", or empty.
+std::string whereabouts(const std::string& location, const std::string& serial);
+
 // How many runs ended how: what a station keeps of its results, so that a
 // day of units costs no memory per unit.
-struct ResultTally {
-    std::size_t success = 0, failed = 0, refused = 0, skipped = 0;
+class ResultTally {
+public:
+    void add(RunResult result) { ++counts_[static_cast<std::size_t>(result)]; }
+    std::size_t of(RunResult result) const { return counts_[static_cast<std::size_t>(result)]; }
+    // Those reported.
+    std::size_t total() const;
 
-    void add(RunResult result);
-    std::size_t total() const { return success + failed + refused + skipped; }
+private:
+    std::array<std::size_t, static_cast<std::size_t>(RunResult::NotStarted) + 1> counts_{};
 };
 ResultTally tally_of(const std::vector<RunReport>& reports);
+std::size_t count_of(const std::vector<RunReport>& reports, RunResult result);
 
-// "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped"
+// "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped", and how many
+// never answered when any.
 std::string count_line(const ResultTally& tally);
 std::string count_line(const std::vector<RunReport>& reports);
-// 0 when every device succeeded (or was skipped), else 4 when any failed,
-// else 3 when any was refused; 2 when there were none.
+// 0 when every device succeeded (or was skipped), else 4 when any failed or
+// never answered, else 3 when any was refused; 2 when there were none.
 int exit_code_for(const ResultTally& tally);
 int exit_code_for(const std::vector<RunReport>& reports);
 

@@ -60,6 +60,7 @@ void ProgressDisplay::ended(const DeviceRun& run) {
     Row& row = row_for(run);
     show(row, run.progress());
     row.ended = true;
+    row.outcome = result_name(run.report().result);
     if (terminal_) redraw();
 }
 
@@ -73,7 +74,9 @@ void ProgressDisplay::redraw() {
     erase_bars();
     for (const Row& row : rows_) {
         if (labelled_) out_ << row.label << "  ";
-        out_ << progress_bar(row.value, row.range) << '\n';
+        out_ << progress_bar(row.value, row.range);
+        if (row.ended) out_ << "  " << row.outcome;
+        out_ << '\n';
     }
     drawn_ = rows_.size();
     out_ << std::flush;

@@ -19,7 +19,7 @@ public:
 
     // Shows the runs going now; a run not seen before gets a row.
     void update(const std::vector<const DeviceRun*>& going);
-    // A run has ended: its row shows where it stopped.
+    // A run has ended: its row shows where it stopped and how it ended.
     void ended(const DeviceRun& run);
     // Lines (each ending in \n) printed above the bars; rows of ended runs go.
     void print(const std::string& lines);
@@ -34,6 +34,7 @@ private:
         std::int32_t range = 0;
         int shown_step = 0;
         bool ended = false;
+        std::string outcome;  // how the run ended, shown beside its bar
     };
 
     Row& row_for(const DeviceRun& run);

@@ -6,7 +6,7 @@
 
 namespace wxr::cli {
 
-Session::Session(const SessionOptions& options) : shift_(options.shift) {
+Session::Session(const SessionOptions& options) : trace_file_(options.trace_file), shift_(options.shift) {
     if (options.virtual_time) {
         clock_ = std::make_unique<VirtualClock>();
     } else {
@@ -23,10 +23,13 @@ Session::Session(const SessionOptions& options) : shift_(options.shift) {
         hid_ = std::move(system.hid);
         mutexes_ = std::move(system.mutexes);
     }
-    if (options.trace_file) {
-        trace_ = std::make_unique<TraceFile>(*options.trace_file);
-        transcript_ = std::make_unique<Transcript>(trace_->stream());
-    }
+    channel_ = std::make_unique<DeviceChannel>(*hid_, *clock_);
+}
+
+void Session::open_trace(const std::optional<std::string>& input) {
+    if (!trace_file_ || trace_) return;
+    trace_ = std::make_unique<TraceFile>(*trace_file_, input);
+    transcript_ = std::make_unique<Transcript>(trace_->stream());
     channel_ = std::make_unique<DeviceChannel>(*hid_, *clock_, transcript_.get());
 }
 

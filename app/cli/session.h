@@ -34,8 +34,12 @@ struct SessionOptions {
 
 class Session {
 public:
-    // Throws std::runtime_error when the trace file cannot be used.
     explicit Session(const SessionOptions& options);
+
+    // Starts the --trace file, if any, before the first device operation and
+    // after every input is read. Throws std::runtime_error when the file
+    // cannot be used or is the file `input`.
+    void open_trace(const std::optional<std::string>& input);
 
     DeviceContext context() { return context_for(list); }
     // A context on another device list: each run of the procedure on a device of many has its own.
@@ -52,6 +56,7 @@ public:
     DeviceList list;
 
 private:
+    std::optional<std::string> trace_file_;
     std::unique_ptr<Clock> clock_;
     std::unique_ptr<HidPlatform> hid_;
     sim::SimHid* simulation_ = nullptr;

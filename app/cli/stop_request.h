@@ -1,7 +1,8 @@
 // Ctrl-C as the commands see it. While devices are written the command is
 // "armed": the first Ctrl-C asks it to start nothing new and let the running
-// writes end; the second leaves at once (the platform's handler does that).
-// Unarmed, Ctrl-C ends the program as usual.
+// writes end. A second one leaves at once: the platform's handler ends the
+// process when a device is being written, and otherwise the command leaves
+// with the results so far. Unarmed, Ctrl-C ends the program as usual.
 #pragma once
 
 #include <atomic>
@@ -11,14 +12,27 @@ namespace wxr::cli {
 class StopRequest {
 public:
     bool requested() const { return presses_.load() > 0; }
+    // The second press came while nothing was being written.
+    bool leave_now() const { return presses_.load() > 1; }
     bool armed() const { return armed_.load(); }
     // Returns the number of presses so far, this one included.
     int press() { return ++presses_; }
     void arm(bool on) { armed_.store(on); }
 
+    // Devices being written now; a write starts only while no stop is asked for.
+    bool begin_write() {
+        ++writing_;
+        if (!requested()) return true;
+        --writing_;
+        return false;
+    }
+    void end_write() { --writing_; }
+    bool writing() const { return writing_.load() > 0; }
+
 private:
     std::atomic<int> presses_{0};
     std::atomic<bool> armed_{false};
+    std::atomic<int> writing_{0};
 };
 
 // Armed for as long as it lives.

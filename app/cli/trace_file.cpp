@@ -9,6 +9,7 @@
 #ifdef _WIN32
 #include <io.h>
 #include <share.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -20,7 +21,7 @@ namespace wxr::cli {
 namespace {
 
 #ifdef _WIN32
-// Windows has no FIFOs to block on; its C runtime's descriptors do the rest.
+// Windows has no FIFOs to block on: a plain open will do.
 int open_without_blocking(const std::string& path) {
     std::u16string wide = from_utf8(path);
     int fd = -1;
@@ -32,7 +33,21 @@ bool is_regular(int fd) {
     struct _stat64 st;
     return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
 }
-bool truncate_and_block(int fd) { return _chsize_s(fd, 0) == 0; }
+bool truncate_for_writing(int fd) { return _chsize_s(fd, 0) == 0; }
+// Volume and file index: the same file under any name or link.
+bool same_file(int fd, const std::string& other) {
+    BY_HANDLE_FILE_INFORMATION mine{}, theirs{};
+    HANDLE own = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    std::u16string wide = from_utf8(other);
+    HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool known = GetFileInformationByHandle(own, &mine) && GetFileInformationByHandle(file, &theirs);
+    CloseHandle(file);
+    return known && mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+           mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
+}
 long write_some(int fd, const char* data, std::size_t size) {
     return _write(fd, data, static_cast<unsigned>(size));
 }
@@ -46,12 +61,18 @@ bool is_regular(int fd) {
     return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 // Only a regular file is truncated, and only now is it written blocking.
-bool truncate_and_block(int fd) {
+bool truncate_for_writing(int fd) {
     int flags = ::fcntl(fd, F_GETFL);
     return flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && ::ftruncate(fd, 0) == 0;
 }
 long write_some(int fd, const char* data, std::size_t size) { return ::write(fd, data, size); }
 void close_fd(int fd) { ::close(fd); }
+// Device and inode: the same file under any name or link.
+bool same_file(int fd, const std::string& other) {
+    struct stat mine, theirs;
+    return ::fstat(fd, &mine) == 0 && ::stat(other.c_str(), &theirs) == 0 && mine.st_dev == theirs.st_dev &&
+           mine.st_ino == theirs.st_ino;
+}
 #endif
 
 // Transcript lines are flushed one by one: a buffer of one line suffices.
@@ -94,7 +115,8 @@ private:
     char data_[kBufferBytes];
 };
 
-TraceFile::TraceFile(const std::string& path) : path_(path), stream_(nullptr) {
+TraceFile::TraceFile(const std::string& path, const std::optional<std::string>& keep)
+    : path_(path), stream_(nullptr) {
     int fd = open_without_blocking(path);
     // A FIFO without a reader (or a device node without its device) refuses a non-blocking open so.
     if (fd < 0 && errno == ENXIO) throw std::runtime_error("the trace file " + path + " is not a regular file");
@@ -103,7 +125,11 @@ TraceFile::TraceFile(const std::string& path) : path_(path), stream_(nullptr) {
         close_fd(fd);
         throw std::runtime_error("the trace file " + path + " is not a regular file");
     }
-    if (!truncate_and_block(fd)) {
+    if (keep && same_file(fd, *keep)) {
+        close_fd(fd);
+        throw std::runtime_error("the trace file " + path + " is the image file " + *keep + ": it is left as it is");
+    }
+    if (!truncate_for_writing(fd)) {
         int error = errno;
         close_fd(fd);
         throw std::runtime_error("cannot write the trace file " + path + ": " + std::strerror(error));

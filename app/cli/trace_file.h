@@ -5,6 +5,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -13,8 +14,9 @@ namespace wxr::cli {
 
 class TraceFile {
 public:
-    // Throws std::runtime_error naming the file when it cannot be used.
-    explicit TraceFile(const std::string& path);
+    // Throws std::runtime_error naming the file when it cannot be used, or
+    // when it is the file `keep` (an input: the same file, under any name).
+    explicit TraceFile(const std::string& path, const std::optional<std::string>& keep = std::nullopt);
     ~TraceFile();
     TraceFile(const TraceFile&) = delete;
     TraceFile& operator=(const TraceFile&) = delete;

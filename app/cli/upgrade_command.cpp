@@ -1,57 +1,46 @@
+#include <optional>
 #include <ostream>
 
 #include "app/cli/cli.h"
 #include "app/cli/commands.h"
 #include "app/cli/image_source.h"
-#include "app/cli/json_output.h"
 #include "app/cli/output.h"
-#include "app/cli/side_by_side.h"
 #include "app/cli/station.h"
-#include "upgrade/compatibility.h"
 
 namespace wxr::cli {
 
 namespace {
 
-// Without --device or --all: the device the dialog would write, entry 0 of a pass.
-std::vector<DevicePath> devices_to_write(Session& session, const Options& options) {
-    if (options.device || options.all) return find_devices(session, options);
+// Without --device, --all or --watch: the device the dialog would write,
+// entry 0 of a pass, named, with how many other fitting units it leaves alone.
+StationPlan one_discovered(Session& session, const Options& options, Console& console) {
+    StationPlan plan{StationMode::One, {}, false, std::nullopt};
     DeviceContext context = session.context();
-    if (discover_devices(context) <= 0) return {};
-    return {session.list.paths[0]};
+    std::int32_t found = discover_devices(context);
+    if (found <= 0) return plan;
+    plan.paths.push_back(session.list.paths[0]);
+    plan.left_alone = found - 1;
+    if (options.json) return plan;
+    console.out << "Writing " << to_utf8(plan.paths[0]);
+    if (std::string where = whereabouts(session.channel().location(plan.paths[0]),
+                                        session.channel().serial_number(plan.paths[0]));
+        !where.empty()) {
+        console.out << " (" << where << ")";
+    }
+    if (found > 1) {
+        console.out << "; " << found - 1 << " other fitting device" << (found == 2 ? "" : "s")
+                    << " left alone (--all writes every one)";
+    }
+    console.out << ".\n" << std::flush;
+    return plan;
 }
 
-// One device: the dialog's words, then what the simulated device holds.
-int finish_one(Session& session, const RunReport& report, const Options& options, Console& console) {
-    auto check = check_simulated(session, report.path);
-    if (options.json) {
-        console.out << report_json(report, check) << std::flush;
-    } else if (report.result == RunResult::Success) {
-        console.out << to_utf8(kUpgradeSuccessText) << "\n";
-    } else if (report.result == RunResult::Refused) {
-        console.err << report.detail << "\n";
-    } else {
-        console.err << to_utf8(kUpgradeFailText) << "\n";
-    }
-    if (check && !options.json) console.out << "Simulated device: " << check_text(*check) << "\n";
-    console.out << std::flush;
-    return exit_code_for({report});
-}
-
-// Several devices: a result line each (with its check when simulated) and a count.
-int finish_many(Session& session, const std::vector<RunReport>& reports, const Options& options, Console& console) {
-    for (const RunReport& report : reports) {
-        auto check = check_simulated(session, report.path);
-        if (options.json) {
-            console.out << report_json(report, check);
-            continue;
-        }
-        console.out << result_line(report);
-        if (check) console.out << "Simulated device " << to_utf8(report.path) << ": " << check_text(*check) << "\n";
-    }
-    if (!options.json) console.out << count_line(reports);
-    console.out << std::flush;
-    return exit_code_for(reports);
+StationPlan plan_for(Session& session, const Options& options, Console& console) {
+    if (options.watch) return {StationMode::Watch, {}, true, std::nullopt};
+    if (options.device) return {StationMode::One, device_paths(session, *options.device), true, std::nullopt};
+    if (!options.all) return one_discovered(session, options, console);
+    auto present = session.channel().enumerate();
+    return {StationMode::All, present.value_or(std::vector<DevicePath>{}), true, std::nullopt};
 }
 
 }  // namespace
@@ -59,17 +48,14 @@ int finish_many(Session& session, const std::vector<RunReport>& reports, const O
 int command_upgrade(Session& session, const Options& options, Console& console) {
     ImageInfo image;
     if (!load_image(session, options.image, image, console.err)) return kExitOther;
+    // Only now that the image is read: the trace must never destroy it.
+    session.open_trace(options.image);
+    std::optional<LogFile> log;
+    if (options.log) log.emplace(*options.log);
     session.expected_model = image.model;
     RunPlan plan{session.store, image, options.watch && !options.force};
-    if (options.watch) return run_station(session, plan, options, console);
-
-    std::vector<DevicePath> paths = devices_to_write(session, options);
-    if (paths.empty()) return report_not_found(session, console.err);
-    ArmedStop armed(console.stop);
-    ProgressDisplay display(console.out, console.terminal, options.all);
-    auto reports = write_side_by_side(session, paths, plan, console, options.json ? nullptr : &display);
-    if (!options.all) return finish_one(session, reports.front(), options, console);
-    return finish_many(session, reports, options, console);
+    StationPlan station = plan_for(session, options, console);
+    return run_station(session, plan, station, options, console, log ? &*log : nullptr);
 }
 
 }  // namespace wxr::cli

@@ -148,8 +148,9 @@ SimHid::Interface* SimHid::operate(HidHandle device) {
     return attached(*iface) ? iface : nullptr;
 }
 
-bool SimHid::is_silent(const Interface& iface) {
+bool SimHid::is_silent(const Interface& iface) const {
     const auto& faults = iface.config.transport_faults;
+    if (clock_.now_ms() < iface.config.presence.arrive_ms + faults.answer_after_ms) return true;
     return faults.silent || (faults.silent_after && iface.stats.operations > *faults.silent_after);
 }
 
@@ -160,13 +161,8 @@ bool SimHid::fail_slowly(std::uint32_t ms) {
 
 HidHandle SimHid::open(const DevicePath& path) {
     std::lock_guard lock(mutex_);
-    // The first attached interface with the path: a unit put where another was.
-    auto same_path = by_path_.find(path);
-    if (same_path == by_path_.end()) return kNoHandle;
-    const auto& indexes = same_path->second;
-    auto found = std::find_if(indexes.begin(), indexes.end(), [&](std::size_t i) { return attached(*interfaces_[i]); });
-    if (found == indexes.end()) return kNoHandle;
-    Interface* iface = interfaces_[*found].get();
+    Interface* iface = attached_at(path);
+    if (!iface) return kNoHandle;
     HidHandle handle = next_handle_++;
     handles_[handle] = iface;
     if (!operate(handle)) {
@@ -246,6 +242,28 @@ bool SimHid::set_feature(HidHandle device, std::span<const std::uint8_t> report)
         }
     }
     return fail_slowly(delay);
+}
+
+SimHid::Interface* SimHid::attached_at(const DevicePath& path) {
+    // The first attached interface with the path: a unit put where another was.
+    auto same_path = by_path_.find(path);
+    if (same_path == by_path_.end()) return nullptr;
+    for (std::size_t i : same_path->second) {
+        if (attached(*interfaces_[i])) return interfaces_[i].get();
+    }
+    return nullptr;
+}
+
+std::string SimHid::location(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    Interface* iface = attached_at(path);
+    return iface ? iface->config.location : std::string{};
+}
+
+std::string SimHid::serial_number(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    Interface* iface = attached_at(path);
+    return iface ? iface->config.serial : std::string{};
 }
 
 void SimHid::close(HidHandle device) {

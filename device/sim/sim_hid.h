@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <unordered_map>
+#include <string>
 
 #include "device/hid_platform.h"
 #include "device/sim/device_model.h"
@@ -21,6 +22,7 @@ struct TransportFaults {
     std::optional<std::uint64_t> silent_after;  // operations after which it stops answering (opens still work)
     std::optional<std::uint64_t> unplug_after;  // operations after which the device is gone
     std::uint32_t no_answer_ms = 0;           // how long a silent or vanished device takes to fail
+    std::uint64_t answer_after_ms = 0;        // silent until this long after arriving: a unit still starting
 };
 
 // When the interface is attached, on the platform's clock.
@@ -38,6 +40,8 @@ struct SimInterfaceConfig {
     Presence presence{};
     std::uint16_t feature_report_length = 21;
     HidAttributes attributes{0x1209, 0x7305, 0x0100};
+    std::string location;  // the USB port the system names; empty: unknown
+    std::string serial;    // empty: the unit has none
     Identity identity{};
     ModelFaults model_faults{};
     TransportFaults transport_faults{};
@@ -76,6 +80,9 @@ public:
     bool get_feature(HidHandle device, std::span<std::uint8_t> report) override;
     bool set_feature(HidHandle device, std::span<const std::uint8_t> report) override;
     void close(HidHandle device) override;
+    // The system's records: no operation on the device, so not counted.
+    std::string location(const DevicePath& path) override;
+    std::string serial_number(const DevicePath& path) override;
 
     // Whether an interface is still to arrive, leave or return on the clock:
     // without, the set of interfaces stays as it is for good.
@@ -98,6 +105,8 @@ private:
     // replug or a leaving that is due.
     bool attached(Interface& iface);
     bool leaves_now(Interface& iface, std::uint64_t now);
+    // The first attached interface with the path (a unit put where another was); nullptr if none.
+    Interface* attached_at(const DevicePath& path);
     void drop_handles(Interface& iface);
     // Moves the interfaces whose time has come from the waiting line to the bench.
     void admit_arrivals();
@@ -106,7 +115,7 @@ private:
     Interface* operate(HidHandle device);
     // Pauses outside the lock, as a device that does not answer holds the caller.
     bool fail_slowly(std::uint32_t ms);
-    static bool is_silent(const Interface& iface);
+    bool is_silent(const Interface& iface) const;
 
     Clock& clock_;
     mutable std::mutex mutex_;

@@ -14,6 +14,8 @@ namespace {
 constexpr long kMaxDevices = 10000;
 // A day of the clock is more than any test or demo needs.
 constexpr long kMaxTimeMs = 86'400'000;
+// Longer than any location path or serial number a system shows.
+constexpr std::size_t kMaxTextChars = 128;
 // Keys that describe the set, not one interface.
 constexpr std::string_view kSetKeys[] = {"devices", "arrive-every"};
 
@@ -65,6 +67,17 @@ Apply per_block(Store store) {
         auto bk = block_and_times(text);
         if (bk) store(config, bk->first, bk->second);
         return bk.has_value();
+    };
+}
+
+// A key whose value is a text of printable characters.
+template <typename Store>
+Apply text(Store store) {
+    return [=](SimInterfaceConfig& config, Shape&, std::string_view value) {
+        bool printable = !value.empty() && value.size() <= kMaxTextChars &&
+                         std::all_of(value.begin(), value.end(), [](char c) { return c > ' ' && c < 0x7F; });
+        if (printable) store(config, value);
+        return printable;
     };
 }
 
@@ -135,6 +148,14 @@ const std::map<std::string_view, Key>& keys() {
                           numeric(0, 60000, [](C& c, Shape&, long n) {
                               c.transport_faults.no_answer_ms = static_cast<std::uint32_t>(n);
                           })}},
+        {"location", {true, "location=TEXT the USB location the system reports (default sim-usb-1.I+1)",
+                      text([](C& c, std::string_view v) { c.location = std::string(v); })}},
+        {"serial", {true, "serial=TEXT   the serial number the unit reports (default none)",
+                    text([](C& c, std::string_view v) { c.serial = std::string(v); })}},
+        {"answer-after", {true, "answer-after=MS  the device answers nothing until MS ms after arriving",
+                          numeric(0, kMaxTimeMs, [](C& c, Shape&, long n) {
+                              c.transport_faults.answer_after_ms = static_cast<u64>(n);
+                          })}},
         {"silent", {false, "silent        the device stops answering: reads and writes fail",
                     flag([](C& c) { c.transport_faults.silent = true; })}},
         {"stay-busy", {false, "stay-busy     the device never clears its busy flag",
@@ -204,6 +225,7 @@ std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::
         std::string path = "sim:" + std::to_string(i);
         one.path = std::u16string(path.begin(), path.end());
         one.presence.arrive_ms += static_cast<std::uint64_t>(i * shape.arrive_every_ms);
+        if (one.location.empty()) one.location = "sim-usb-1." + std::to_string(i + 1);
         out.push_back(std::move(one));
     }
     for (const auto& [index, item] : per_interface) {

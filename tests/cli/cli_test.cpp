@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -129,8 +131,8 @@ TEST(Cli, ExitCodesTellWhatWentWrong) {
 TEST(Cli, ListShowsEachDevice) {
     Outcome r = wxr7305({"list", "--simulate=devices=2,version=50", "--virtual-time"});
     EXPECT_EQ(r.code, 0);
-    EXPECT_TRUE(contains(r.out, "sim:0  version 50  TQ16  LX300\n"));
-    EXPECT_TRUE(contains(r.out, "sim:1  version 50  TQ16  LX300\n"));
+    EXPECT_TRUE(contains(r.out, "sim:0  version 50  TQ16  LX300  at sim-usb-1.1\n"));
+    EXPECT_TRUE(contains(r.out, "sim:1  version 50  TQ16  LX300  at sim-usb-1.2\n"));
 }
 
 TEST(Cli, BadUsageIsExitOne) {
@@ -241,10 +243,9 @@ TEST(Cli, ListShowsEveryInterfaceInOrderAndDeviceChoosesOne) {
     EXPECT_TRUE(r.out.starts_with("sim:0  version 57") && contains(r.out, "\nsim:199  version 57"));
 
     EXPECT_EQ(wxr7305({"list", "--simulate=devices=3", "--virtual-time", "--device", "sim:1"}).out,
-              "sim:1  version 57  TQ16  LX300\n");
+              "sim:1  version 57  TQ16  LX300  at sim-usb-1.2\n");
     const std::vector<std::string> absent[] = {
         {"list", "--simulate=devices=3", "--device", "sim:7"},
-        {"upgrade", "--simulate=devices=3,1:model=9", "--device", "sim:1"},  // another model: refused by the probe
         {"upgrade", "--simulate=devices=3,1:report-length=22", "--device", "sim:1"},
     };
     for (auto args : absent) {
@@ -276,31 +277,34 @@ TEST(Cli, WatchWritesArrivalsSkipsTheirReturnAndStopsAtCount) {
                          "--simulate=devices=3,version=50,arrive-every=10000,replug-after=3000"});
     EXPECT_EQ(r.code, 0) << r.err;
     for (std::string path : {"sim:0", "sim:1", "sim:2"}) EXPECT_TRUE(contains(r.out, path + "  success")) << r.out;
-    EXPECT_TRUE(contains(r.out, "sim:0  skipped  0.05 s  (already at version 57)"));
+    EXPECT_TRUE(contains(r.out, "sim:0  skipped  0.10 s  (already at version 57)  at sim-usb-1.1"));
     EXPECT_EQ(occurrences(r.out, ": flash equals the image"), 3u);
 
     Outcome forced = wxr7305({"upgrade", "--watch", "--count", "2", "--force", "--virtual-time", "--json",
                               "--simulate=devices=1,replug-after=3000"});
     auto lines = json_lines(forced.out);
-    ASSERT_EQ(lines.size(), 2u) << forced.out;
+    ASSERT_EQ(lines.size(), 3u) << forced.out;
     EXPECT_EQ(lines[1]["result"], "success");
     EXPECT_EQ(lines[1]["version"], 57);
+    EXPECT_EQ(lines[2]["summary"]["success"], 2);
 }
 
 TEST(Cli, JsonLinesCarryNamedFieldsAndNumbers) {
     auto listed = json_lines(wxr7305({"list", "--json", "--simulate=devices=2,version=50", "--virtual-time"}).out);
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(listed[1], nlohmann::json::parse(R"({"path":"sim:1","model":16,"model_name":"TQ16","sensor":3,)"
-                                               R"("sensor_name":"LX300","version":50})"));
+                                               R"("sensor_name":"LX300","version":50,"location":"sim-usb-1.2",)"
+                                               R"("serial":null})"));
     Outcome all = wxr7305({"upgrade", "--all", "--json", "--simulate=devices=3,2:sensor=1", "--virtual-time"});
     auto results = json_lines(all.out);
-    ASSERT_EQ(results.size(), 3u) << all.out;
+    ASSERT_EQ(results.size(), 4u) << all.out;
+    std::sort(results.begin(), results.begin() + 3, [](auto& a, auto& b) { return a["path"] < b["path"]; });
     EXPECT_EQ(results[0]["result"], "success");
     EXPECT_TRUE(results[0]["seconds"].is_number() && results[0]["simulated_flash_equals_image"] == true);
     EXPECT_EQ(results[2]["result"], "refused");
     EXPECT_EQ(results[2]["sensor_name"], "LX100");
     auto one = json_lines(wxr7305({"upgrade", "--json", "--simulate=unplug-after=900", "--virtual-time"}).out);
-    ASSERT_EQ(one.size(), 1u);
+    ASSERT_EQ(one.size(), 2u);
     EXPECT_EQ(one[0]["result"], "failed");
 }
 
@@ -332,15 +336,15 @@ TEST(Cli, FirstCtrlCLetsTheRunningWriteEnd) {
     StopRequest stop;
     std::atomic<bool> returned{false};
     std::thread presser([&] {
-        while (!stop.armed() && !returned.load()) std::this_thread::yield();
+        while (!stop.writing() && !returned.load()) std::this_thread::yield();
         stop.press();
     });
     std::ostringstream out, err;
-    int code = run({"upgrade", "--all", "--simulate=devices=2", "--virtual-time"}, out, err, false, &stop);
+    int code = run({"upgrade", "--all", "--simulate=devices=1", "--virtual-time"}, out, err, false, &stop);
     returned = true;
     presser.join();
     EXPECT_EQ(code, 0);
-    EXPECT_TRUE(contains(out.str(), "2 devices: 2 succeeded"));
+    EXPECT_TRUE(contains(out.str(), "1 device: 1 succeeded"));
 }
 
 #ifndef _WIN32
@@ -375,7 +379,7 @@ TEST(Cli, TraceIsARegularFileAndAFailedWriteFailsTheCommand) {
 #endif
 
 TEST(Cli, StationNeitherRetriesARefusedUnitNorOutlivesCtrlC) {
-    Outcome r = wxr7305({"upgrade", "--watch", "--count", "2", "--virtual-time", "--simulate=devices=2,version=50,0:sensor=1"});
+    Outcome r = wxr7305({"upgrade", "--watch", "--count", "1", "--virtual-time", "--simulate=devices=2,version=50,0:sensor=1"});
     EXPECT_EQ(r.code, 3) << r.out;
     EXPECT_EQ(occurrences(r.out, "refused"), 2u) << r.out;  // its line and the count
     EXPECT_TRUE(contains(r.out, "sim:1  success"));
@@ -383,7 +387,7 @@ TEST(Cli, StationNeitherRetriesARefusedUnitNorOutlivesCtrlC) {
     StopRequest stop;
     stop.press();
     std::ostringstream out, err;
-    EXPECT_EQ(run({"upgrade", "--watch", "--virtual-time", "--simulate"}, out, err, false, &stop), 0);
+    EXPECT_EQ(run({"upgrade", "--watch", "--virtual-time", "--simulate"}, out, err, false, &stop), kExitNoDevice);
     EXPECT_EQ(out.str(), "0 devices: 0 succeeded, 0 failed, 0 refused, 0 skipped\n");
 }
 
@@ -508,6 +512,99 @@ TEST(CliFaults, AFileNameThatIsNoUtf8IsReadAsItStands) {
     std::filesystem::remove(name);
 }
 #endif
+
+}  // namespace
+}  // namespace wxr::cli
+
+namespace wxr::cli {
+namespace {
+
+struct ResultCase {
+    std::vector<std::string> args;
+    int code;
+    std::map<std::string, std::string> results;  // path -> result
+};
+
+// Every unit that looks like ours gets its result, a failure says where it
+// stopped, and the summary comes last.
+TEST(CliResults, EachUnitGetsATrueResult) {
+    const ResultCase cases[] = {
+        // Gone between the probe and the query: failed, not refused as model 0.
+        {{"upgrade", "--simulate=unplug-after=6"}, 4, {{"sim:0", "failed"}}},
+        {{"upgrade", "--simulate=unplug-after=8"}, 4, {{"sim:0", "failed"}}},
+        {{"upgrade", "--all", "--simulate=unplug-after=7"}, 4, {{"sim:0", "failed"}}},
+        {{"upgrade", "--all", "--simulate=devices=2,1:unplug-after=8"}, 4, {{"sim:0", "success"}, {"sim:1", "failed"}}},
+        // Another model named by --device is refused, not "not found".
+        {{"upgrade", "--device", "sim:1", "--simulate=devices=3,1:model=9"}, 3, {{"sim:1", "refused"}}},
+        // Silent, busy, garbage and another model: each has a result of its own.
+        {{"upgrade", "--all", "--simulate=devices=5,1:silent,2:stay-busy,3:garbage,4:model=9"},
+         4,
+         {{"sim:0", "success"}, {"sim:1", "no-answer"}, {"sim:2", "no-answer"}, {"sim:3", "no-answer"},
+          {"sim:4", "refused"}}},
+        // Slow to answer its first probes: tried again, within the bound and past it.
+        {{"upgrade", "--all", "--simulate=devices=2,1:answer-after=1000"}, 0, {{"sim:0", "success"}, {"sim:1", "success"}}},
+        {{"upgrade", "--all", "--simulate=devices=2,1:answer-after=5000"}, 4, {{"sim:0", "success"}, {"sim:1", "no-answer"}}},
+        // --count counts units written: the refused one does not.
+        {{"upgrade", "--watch", "--count", "2", "--simulate=devices=3,version=50,0:sensor=1,arrive-every=5000"},
+         3,
+         {{"sim:0", "refused"}, {"sim:1", "success"}, {"sim:2", "success"}}},
+        {{"upgrade", "--simulate=fail-block-check=3:8"}, 4, {{"sim:0", "failed"}}},
+        {{"upgrade", "--all", "--simulate=devices=2,1:refuse-block-report=2:20"}, 4, {{"sim:0", "success"}, {"sim:1", "failed"}}},
+    };
+    for (const ResultCase& c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--json", "--virtual-time"});
+        Outcome r = wxr7305(args);
+        std::string label = args[1] + " " + args[2];
+        EXPECT_EQ(r.code, c.code) << label << "\n" << r.out << r.err;
+        auto lines = json_lines(r.out);
+        ASSERT_FALSE(lines.empty()) << label;
+        ASSERT_TRUE(lines.back().contains("summary")) << label;
+        std::map<std::string, std::string> results;
+        for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+            const auto& unit = lines[i];
+            results[unit["path"]] = unit["result"];
+            bool failure = unit["result"] == "failed" || unit["result"] == "no-answer";
+            EXPECT_EQ(failure, unit.contains("detail") && unit.contains("phase")) << label << " " << unit.dump();
+        }
+        EXPECT_EQ(results, c.results) << label << "\n" << r.out;
+        EXPECT_EQ(lines.back()["summary"]["devices"], c.results.size()) << label;
+    }
+}
+
+TEST(CliResults, AFailureSaysWhereItStoppedAndWhy) {
+    auto lines = json_lines(wxr7305({"upgrade", "--json", "--virtual-time", "--simulate=fail-block-check=3:8"}).out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0]["phase"], "block check");
+    EXPECT_EQ(lines[0]["block"], 3);
+    EXPECT_EQ(lines[0]["detail"], "stopped at block 3 of 22 (block check): the block check failed 8 times");
+    EXPECT_EQ(lines[0]["version_after"], nullptr);
+
+    Outcome gone = wxr7305({"upgrade", "--virtual-time", "--simulate=unplug-after=6"});
+    EXPECT_TRUE(contains(gone.err, "Upgrade fail !!\nwxr7305: sim:0: no answer to the query")) << gone.err;
+    EXPECT_FALSE(contains(gone.err, "TQ00"));
+}
+
+TEST(CliResults, APlainUpgradeNamesTheUnitAndTheOnesLeftAlone) {
+    Outcome r = wxr7305({"upgrade", "--virtual-time", "--simulate=devices=3,0:serial=A17"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.starts_with("Writing sim:")) << r.out;
+    EXPECT_TRUE(contains(r.out, "; 2 other fitting devices left alone (--all writes every one).\n")) << r.out;
+    auto lines = json_lines(wxr7305({"upgrade", "--json", "--virtual-time", "--simulate=devices=3"}).out);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1]["summary"]["left_alone"], 2);
+}
+
+// Each result is printed when its unit ends, not when the last one does.
+TEST(CliResults, AllShowsEachResultTheMomentItsUnitEnds) {
+    // On the real clock: shared virtual time does not yet order parallel units.
+    Outcome r = wxr7305({"upgrade", "--all", "--json", "--simulate=devices=5,busy=0,2:unplug-after=3000"});
+    auto lines = json_lines(r.out);
+    ASSERT_EQ(lines.size(), 6u) << r.out;
+    EXPECT_EQ(lines[0]["path"], "sim:2");
+    EXPECT_EQ(lines[0]["result"], "failed");
+    EXPECT_EQ(r.code, 4);
+}
 
 }  // namespace
 }  // namespace wxr::cli

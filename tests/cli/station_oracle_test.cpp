@@ -6,6 +6,7 @@
 // More or fewer seeds: WXR7305_ORACLE_SEEDS=5000 station_oracle_tests
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -42,11 +43,8 @@ constexpr int kReplugGapMs = 1000;
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr int kDefaultSeeds = 16;
 #else
-constexpr int kDefaultSeeds = 500;
+constexpr int kDefaultSeeds = 1000;
 #endif
-// Until the station counts successes alone and a station that saw nothing
-// exits 2, scenarios stay clear of both.
-constexpr bool kTrueResultsLanded = false;
 constexpr int kShards = 4;
 
 enum class Fault {
@@ -60,8 +58,17 @@ enum class Fault {
     UnplugInWrite,       // taken off the bench mid-write, for good
     SilentInWrite,       // stops answering mid-write
     OtherSensor,         // refused by the query
-    NotOurDescriptor,    // another kind of interface: no result
+    OtherModel,          // refused
+    NotOurDescriptor,    // another kind of interface, or gone before its descriptor is read: no result
+    NeverAnswers,        // silent, busy for ever or talking noise: a failure of its own
+    GoneBeforeAnswer,    // unplugged or silent before its identity reply: never answers
+    GoneBeforeWrite,     // between the probe and the write: failed
 };
+// Operations of the probe: its descriptor (open, caps, attributes), then up
+// to its identity reply (pre-poll, write, reply); then the query and the start.
+constexpr int kDescriptorOps = 3;
+constexpr int kProbeOps = 5;
+constexpr int kBeforeWriteOps = 9;
 
 struct Unit {
     std::vector<std::string> keys;
@@ -81,13 +88,16 @@ struct Scenario {
 
 bool fails_to_write(Fault f) {
     return f == Fault::BlockCheckFatal || f == Fault::BlockReportFatal || f == Fault::UnplugInWrite ||
-           f == Fault::SilentInWrite;
+           f == Fault::SilentInWrite || f == Fault::GoneBeforeWrite;
 }
 
 // What one visit of the unit to the bench brings: nullopt for none.
 std::optional<std::string> visit_result(const Scenario& s, const Unit& unit, bool returning) {
     if (unit.fault == Fault::NotOurDescriptor) return std::nullopt;
-    if (unit.fault == Fault::OtherSensor) return "refused";
+    if (unit.fault == Fault::OtherSensor || unit.fault == Fault::OtherModel) return "refused";
+    if (unit.fault == Fault::NeverAnswers || unit.fault == Fault::GoneBeforeAnswer) return "no-answer";
+    // The query fails before the version is known.
+    if (unit.fault == Fault::GoneBeforeWrite) return "failed";
     // After a complete write the unit runs the image's version.
     bool current = unit.current || returning;
     if (s.watch && !s.force && current) return "skipped";
@@ -105,7 +115,7 @@ int exit_code_of(const std::map<std::string, std::vector<std::string>>& results)
     int code = kExitNoDevice;
     for (const auto& [path, list] : results) {
         for (const auto& r : list) {
-            int c = r == "failed" ? kExitUpgradeFailed : r == "refused" ? kExitMismatch : kExitSuccess;
+            int c = r == "failed" || r == "no-answer" ? kExitUpgradeFailed : r == "refused" ? kExitMismatch : kExitSuccess;
             code = code == kExitNoDevice ? c : std::max(code, c);
         }
     }
@@ -151,7 +161,9 @@ void give_fault(std::mt19937& rng, Unit& unit) {
     unit.fault = pick(rng, {Fault::None, Fault::None, Fault::Busy, Fault::BlockCheckOvercome,
                             Fault::BlockReportOvercome, Fault::DropInTransfer, Fault::BlockCheckFatal,
                             Fault::BlockReportFatal, Fault::UnplugInWrite, Fault::SilentInWrite, Fault::OtherSensor,
-                            Fault::NotOurDescriptor});
+                            Fault::OtherModel, Fault::NotOurDescriptor, Fault::NeverAnswers, Fault::GoneBeforeAnswer,
+                            Fault::GoneBeforeWrite});
+    std::string gone = pick<std::string>(rng, {"unplug-after=", "silent-after="});
     std::string block = std::to_string(between(rng, 0, kImageBlocks - 1));
     switch (unit.fault) {
         case Fault::None: break;
@@ -178,13 +190,26 @@ void give_fault(std::mt19937& rng, Unit& unit) {
             unit.keys.push_back("silent-after=" + std::to_string(between(rng, kFirstWriteOp, kLastWriteOp)));
             break;
         case Fault::OtherSensor: unit.keys.push_back("sensor=" + std::to_string(pick(rng, {0, 1, 2, 4}))); break;
-        case Fault::NotOurDescriptor: unit.keys.push_back("report-length=" + std::to_string(pick(rng, {20, 22, 64}))); break;
+        case Fault::NotOurDescriptor:
+            unit.keys.push_back(between(rng, 0, 2) ? "report-length=" + std::to_string(pick(rng, {20, 22, 64}))
+                                                   : "unplug-after=" + std::to_string(between(rng, 0, kDescriptorOps - 1)));
+            break;
+        case Fault::OtherModel: unit.keys.push_back("model=" + std::to_string(pick(rng, {0, 7, 15, 17, 255}))); break;
+        case Fault::NeverAnswers: unit.keys.push_back(pick<std::string>(rng, {"silent", "stay-busy", "garbage"})); break;
+        case Fault::GoneBeforeAnswer:
+            // Silence leaves the descriptor readable; an unplugged unit must be gone after it.
+            unit.keys.push_back(gone + std::to_string(between(rng, gone[0] == 'u' ? kDescriptorOps : 0, kProbeOps)));
+            break;
+        case Fault::GoneBeforeWrite:
+            unit.keys.push_back(gone + std::to_string(between(rng, kProbeOps + 1, kBeforeWriteOps)));
+            break;
     }
 }
 
 // A unit that failed is not switched off and on: what it runs then is no oracle's business.
 bool may_return(const Unit& unit) {
-    return !fails_to_write(unit.fault) && unit.fault != Fault::NotOurDescriptor;
+    return !fails_to_write(unit.fault) && unit.fault != Fault::NotOurDescriptor && unit.fault != Fault::NeverAnswers &&
+           unit.fault != Fault::GoneBeforeAnswer;
 }
 
 // Arrivals and returns. With --count each event gets a slot of its own, so
@@ -230,9 +255,7 @@ Scenario generate(unsigned seed) {
         unit.keys.push_back("version=" + std::to_string(unit.current ? kImageVersion : pick(rng, {40, 50, 56, 58})));
         give_fault(rng, unit);
     }
-    if (!kTrueResultsLanded && s.watch && s.units[0].fault == Fault::NotOurDescriptor) s.units[0].keys.pop_back();
-    if (!kTrueResultsLanded && s.watch && s.units[0].fault == Fault::NotOurDescriptor) s.units[0].fault = Fault::None;
-    if (kTrueResultsLanded && s.watch && between(rng, 0, 1) == 0) s.count = between(rng, 1, static_cast<int>(s.units.size()));
+    if (s.watch && between(rng, 0, 1) == 0) s.count = between(rng, 1, static_cast<int>(s.units.size()));
     place(rng, s);
     std::string spec = "devices=" + std::to_string(s.units.size());
     for (std::size_t i = 0; i < s.units.size(); ++i) {
@@ -298,6 +321,8 @@ class StationOracle : public testing::TestWithParam<int> {};
 TEST_P(StationOracle, EveryUnitGetsTheResultItsKeysCallFor) {
     if (auto one = env_number("WXR7305_ORACLE_SEED")) {
         if (GetParam() == 0) {
+            std::printf("%s\n", command_line(generate(*one).args).c_str());
+            std::fflush(stdout);
             EXPECT_EQ(check(*one), "");
         }
         return;
