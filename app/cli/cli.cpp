@@ -2,7 +2,7 @@
 
 #include <optional>
 #include <ostream>
-#include <stdexcept>
+#include <exception>
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"

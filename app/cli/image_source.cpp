@@ -46,6 +46,11 @@ bool read_info_of_file(const std::string& file, ImageInfo& info, std::ostream& e
     return false;
 }
 
+std::optional<std::string> upgrade_refusal(const ImageInfo& info) {
+    if (info.size > kMaxImageBytes) return "it is longer than " + std::to_string(kMaxImageBytes) + " bytes";
+    return std::nullopt;
+}
+
 bool load_image(Session& session, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err) {
     if (!file) {
         load_embedded_image(session.store);

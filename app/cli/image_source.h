@@ -15,6 +15,10 @@ namespace wxr::cli {
 // info FILE: false (after a message) when FILE holds no readable info block.
 bool read_info_of_file(const std::string& file, ImageInfo& info, std::ostream& err);
 
+// Why upgrade would refuse an image that info reads ("it is longer than
+// 65535 bytes"); nullopt when it would take it.
+std::optional<std::string> upgrade_refusal(const ImageInfo& info);
+
 // The image to write into session.store: the built-in one, or `file`.
 bool load_image(Session& session, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err);
 

@@ -20,12 +20,14 @@ int command_info(const Options& options, Console& console) {
     } else if (!read_info_of_file(options.operands[0], info, console.err)) {
         return kExitOther;
     }
+    auto refusal = upgrade_refusal(info);
     if (options.json) {
-        console.out << image_json(info);
+        console.out << image_json(info, refusal);
         return kExitSuccess;
     }
     info.customer = escape_control_chars(info.customer);
     console.out << to_utf8(format_image_info(info)) << "\n";
+    if (refusal) console.out << "Note: upgrade refuses this file: " << *refusal << ".\n";
     return kExitSuccess;
 }
 

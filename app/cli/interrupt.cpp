@@ -49,7 +49,7 @@ std::atomic<StopRequest*>& handler_target() {
 BOOL WINAPI on_console_control(DWORD type) {
     StopRequest* stop = handler_target().load();
     if ((type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) || !stop || !stop->armed()) return FALSE;
-    if (stop->press() >= 2) leave_at_once();
+    if (stop->press() >= 2 && stop->writing()) leave_at_once();
     return TRUE;
 }
 
@@ -71,11 +71,18 @@ namespace {
     std::_Exit(128 + SIGINT);
 }
 
+bool sigint_ignored() {
+    struct sigaction current {};
+    return ::sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
 }  // namespace
 
 // SIGINT is blocked in every thread and taken by one waiting thread, which
-// may then do anything, not only what a signal handler may.
+// may then do anything, not only what a signal handler may. A SIGINT ignored
+// by whoever started us (background jobs of a script) stays ignored.
 void install_interrupt_handler(StopRequest& stop) {
+    if (sigint_ignored()) return;
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
@@ -85,7 +92,8 @@ void install_interrupt_handler(StopRequest& stop) {
             int signal = 0;
             if (::sigwait(&set, &signal) != 0) continue;
             if (!stop.armed()) end_as_interrupted(set);
-            if (stop.press() >= 2) leave_at_once();
+            // With nothing being written, the command itself leaves with its results.
+            if (stop.press() >= 2 && stop.writing()) leave_at_once();
         }
     }).detach();
 }

@@ -41,8 +41,8 @@ json device_fields(const DevicePath& path, const ImageInfo& device) {
 
 }  // namespace
 
-std::string image_json(const ImageInfo& image) {
-    return line({
+std::string image_json(const ImageInfo& image, const std::optional<std::string>& upgrade_refuses) {
+    json object = {
         {"customer", to_utf8(image.customer)},
         {"size", image.size},
         {"checksum", image.checksum},
@@ -51,7 +51,9 @@ std::string image_json(const ImageInfo& image) {
         {"version", image.version},
         {"sensor", image.sensor},
         {"sensor_name", to_utf8(image.sensor_name)},
-    });
+    };
+    if (upgrade_refuses) object["upgrade_refuses"] = *upgrade_refuses;
+    return line(object);
 }
 
 std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,
@@ -105,7 +107,8 @@ std::string summary_json(const std::vector<RunReport>& reports, std::optional<lo
     return summary_json(tally_of(reports), left_alone);
 }
 
-std::string log_json(const RunReport& report, const std::string& time, const std::string& host) {
+std::string log_json(const RunReport& report, const std::optional<SimulationCheck>& check, const std::string& time,
+                     const std::string& host) {
     json object = {
         {"time", time},
         {"host", host},
@@ -118,6 +121,7 @@ std::string log_json(const RunReport& report, const std::string& time, const std
     };
     if (!report.answered) object["model"] = object["sensor"] = object["version_before"] = nullptr;
     object.update(outcome_fields(report));
+    if (check) object["simulated_flash_equals_image"] = check->flash_equals_image;
     return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 

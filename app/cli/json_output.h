@@ -13,7 +13,7 @@
 namespace wxr::cli {
 
 // Each ends with a newline.
-std::string image_json(const ImageInfo& image);
+std::string image_json(const ImageInfo& image, const std::optional<std::string>& upgrade_refuses = std::nullopt);
 std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,
                         const std::string& serial);
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check);
@@ -21,6 +21,7 @@ std::string report_json(const RunReport& report, const std::optional<SimulationC
 std::string summary_json(const ResultTally& tally, std::optional<long> left_alone);
 std::string summary_json(const std::vector<RunReport>& reports, std::optional<long> left_alone);
 // One record of the --log file, without its line end.
-std::string log_json(const RunReport& report, const std::string& time, const std::string& host);
+std::string log_json(const RunReport& report, const std::optional<SimulationCheck>& check, const std::string& time,
+                     const std::string& host);
 
 }  // namespace wxr::cli

@@ -1,7 +1,6 @@
 #include "app/cli/run_group.h"
 
 #include <algorithm>
-#include <system_error>
 
 #include "device/clock_threads.h"
 
@@ -46,7 +45,8 @@ DeviceRun& RunGroup::start(std::unique_ptr<DeviceRun> run) {
     // anything can look at it.
     try {
         raw->thread = start_clock_thread(clock_, body);
-    } catch (const std::system_error&) {
+    } catch (...) {
+        // No thread (or no memory for one): the run goes on here instead.
         body();
     }
     return started;

@@ -118,18 +118,20 @@ private:
                 seen->second.done = !seen->second.not_ours;
             }
             if (!is_reported(report.result)) continue;
-            record(report);
-            show(*run);
+            auto check = check_simulated(session_, report.path);
+            if (report.result == RunResult::Skipped || report.result == RunResult::Refused) check.reset();
+            record(report, check);
+            show(*run, check);
         }
         if (!options_.json) display_.update(group_.going());
     }
 
     // The log first: a result is shown only once it is on disk.
-    void record(const RunReport& report) {
+    void record(const RunReport& report, const std::optional<SimulationCheck>& check) {
         tally_.add(report.result);
         if (!log_ || log_failed_) return;
         std::string error;
-        if (log_->append(log_json(report, utc_time_now(), host_name()), error)) return;
+        if (log_->append(log_json(report, check, utc_time_now(), host_name()), error)) return;
         log_failed_ = true;
         gate_.close();
         console_.err << "wxr7305: writing the log file " << log_->path() << " failed: " << error
@@ -137,10 +139,8 @@ private:
                      << std::flush;
     }
 
-    void show(const DeviceRun& run) {
+    void show(const DeviceRun& run, const std::optional<SimulationCheck>& check) {
         const RunReport& report = run.report();
-        auto check = check_simulated(session_, report.path);
-        if (report.result == RunResult::Skipped || report.result == RunResult::Refused) check.reset();
         if (options_.json) {
             console_.out << report_json(report, check) << std::flush;
             return;

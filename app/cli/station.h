@@ -4,6 +4,8 @@
 // start count as appearing) until Ctrl-C or --count.
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <vector>
 

@@ -7,7 +7,11 @@
 #include <windows.h>
 #include <shellapi.h>
 #else
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 #include "device/channel.h"
@@ -49,7 +53,17 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
     return {argv + (argc > 0 ? 1 : 0), argv + argc};
 }
 
-void prepare_output() {}
+// A descriptor 0, 1 or 2 that is closed is opened on /dev/null: a file the
+// command opens must never become its output. A reader that goes away makes
+// writes fail instead of killing the process in the middle of a device write.
+void prepare_output() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0 && null != fd) ::close(null);
+    }
+    ::signal(SIGPIPE, SIG_IGN);
+}
 
 #endif
 

@@ -12,7 +12,9 @@ bool stdout_is_terminal();
 std::vector<std::string> utf8_arguments(int argc, char** argv);
 
 // Output goes out as the UTF-8 bytes written: texts already carry their own
-// line ends, and a Windows console is told to show UTF-8.
+// line ends, and a Windows console is told to show UTF-8. On POSIX, closed
+// standard descriptors are opened on /dev/null and a closed pipe is an error,
+// not a signal.
 void prepare_output();
 
 }  // namespace wxr::cli

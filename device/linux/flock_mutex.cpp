@@ -79,7 +79,8 @@ bool is_private_dir(const std::string& dir) {
 
 // The lock file, refused unless it is a plain file of this user's.
 int open_lock_file(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kLockFileMode);
+    // Non-blocking: a FIFO put there must not hold the open; it is refused below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, kLockFileMode);
     if (fd < 0) return -1;
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid()) return fd;

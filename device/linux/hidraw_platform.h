@@ -34,6 +34,9 @@ public:
     bool get_feature(HidHandle device, std::span<std::uint8_t> report) override;
     bool set_feature(HidHandle device, std::span<const std::uint8_t> report) override;
     void close(HidHandle device) override;
+    // From sysfs (hidraw_location.cpp).
+    std::string location(const DevicePath& path) override;
+    std::string serial_number(const DevicePath& path) override;
 
     // Interfaces refused for lack of permission (EACCES, EPERM) since the
     // last enumerate(): nodes the user cannot open need a udev rule.

@@ -19,6 +19,9 @@ public:
     bool get_feature(HidHandle device, std::span<std::uint8_t> report) override;
     bool set_feature(HidHandle device, std::span<const std::uint8_t> report) override;
     void close(HidHandle device) override;
+    // The system's records (win32_location.cpp).
+    std::string location(const DevicePath& path) override;
+    std::string serial_number(const DevicePath& path) override;
 
 private:
     // FeatureReportByteLength of the handle's interface (HidD_GetPreparsedData

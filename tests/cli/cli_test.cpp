@@ -369,8 +369,12 @@ TEST(Cli, TraceIsARegularFileAndAFailedWriteFailsTheCommand) {
     small.rlim_cur = 4096;
     setrlimit(RLIMIT_FSIZE, &small);
     Outcome r = wxr7305({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()});
+    // The worse outcome wins: a failed unit is not hidden by a lost trace line.
+    Outcome failed = wxr7305({"upgrade", "--simulate=unplug-after=900", "--virtual-time", "--trace", trace.string()});
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(failed.code, kExitUpgradeFailed);
+    EXPECT_TRUE(contains(failed.err, "the trace is incomplete"));
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(contains(r.out, "Firmware upgrade successful."));
     EXPECT_TRUE(contains(r.err, "writing the trace file " + trace.string() + " failed"));
@@ -604,6 +608,248 @@ TEST(CliResults, AllShowsEachResultTheMomentItsUnitEnds) {
     EXPECT_EQ(lines[0]["path"], "sim:2");
     EXPECT_EQ(lines[0]["result"], "failed");
     EXPECT_EQ(r.code, 4);
+}
+
+}  // namespace
+}  // namespace wxr::cli
+
+#ifndef _WIN32
+namespace wxr::cli {
+namespace {
+
+// Runs wxr7305 with stdout and stderr in one pipe, after `prepare` ran in the child.
+template <typename Prepare>
+std::pair<pid_t, int> spawn_prepared(const std::vector<std::string>& args, Prepare prepare) {
+    int pipe_fds[2];
+    if (pipe(pipe_fds) != 0) return {-1, -1};
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipe_fds[1], STDOUT_FILENO);
+        dup2(pipe_fds[1], STDERR_FILENO);
+        close(pipe_fds[0]);
+        close(pipe_fds[1]);
+        prepare();
+        std::vector<char*> argv{const_cast<char*>(WXR7305_PROGRAM)};
+        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(pipe_fds[1]);
+    return {pid, pipe_fds[0]};
+}
+
+std::string read_text(int fd, const std::string& until) {
+    std::string text;
+    char c;
+    while (!contains(text, until) && read(fd, &c, 1) == 1) text += c;
+    return text;
+}
+
+int exit_status(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string file_text(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// `upgrade | head -n1`: the reader goes after the first line; the write goes on.
+TEST(CliKept, AClosedOutputPipeNeverStopsAWrite) {
+    auto log = temp_file("pipe.log");
+    std::filesystem::remove(log);
+    auto [pid, fd] = spawn_prepared({"upgrade", "--simulate=busy=0", "--virtual-time", "--log", log.string()}, [] {});
+    ASSERT_GT(pid, 0);
+    read_text(fd, "\n");
+    close(fd);
+    EXPECT_EQ(exit_status(pid), kExitOther);
+    auto records = json_lines(file_text(log));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["result"], "success");
+    EXPECT_EQ(records[0]["simulated_flash_equals_image"], true);
+    std::filesystem::remove(log);
+}
+
+TEST(CliKept, WithStdoutClosedTheTraceGetsOnlyTheTranscript) {
+    auto trace = temp_file("closed-stdout.trace");
+    auto [pid, fd] = spawn_prepared({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()},
+                                    [] { close(STDOUT_FILENO); });
+    ASSERT_GT(pid, 0);
+    read_text(fd, "\x01");  // to the end
+    close(fd);
+    exit_status(pid);
+    std::istringstream in(file_text(trace));
+    std::size_t lines = 0;
+    for (std::string line; std::getline(in, line); ++lines) ASSERT_TRUE(parse_transcript_line(line)) << line;
+    EXPECT_GT(lines, 2464u);
+    std::filesystem::remove(trace);
+}
+
+// A unit already current is skipped: the station is armed and idle after its line.
+TEST(CliKept, CtrlCAtAnIdleStation) {
+    // A second unit due in a day keeps the simulated station watching.
+    const std::vector<std::string> idle{"upgrade", "--watch", "--simulate=devices=2,1:arrive-at=86400000"};
+    auto [pid, fd] = spawn_prepared(idle, [] {});
+    ASSERT_GT(pid, 0);
+    read_text(fd, "skipped");
+    kill(pid, SIGINT);
+    kill(pid, SIGINT);
+    std::string rest = read_text(fd, "\x01");
+    close(fd);
+    EXPECT_EQ(exit_status(pid), 0) << rest;  // the results so far: one skipped
+    EXPECT_FALSE(contains(rest, "interrupted while writing")) << rest;
+    EXPECT_TRUE(contains(rest, "1 device: 0 succeeded, 0 failed, 0 refused, 1 skipped")) << rest;
+
+    // Ignored by whoever started it: it stays ignored.
+    auto [ignoring, out] = spawn_prepared(idle, [] { signal(SIGINT, SIG_IGN); });
+    read_text(out, "skipped");
+    kill(ignoring, SIGINT);
+    kill(ignoring, SIGINT);
+    usleep(200000);
+    int status = 0;
+    EXPECT_EQ(waitpid(ignoring, &status, WNOHANG), 0);  // still watching
+    kill(ignoring, SIGKILL);
+    exit_status(ignoring);
+    close(out);
+}
+
+TEST(CliKept, TheTraceNeverDestroysTheImage) {
+    ImageStore store;
+    load_embedded_image(store);
+    const std::string image(reinterpret_cast<const char*>(store.bytes.data()), static_cast<std::size_t>(store.length));
+    auto fw = temp_file("fw.bin");
+    auto other_name = temp_file("fw-link.bin");
+    std::ofstream(fw, std::ios::binary) << image;
+    std::filesystem::remove(other_name);
+    std::filesystem::create_hard_link(fw, other_name);
+    for (const auto& trace : {fw, other_name}) {
+        Outcome r = wxr7305({"upgrade", "--simulate", "--virtual-time", "--image", fw.string(), "--trace", trace.string()});
+        EXPECT_EQ(r.code, kExitOther);
+        EXPECT_TRUE(contains(r.err, "is the image file")) << r.err;
+        EXPECT_EQ(file_text(fw), image);
+    }
+    std::filesystem::remove(fw);
+    std::filesystem::remove(other_name);
+}
+
+}  // namespace
+}  // namespace wxr::cli
+#endif
+
+namespace wxr::cli {
+namespace {
+
+std::string read_all(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(CliLog, AppendsOneRecordPerUnitResult) {
+    auto log = temp_file("station.log");
+    std::ofstream(log, std::ios::binary) << "{\"earlier\":true}\n";
+    Outcome r = wxr7305({"upgrade", "--all", "--virtual-time", "--log", log.string(),
+                         "--simulate=devices=3,version=50,0:serial=S-0001,2:sensor=1"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    auto records = json_lines(read_all(log));
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0]["earlier"], true);  // appended, never truncated
+    std::map<std::string, nlohmann::json> by_path;
+    for (std::size_t i = 1; i < records.size(); ++i) by_path[records[i]["path"]] = records[i];
+    const auto& first = by_path["sim:0"];
+    EXPECT_EQ(first["location"], "sim-usb-1.1");
+    EXPECT_EQ(first["serial"], "S-0001");
+    EXPECT_EQ(first["model"], 16);
+    EXPECT_EQ(first["sensor"], 3);
+    EXPECT_EQ(first["version_before"], 50);
+    EXPECT_EQ(first["version_after"], 57);
+    EXPECT_EQ(first["result"], "success");
+    EXPECT_TRUE(first["seconds"].is_number());
+    EXPECT_FALSE(first["host"].get<std::string>().empty());
+    std::string time = first["time"];
+    EXPECT_TRUE(time.size() == 20 && time[4] == '-' && time[10] == 'T' && time[19] == 'Z') << time;
+    EXPECT_EQ(by_path["sim:1"]["serial"], nullptr);
+    EXPECT_EQ(by_path["sim:2"]["result"], "refused");
+    EXPECT_TRUE(by_path["sim:2"]["detail"].is_string());
+    // The result lines carry the location and serial number too.
+    EXPECT_TRUE(contains(r.out, "sim:0  success")) << r.out;
+    EXPECT_TRUE(contains(r.out, "at sim-usb-1.1  serial S-0001\n")) << r.out;
+    std::filesystem::remove(log);
+
+    Outcome fifo_like = wxr7305({"upgrade", "--simulate", "--virtual-time", "--log", "/dev/null"});
+    EXPECT_EQ(fifo_like.code, kExitOther);
+    EXPECT_TRUE(contains(fifo_like.err, "the log file /dev/null is not a regular file"));
+}
+
+TEST(CliLog, DeviceTakesAUsbLocation) {
+    Outcome r = wxr7305({"upgrade", "--json", "--virtual-time", "--device", "hub-2.4",
+                         "--simulate=devices=3,1:location=hub-2.4"});
+    auto lines = json_lines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << r.out << r.err;
+    EXPECT_EQ(lines[0]["path"], "sim:1");
+    EXPECT_EQ(lines[0]["location"], "hub-2.4");
+    EXPECT_EQ(r.code, 0);
+}
+
+#ifndef _WIN32
+// Never a unit without its record: once the log cannot be written, no further unit starts.
+TEST(CliLog, AFailedLogStartsNoFurtherUnit) {
+    auto log = temp_file("full.log");
+    std::ofstream(log, std::ios::binary) << std::string(3700, ' ') << "\n";
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &small);
+    Outcome r = wxr7305({"upgrade", "--watch", "--count", "3", "--virtual-time", "--log", log.string(),
+                         "--simulate=devices=3,version=50,arrive-every=10000"});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, old_handler);
+    EXPECT_EQ(r.code, kExitOther);
+    EXPECT_TRUE(contains(r.err, "writing the log file " + log.string() + " failed")) << r.err;
+    EXPECT_TRUE(contains(r.out, "sim:1  success")) << r.out;
+    EXPECT_FALSE(contains(r.out, "sim:2")) << r.out;
+    std::filesystem::remove(log);
+}
+#endif
+
+TEST(CliInfo, FlagsAFileUpgradeWouldRefuse) {
+    ImageStore store;
+    load_embedded_image(store);
+    auto big = temp_file("long-image.bin");
+    std::string bytes(reinterpret_cast<const char*>(store.bytes.data()), static_cast<std::size_t>(store.length));
+    bytes.resize(68648, '\xff');
+    std::ofstream(big, std::ios::binary) << bytes;
+    Outcome r = wxr7305({"info", big.string()});
+    EXPECT_TRUE(contains(r.out, "upgrade refuses this file: it is longer than 65535 bytes")) << r.out;
+    EXPECT_EQ(wxr7305({"upgrade", "--simulate", "--virtual-time", "--image", big.string()}).code, kExitOther);
+    auto json = nlohmann::json::parse(wxr7305({"info", "--json", big.string()}).out);
+    EXPECT_EQ(json["upgrade_refuses"], "it is longer than 65535 bytes");
+    EXPECT_FALSE(nlohmann::json::parse(wxr7305({"info", "--json"}).out).contains("upgrade_refuses"));
+    std::filesystem::remove(big);
+}
+
+}  // namespace
+}  // namespace wxr::cli
+
+namespace wxr::cli {
+namespace {
+
+TEST(CliDisplay, AnEndedUnitsBarShowsHowItEnded) {
+    SessionOptions options;
+    options.simulated = std::vector<sim::SimInterfaceConfig>{};
+    Session session(options);
+    ImageInfo image;
+    image.size = 160;
+    DeviceRun a(session, u"sim:0", RunPlan{session.store, image});  // never run: its report says failed
+    std::ostringstream out;
+    ProgressDisplay display(out, /*terminal=*/true, /*labelled=*/true);
+    display.update({&a});
+    display.ended(a);
+    EXPECT_TRUE(out.str().ends_with("sim:0  " + progress_bar(0, 11) + "  failed\n")) << out.str();
 }
 
 }  // namespace

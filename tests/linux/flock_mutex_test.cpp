@@ -151,6 +151,14 @@ TEST(FlockMutexDirs, FallsBackToTheNextDirectoryAndFailsWhenNoneWorks) {
     EXPECT_FALSE(none.create(kName));
 }
 
+// The open of the lock file must not wait for a FIFO's writer: the lock promises a bounded wait.
+TEST(FlockMutexDirs, AFifoInPlaceOfTheLockFileIsRefusedAtOnce) {
+    testing::TempDir fifo_dir, fallback;
+    ASSERT_EQ(::mkfifo((fifo_dir.path() / FlockMutexFactory::lock_file_name(kName)).c_str(), 0600), 0);
+    EXPECT_FALSE(FlockMutexFactory({fifo_dir.path().string()}).create(kName));
+    EXPECT_TRUE(FlockMutexFactory({fifo_dir.path().string(), fallback.path().string()}).create(kName));
+}
+
 mode_t mode_of(const std::filesystem::path& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;

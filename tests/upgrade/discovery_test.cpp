@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <new>
 #include <set>
+#include <stdexcept>
 
 #include "device/forwarding_hid.h"
 #include "tests/upgrade/engine_fixture.h"
@@ -173,6 +176,25 @@ TEST(QueryDeviceInfo, NoDeviceGivesZerosAndTheFirstModelName) {
     EXPECT_EQ(info.model_name, u"TQ00");
     EXPECT_EQ(info.sensor, 0);
     EXPECT_EQ(info.sensor_name, u"");
+}
+
+}  // namespace
+}  // namespace wxr
+
+namespace wxr {
+namespace {
+
+// One helper runs every probe thread: a probe that throws (a bad_alloc, say)
+// ends that probe alone; every thread is joined, none left to terminate the process.
+TEST(RunSideBySide, AThrowingBodyEndsOnlyItsOwnIndex) {
+    std::vector<std::atomic<int>> ran(kMaxProbesPerWave + 5);
+    VirtualClock clock;
+    run_side_by_side(clock, ran.size(), [&](std::size_t i) {
+        ++ran[i];
+        if (i % 3 == 0) throw std::bad_alloc();
+        if (i % 3 == 1) throw std::runtime_error("lost");
+    });
+    for (const auto& count : ran) EXPECT_EQ(count.load(), 1);
 }
 
 }  // namespace
