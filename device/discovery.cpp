@@ -1,7 +1,8 @@
 #include "device/discovery.h"
 
+#include "device/clock_threads.h"
+
 #include <algorithm>
-#include <thread>
 #include <vector>
 
 namespace wxr {
@@ -58,32 +59,7 @@ void probe_device(DeviceContext& context, DevicePath path) {
     }
 }
 
-namespace {
-
-// Joins every thread it holds, also when the caller unwinds.
-class ThreadsJoined {
-public:
-    ~ThreadsJoined() {
-        for (auto& thread : threads_) thread.join();
-    }
-    // False when the thread could not be had.
-    template <typename Body>
-    bool start(Body body) noexcept {
-        try {
-            threads_.emplace_back(body);
-            return true;
-        } catch (...) {
-            return false;
-        }
-    }
-
-private:
-    std::vector<std::thread> threads_;
-};
-
-}  // namespace
-
-void run_side_by_side(std::size_t count, const std::function<void(std::size_t)>& body) {
+void run_side_by_side(Clock& clock, std::size_t count, const std::function<void(std::size_t)>& body) {
     auto guarded = [&body](std::size_t i) noexcept {
         try {
             body(i);
@@ -91,18 +67,12 @@ void run_side_by_side(std::size_t count, const std::function<void(std::size_t)>&
             // Nothing escapes a probe thread: the index simply has no result.
         }
     };
-    for (std::size_t first = 0; first < count; first += kMaxProbesPerWave) {
-        std::size_t end = std::min(count, first + kMaxProbesPerWave);
-        ThreadsJoined threads;
-        for (std::size_t i = first; i < end; ++i) {
-            if (!threads.start([&guarded, i] { guarded(i); })) guarded(i);
-        }
-    }
+    run_on_threads(clock, count, kMaxProbesPerWave, guarded);
 }
 
 std::vector<DevicePath> probe_paths(DeviceContext& context, const std::vector<DevicePath>& paths) {
     std::vector<char> accepted(paths.size(), 0);
-    run_side_by_side(paths.size(), [&](std::size_t i) {
+    run_side_by_side(context.channel.clock(), paths.size(), [&](std::size_t i) {
         try {
             accepted[i] = passes_probe(context, paths[i].substr(0, kMaxPathLength));
         } catch (const std::exception&) {
@@ -122,7 +92,9 @@ std::int32_t discover_devices(DeviceContext& context) {
     list.count = 0;
     auto paths = context.channel.enumerate();
     if (!paths) return list.count;
-    run_side_by_side(paths->size(), [&](std::size_t i) { probe_device(context, (*paths)[i].substr(0, kMaxPathLength)); });
+    // More interfaces than probes at once are probed in further waves.
+    run_side_by_side(context.channel.clock(), paths->size(),
+                     [&](std::size_t i) { probe_device(context, (*paths)[i].substr(0, kMaxPathLength)); });
     return list.count;
 }
 

@@ -67,11 +67,11 @@ bool passes_probe(DeviceContext& context, const DevicePath& path);
 // in the order given; no 20-entry cap (the command line lists every device).
 std::vector<DevicePath> probe_paths(DeviceContext& context, const std::vector<DevicePath>& paths);
 
-// Runs body(0) .. body(count - 1) each on its own thread, at most
-// kMaxProbesPerWave at once, and returns when all have ended. An index whose
-// thread cannot be started (no thread, no memory) runs on the calling thread;
-// an exception out of body ends that index only.
-void run_side_by_side(std::size_t count, const std::function<void(std::size_t)>& body);
+// Runs body(0) .. body(count - 1) each on its own thread taking part in the
+// clock, at most kMaxProbesPerWave at once, and returns when all have ended.
+// An index whose thread cannot be started (no thread, no memory) runs on the
+// calling thread; an exception out of body ends that index only.
+void run_side_by_side(Clock& clock, std::size_t count, const std::function<void(std::size_t)>& body);
 
 // A one-shot command to device list entry 0: pre-poll, write, no reply.
 // Returns whether the write went through.

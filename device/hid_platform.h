@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -72,12 +73,29 @@ public:
     virtual std::size_t inaccessible_interfaces() const { return 0; }
 };
 
-// Pauses and timestamps. The tests' clock is virtual: a pause advances it at once.
+// Pauses, waits and timestamps. The tests' clock is virtual: it moves to the
+// next pause's end once every thread taking part waits on it (see
+// VirtualClock), so threads side by side see the same times on every run.
 class Clock {
 public:
     virtual ~Clock() = default;
     virtual void sleep_ms(std::uint32_t ms) = 0;
     virtual std::uint64_t now_ms() const = 0;
+
+    // Waits until ready() holds or `ms` have passed (no limit without ms) and
+    // returns ready(). ready() is asked under the clock's lock: it reads
+    // atomics or takes only locks under which nothing calls the clock.
+    virtual bool wait_for(std::optional<std::uint32_t> ms, const std::function<bool()>& ready) = 0;
+    // What a waiter's ready() reads has changed.
+    virtual void notify() = 0;
+
+    // Threads taking part. A starter counts a thread in before starting it,
+    // so that time cannot move on before it runs, and out again if it could
+    // not start; the thread arrives as its first act and departs as its last.
+    virtual void count_in() {}
+    virtual void count_out() {}
+    virtual void arrive() {}
+    virtual void depart() {}
 };
 
 // A lock shared by name between processes, released when its holder dies.

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "device/hid_platform.h"
@@ -18,9 +20,24 @@ public:
         return static_cast<std::uint64_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
     }
+    bool wait_for(std::optional<std::uint32_t> ms, const std::function<bool()>& ready) override {
+        std::unique_lock lock(mutex_);
+        if (!ms) {
+            changed_.wait(lock, ready);
+            return true;
+        }
+        return changed_.wait_for(lock, std::chrono::milliseconds(*ms), ready);
+    }
+    void notify() override {
+        // Taken so that a waiter between its check and its wait cannot miss this.
+        { std::lock_guard lock(mutex_); }
+        changed_.notify_all();
+    }
 
 private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::mutex mutex_;
+    std::condition_variable changed_;
 };
 
 }  // namespace wxr

@@ -133,6 +133,8 @@ void check_combinations(const Options& o) {
     if (o.device && (o.all || o.watch)) throw Refusal{"--device names one device: not with --all or --watch"};
     if (o.count && !o.watch) throw Refusal{"--count needs --watch"};
     if (o.force && !o.watch) throw Refusal{"--force needs --watch"};
+    // A real device needs its pauses to pass: virtual time is for simulated ones.
+    if (o.session.virtual_time && !o.session.simulated) throw Refusal{"--virtual-time needs --simulate"};
 }
 
 Options parse_or_throw(const std::vector<std::string>& args) {

@@ -8,6 +8,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/output.h"
 #include "app/cli/session.h"
+#include "device/clock_threads.h"
 
 namespace wxr::cli {
 
@@ -42,6 +43,8 @@ int run_device_command(const Options& options, Console& console) {
     // A mixed bench lists units of every model; each then gets the image that fits it, or none.
     if (options.images.size() > 1) session_options.shift = true;
     Session session(session_options);
+    // Every thread the command starts takes part in the clock, this one too.
+    ClockParticipant main_thread(session.clock());
     if (options.command != "upgrade") session.open_trace({});
     int code = kExitSuccess;
     if (options.command == "list") code = command_list(session, options, console);

@@ -93,17 +93,21 @@ std::string report_json(const RunReport& report, const std::optional<SimulationC
 
 namespace wxr::cli {
 
-std::string summary_json(const std::vector<RunReport>& reports, std::optional<long> left_alone) {
+std::string summary_json(const ResultTally& tally, std::optional<long> left_alone) {
     json summary = {
-        {"devices", reports.size()},
-        {"success", count_of(reports, RunResult::Success)},
-        {"failed", count_of(reports, RunResult::Failed)},
-        {"refused", count_of(reports, RunResult::Refused)},
-        {"skipped", count_of(reports, RunResult::Skipped)},
-        {"no_answer", count_of(reports, RunResult::NoAnswer)},
+        {"devices", tally.total()},
+        {"success", tally.of(RunResult::Success)},
+        {"failed", tally.of(RunResult::Failed)},
+        {"refused", tally.of(RunResult::Refused)},
+        {"skipped", tally.of(RunResult::Skipped)},
+        {"no_answer", tally.of(RunResult::NoAnswer)},
     };
     if (left_alone) summary["left_alone"] = *left_alone;
     return line({{"summary", summary}});
+}
+
+std::string summary_json(const std::vector<RunReport>& reports, std::optional<long> left_alone) {
+    return summary_json(tally_of(reports), left_alone);
 }
 
 std::string log_json(const RunReport& report, const std::optional<SimulationCheck>& check, const std::string& time,

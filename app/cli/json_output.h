@@ -19,6 +19,7 @@ std::string device_json(const DevicePath& path, const ImageInfo& device, const s
                         const std::string& serial, std::optional<const BenchImage*> image = std::nullopt);
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check);
 // The last line of an upgrade: {"summary": {"devices": ..., "success": ..., ...}}.
+std::string summary_json(const ResultTally& tally, std::optional<long> left_alone);
 std::string summary_json(const std::vector<RunReport>& reports, std::optional<long> left_alone);
 // One record of the --log file, without its line end.
 std::string log_json(const RunReport& report, const std::optional<SimulationCheck>& check, const std::string& time,

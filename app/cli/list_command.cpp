@@ -54,7 +54,7 @@ int command_list(Session& session, const Options& options, Console& console) {
                                                    : session.channel().enumerate().value_or(std::vector<DevicePath>{});
     std::vector<std::optional<ImageInfo>> devices(paths.size());
     DeviceContext context = session.context();
-    run_side_by_side(paths.size(), [&](std::size_t i) {
+    run_side_by_side(session.clock(), paths.size(), [&](std::size_t i) {
         try {
             if (!passes_probe(context, paths[i])) return;
             ImageInfo device;

@@ -15,11 +15,6 @@ bool is_control(char16_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 
 
 }  // namespace
 
-std::size_t count_of(const std::vector<RunReport>& reports, RunResult result) {
-    return static_cast<std::size_t>(
-        std::count_if(reports.begin(), reports.end(), [&](const RunReport& r) { return r.result == result; }));
-}
-
 std::string whereabouts(const std::string& location, const std::string& serial) {
     std::string out;
     if (!location.empty()) out += "at " + location;
@@ -72,22 +67,42 @@ std::string result_line(const RunReport& report) {
     return line + "\n";
 }
 
-std::string count_line(const std::vector<RunReport>& reports) {
-    std::size_t no_answer = count_of(reports, RunResult::NoAnswer);
-    return std::to_string(reports.size()) + " device" + (reports.size() == 1 ? "" : "s") + ": " +
-           std::to_string(count_of(reports, RunResult::Success)) + " succeeded, " +
-           std::to_string(count_of(reports, RunResult::Failed)) + " failed, " +
-           std::to_string(count_of(reports, RunResult::Refused)) + " refused, " +
-           std::to_string(count_of(reports, RunResult::Skipped)) + " skipped" +
+std::size_t ResultTally::total() const {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < counts_.size(); ++i) {
+        if (is_reported(static_cast<RunResult>(i))) n += counts_[i];
+    }
+    return n;
+}
+
+ResultTally tally_of(const std::vector<RunReport>& reports) {
+    ResultTally tally;
+    for (const RunReport& report : reports) tally.add(report.result);
+    return tally;
+}
+
+std::size_t count_of(const std::vector<RunReport>& reports, RunResult result) { return tally_of(reports).of(result); }
+
+std::string count_line(const ResultTally& tally) {
+    std::size_t no_answer = tally.of(RunResult::NoAnswer);
+    return std::to_string(tally.total()) + " device" + (tally.total() == 1 ? "" : "s") + ": " +
+           std::to_string(tally.of(RunResult::Success)) + " succeeded, " +
+           std::to_string(tally.of(RunResult::Failed)) + " failed, " +
+           std::to_string(tally.of(RunResult::Refused)) + " refused, " +
+           std::to_string(tally.of(RunResult::Skipped)) + " skipped" +
            (no_answer > 0 ? ", " + std::to_string(no_answer) + " without answer" : std::string()) + "\n";
 }
 
-int exit_code_for(const std::vector<RunReport>& reports) {
-    if (reports.empty()) return kExitNoDevice;
-    if (count_of(reports, RunResult::Failed) + count_of(reports, RunResult::NoAnswer) > 0) return kExitUpgradeFailed;
-    if (count_of(reports, RunResult::Refused) > 0) return kExitMismatch;
+std::string count_line(const std::vector<RunReport>& reports) { return count_line(tally_of(reports)); }
+
+int exit_code_for(const ResultTally& tally) {
+    if (tally.total() == 0) return kExitNoDevice;
+    if (tally.of(RunResult::Failed) + tally.of(RunResult::NoAnswer) > 0) return kExitUpgradeFailed;
+    if (tally.of(RunResult::Refused) > 0) return kExitMismatch;
     return kExitSuccess;
 }
+
+int exit_code_for(const std::vector<RunReport>& reports) { return exit_code_for(tally_of(reports)); }
 
 std::optional<SimulationCheck> check_simulated(Session& session, const RunReport& report) {
     sim::SimHid* sim = session.simulation();

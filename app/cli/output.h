@@ -1,6 +1,7 @@
 // Texts the commands print about devices, images and runs.
 #pragma once
 
+#include <array>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -30,12 +31,29 @@ int report_not_found(Session& session, std::ostream& err);
 std::string result_line(const RunReport& report);
 // "at usb-0000:00:14.0-2/input0  serial 0042", or empty.
 std::string whereabouts(const std::string& location, const std::string& serial);
+
+// How many runs ended how: what a station keeps of its results, so that a
+// day of units costs no memory per unit.
+class ResultTally {
+public:
+    void add(RunResult result) { ++counts_[static_cast<std::size_t>(result)]; }
+    std::size_t of(RunResult result) const { return counts_[static_cast<std::size_t>(result)]; }
+    // Those reported.
+    std::size_t total() const;
+
+private:
+    std::array<std::size_t, static_cast<std::size_t>(RunResult::NotStarted) + 1> counts_{};
+};
+ResultTally tally_of(const std::vector<RunReport>& reports);
+std::size_t count_of(const std::vector<RunReport>& reports, RunResult result);
+
 // "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped", and how many
 // never answered when any.
+std::string count_line(const ResultTally& tally);
 std::string count_line(const std::vector<RunReport>& reports);
-std::size_t count_of(const std::vector<RunReport>& reports, RunResult result);
 // 0 when every device succeeded (or was skipped), else 4 when any failed or
 // never answered, else 3 when any was refused; 2 when there were none.
+int exit_code_for(const ResultTally& tally);
 int exit_code_for(const std::vector<RunReport>& reports);
 
 // For a simulated device that got an end report: whether its flash equals

@@ -2,20 +2,30 @@
 
 #include <algorithm>
 
+#include "device/clock_threads.h"
+
 namespace wxr::cli {
 
 RunGroup::~RunGroup() {
+    // A wait on the clock: the runs still going need it to move.
+    clock_.wait_for(std::nullopt, [this] { return all_ended(); });
     for (auto& slot : slots_) {
         if (slot->thread.joinable()) slot->thread.join();
     }
+}
+
+bool RunGroup::all_ended() const {
+    std::lock_guard lock(mutex_);
+    return std::all_of(slots_.begin(), slots_.end(), [](const auto& s) { return s->ended; });
 }
 
 void RunGroup::mark_ended(Slot* slot) {
     {
         std::lock_guard lock(mutex_);
         slot->ended = true;
+        ++ended_;
     }
-    ended_.notify_all();
+    clock_.notify();
 }
 
 DeviceRun& RunGroup::start(std::unique_ptr<DeviceRun> run) {
@@ -31,27 +41,23 @@ DeviceRun& RunGroup::start(std::unique_ptr<DeviceRun> run) {
         raw->run->run();
         mark_ended(raw);
     };
-    bool started_thread = true;
-    {
-        // Held until the thread is stored: it cannot be collected before.
-        std::lock_guard lock(mutex_);
-        try {
-            raw->thread = std::thread(body);
-        } catch (...) {
-            // No thread (or no memory for one): the run goes on here instead.
-            started_thread = false;
-        }
+    // Only this thread collects runs, so the slot's thread is stored before
+    // anything can look at it.
+    try {
+        raw->thread = start_clock_thread(clock_, body);
+    } catch (...) {
+        // No thread (or no memory for one): the run goes on here instead.
+        body();
     }
-    if (!started_thread) body();
     return started;
 }
 
 std::vector<std::unique_ptr<DeviceRun>> RunGroup::wait_for_ended(std::chrono::milliseconds timeout) {
+    auto ms = static_cast<std::uint32_t>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, UINT32_MAX));
+    clock_.wait_for(ms, [this] { return ended_.load() > 0; });
     std::vector<std::unique_ptr<Slot>> done;
     {
-        std::unique_lock lock(mutex_);
-        auto any_ended = [&] { return std::any_of(slots_.begin(), slots_.end(), [](auto& s) { return s->ended; }); };
-        ended_.wait_for(lock, timeout, any_ended);
+        std::lock_guard lock(mutex_);
         for (auto it = slots_.begin(); it != slots_.end();) {
             if ((*it)->ended) {
                 done.push_back(std::move(*it));
@@ -60,6 +66,7 @@ std::vector<std::unique_ptr<DeviceRun>> RunGroup::wait_for_ended(std::chrono::mi
                 ++it;
             }
         }
+        ended_ -= done.size();
     }
     std::vector<std::unique_ptr<DeviceRun>> runs;
     for (auto& slot : done) {

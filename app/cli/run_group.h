@@ -1,9 +1,11 @@
 // Runs on their own threads, and a wait that returns as soon as one ends
-// (a condition variable, not a poll), so the command never waits on itself.
+// (a wait on the clock, not a poll), so the command never waits on itself.
+// The runs take part in the clock: on a virtual clock each sees the times it
+// would see alone.
 #pragma once
 
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -15,7 +17,7 @@ namespace wxr::cli {
 
 class RunGroup {
 public:
-    RunGroup() = default;
+    explicit RunGroup(Clock& clock) : clock_(clock) {}
     // Waits for the runs still going: no thread outlives the group.
     ~RunGroup();
     RunGroup(const RunGroup&) = delete;
@@ -40,10 +42,12 @@ private:
     };
 
     void mark_ended(Slot* slot);
+    bool all_ended() const;
 
-    mutable std::mutex mutex_;
-    std::condition_variable ended_;
+    Clock& clock_;
+    mutable std::mutex mutex_;  // nothing calls the clock while holding it
     std::vector<std::unique_ptr<Slot>> slots_;
+    std::atomic<std::size_t> ended_{0};  // ended and not yet collected
 };
 
 }  // namespace wxr::cli

@@ -1,5 +1,6 @@
 #include "app/cli/station.h"
 
+#include <algorithm>
 #include <map>
 #include <ostream>
 #include <set>
@@ -25,7 +26,8 @@ public:
             LogFile* log)
         : session_(session), plan_(plan), station_(station), options_(options), console_(console), log_(log),
           gate_(console.stop, options.count),
-          display_(console.out, console.terminal, /*labelled=*/station.mode != StationMode::One) {
+          display_(console.out, console.terminal, /*labelled=*/station.mode != StationMode::One),
+          group_(session.clock()) {
         plan_.gate = &gate_;
         plan_.probe = station.probe;
     }
@@ -37,7 +39,7 @@ public:
             notice_stop();
             if (watching()) look_for_devices();
             if (group_.running() == 0) {
-                if (!watching()) break;
+                if (!watching() || nothing_more_to_come()) break;
                 idle();
                 continue;
             }
@@ -50,6 +52,7 @@ public:
 private:
     struct Seen {
         std::uint64_t since_ms = 0;
+        std::uint64_t tried_ms = 0;  // when its last run started
         bool done = false;      // has its result while attached this time
         bool not_ours = false;  // failed the descriptor probe when last tried
     };
@@ -57,6 +60,19 @@ private:
     bool watching() const {
         return station_.mode == StationMode::Watch && !console_.stop.requested() && !gate_.count_reached() &&
                !log_failed_;
+    }
+
+    // Simulated units that are all dealt with and will neither arrive nor
+    // return: waiting longer cannot bring anything (on the virtual clock it
+    // would spin through time for nothing).
+    bool nothing_more_to_come() const {
+        sim::SimHid* simulation = session_.simulation();
+        if (!simulation || simulation->presence_changes_to_come()) return false;
+        const std::uint64_t at = session_.clock().now_ms();
+        return std::none_of(seen_.begin(), seen_.end(), [&](const auto& entry) {
+            const Seen& seen = entry.second;
+            return !seen.done && seen.not_ours && at - seen.since_ms < kFirstAnswerMs;
+        });
     }
 
     // The idle poll, in steps short enough for Ctrl-C to be acted on at once.
@@ -80,11 +96,14 @@ private:
         std::erase_if(seen_, [&](const auto& entry) { return !now.contains(entry.first); });
         const std::uint64_t at = session_.clock().now_ms();
         for (const DevicePath& path : *listed) {
-            auto [it, fresh] = seen_.try_emplace(path, Seen{at});
+            auto [it, fresh] = seen_.try_emplace(path, Seen{at, at});
             Seen& seen = it->second;
-            // An interface that is not ours may be one just plugged in: it is tried for a while.
-            bool retry = seen.not_ours && at - seen.since_ms < kFirstAnswerMs;
+            // An interface that is not ours may be one just plugged in: it is tried for a while,
+            // a pause apart (a probe that fails at once would otherwise be repeated without end
+            // at one instant of a virtual clock, and hammer the interface on the real one).
+            bool retry = seen.not_ours && at - seen.since_ms < kFirstAnswerMs && at - seen.tried_ms >= kAnswerRetryMs;
             if (running_.contains(path) || seen.done || (seen.not_ours && !retry)) continue;
+            seen.tried_ms = at;
             start(path);
         }
     }
@@ -109,7 +128,7 @@ private:
 
     // The log first: a result is shown only once it is on disk.
     void record(const RunReport& report, const std::optional<SimulationCheck>& check) {
-        reports_.push_back(report);
+        tally_.add(report.result);
         if (!log_ || log_failed_) return;
         std::string error;
         if (log_->append(log_json(report, check, utc_time_now(), host_name()), error)) return;
@@ -151,12 +170,12 @@ private:
 
     int finish() {
         if (options_.json) {
-            console_.out << summary_json(reports_, station_.left_alone) << std::flush;
+            console_.out << summary_json(tally_, station_.left_alone) << std::flush;
         } else if (station_.mode != StationMode::One) {
-            console_.out << count_line(reports_) << std::flush;
+            console_.out << count_line(tally_) << std::flush;
         }
-        int code = exit_code_for(reports_);
-        if (reports_.empty() && station_.mode != StationMode::Watch) code = report_not_found(session_, console_.err);
+        int code = exit_code_for(tally_);
+        if (tally_.total() == 0 && station_.mode != StationMode::Watch) code = report_not_found(session_, console_.err);
         return log_failed_ ? worse(code, kExitOther) : code;
     }
 
@@ -183,7 +202,7 @@ private:
     RunGroup group_;
     std::map<DevicePath, Seen> seen_;
     std::set<DevicePath> running_;
-    std::vector<RunReport> reports_;
+    ResultTally tally_;  // not the reports: a day of units costs no memory per unit
     bool log_failed_ = false;
     bool told_ = false;
 };

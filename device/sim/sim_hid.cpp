@@ -1,13 +1,17 @@
 #include "device/sim/sim_hid.h"
 
+#include <algorithm>
+
 namespace wxr::sim {
 
 std::size_t SimHid::add_interface(SimInterfaceConfig config) {
     std::lock_guard lock(mutex_);
-    auto iface = std::make_unique<Interface>(
-        Interface{config, DeviceModel(config.identity, config.model_faults), {}});
-    interfaces_.push_back(std::move(iface));
-    return interfaces_.size() - 1;
+    std::size_t index = interfaces_.size();
+    by_path_[config.path].push_back(index);
+    interfaces_.push_back(std::make_unique<Interface>(Interface{std::move(config), nullptr, {}}));
+    arrivals_.push_back(index);
+    arrivals_sorted_ = false;
+    return index;
 }
 
 std::size_t SimHid::interface_count() const {
@@ -22,32 +26,79 @@ void SimHid::unplug(std::size_t index) {
 
 std::optional<std::size_t> SimHid::index_of(const DevicePath& path) const {
     std::lock_guard lock(mutex_);
-    for (std::size_t i = 0; i < interfaces_.size(); ++i) {
-        if (interfaces_[i]->config.path == path) return i;
+    auto it = by_path_.find(path);
+    if (it == by_path_.end()) return std::nullopt;
+    return it->second.front();
+}
+
+void SimHid::admit_arrivals() {
+    auto arrive = [&](std::size_t i) { return interfaces_[i]->config.presence.arrive_ms; };
+    if (!arrivals_sorted_) {
+        std::stable_sort(arrivals_.begin() + static_cast<std::ptrdiff_t>(next_arrival_), arrivals_.end(),
+                         [&](std::size_t a, std::size_t b) { return arrive(a) < arrive(b); });
+        arrivals_sorted_ = true;
     }
-    return std::nullopt;
+    std::uint64_t now = clock_.now_ms();
+    for (; next_arrival_ < arrivals_.size() && arrive(arrivals_[next_arrival_]) <= now; ++next_arrival_) {
+        on_bench_.insert(arrivals_[next_arrival_]);
+    }
+    // The waiting line's front is gone for good: its room goes back.
+    if (next_arrival_ == arrivals_.size()) {
+        arrivals_.clear();
+        arrivals_.shrink_to_fit();
+        next_arrival_ = 0;
+    }
+}
+
+void SimHid::drop_handles(Interface& iface) {
+    // Handles opened before the unit went away stay dead after it is back.
+    std::erase_if(handles_, [&](const auto& entry) { return entry.second == &iface; });
+    iface.stats.open_handles = 0;
+}
+
+bool SimHid::leaves_now(Interface& iface, std::uint64_t now) {
+    const Presence& presence = iface.config.presence;
+    if (!presence.leave_after_ms || now < presence.arrive_ms + *presence.leave_after_ms) return false;
+    drop_handles(iface);
+    iface.model.reset();  // what it held went with it
+    iface.gone = true;
+    return true;
 }
 
 bool SimHid::attached(Interface& iface) {
-    if (iface.stats.unplugged) return false;
+    if (iface.stats.unplugged || iface.gone) return false;
     const Presence& presence = iface.config.presence;
     std::uint64_t now = clock_.now_ms();
     if (now < presence.arrive_ms) return false;
+    if (leaves_now(iface, now)) return false;
+    if (!iface.model) iface.model = std::make_unique<DeviceModel>(iface.config.identity, iface.config.model_faults);
     if (!presence.replug_after_ms) return true;
     std::uint64_t leave = presence.arrive_ms + *presence.replug_after_ms;
     if (now < leave) return true;
     if (!iface.left) {
-        // Handles opened before the unit went away stay dead after it is back.
-        std::erase_if(handles_, [&](const auto& entry) { return entry.second == &iface; });
-        iface.stats.open_handles = 0;
+        drop_handles(iface);
         iface.left = true;
     }
     if (now < leave + kReplugGapMs) return false;
     if (!iface.returned) {
-        iface.model.power_cycle();
+        iface.model->power_cycle();
         iface.returned = true;
     }
     return true;
+}
+
+bool SimHid::presence_changes_to_come() const {
+    std::lock_guard lock(mutex_);
+    std::uint64_t now = clock_.now_ms();
+    auto changes = [&](std::size_t index) {
+        const Interface& iface = *interfaces_[index];
+        const Presence& presence = iface.config.presence;
+        if (iface.stats.unplugged || iface.gone) return false;
+        if (now < presence.arrive_ms) return true;
+        if (presence.leave_after_ms) return true;
+        return presence.replug_after_ms && now < presence.arrive_ms + *presence.replug_after_ms + kReplugGapMs;
+    };
+    return next_arrival_ < arrivals_.size() || std::any_of(on_bench_.begin(), on_bench_.end(), changes);
 }
 
 InterfaceStats SimHid::stats(std::size_t index) const {
@@ -57,7 +108,10 @@ InterfaceStats SimHid::stats(std::size_t index) const {
 
 DeviceModel SimHid::model(std::size_t index) const {
     std::lock_guard lock(mutex_);
-    return interfaces_.at(index)->model;
+    const Interface& iface = *interfaces_.at(index);
+    // Before it arrives (or once it is gone for good) a unit is as it was made.
+    if (!iface.model) return DeviceModel(iface.config.identity, iface.config.model_faults);
+    return *iface.model;
 }
 
 void SimHid::fail_enumeration(bool fail) {
@@ -68,9 +122,17 @@ void SimHid::fail_enumeration(bool fail) {
 std::optional<std::vector<DevicePath>> SimHid::enumerate() {
     std::lock_guard lock(mutex_);
     if (fail_enumeration_) return std::nullopt;
+    admit_arrivals();
     std::vector<DevicePath> paths;
-    for (const auto& iface : interfaces_) {
-        if (attached(*iface)) paths.push_back(iface->config.path);
+    for (auto it = on_bench_.begin(); it != on_bench_.end();) {
+        Interface& iface = *interfaces_[*it];
+        if (attached(iface)) paths.push_back(iface.config.path);
+        // Gone for good: never looked at again.
+        if (iface.stats.unplugged || iface.gone) {
+            it = on_bench_.erase(it);
+        } else {
+            ++it;
+        }
     }
     return paths;
 }
@@ -99,19 +161,17 @@ bool SimHid::fail_slowly(std::uint32_t ms) {
 
 HidHandle SimHid::open(const DevicePath& path) {
     std::lock_guard lock(mutex_);
-    for (auto& iface : interfaces_) {
-        if (iface->config.path != path || !attached(*iface)) continue;
-        HidHandle handle = next_handle_++;
-        handles_[handle] = iface.get();
-        if (!operate(handle)) {
-            handles_.erase(handle);
-            return kNoHandle;
-        }
-        ++iface->stats.opens;
-        ++iface->stats.open_handles;
-        return handle;
+    Interface* iface = attached_at(path);
+    if (!iface) return kNoHandle;
+    HidHandle handle = next_handle_++;
+    handles_[handle] = iface;
+    if (!operate(handle)) {
+        handles_.erase(handle);
+        return kNoHandle;
     }
-    return kNoHandle;
+    ++iface->stats.opens;
+    ++iface->stats.open_handles;
+    return handle;
 }
 
 bool SimHid::capabilities(HidHandle device, HidCapabilities& caps) {
@@ -151,7 +211,7 @@ bool SimHid::get_feature(HidHandle device, std::span<std::uint8_t> report) {
             // A read shorter than the interface's report, or of another report ID, fails.
             if (!is_silent(*iface) && !report.empty() && report[0] == kReportId &&
                 report.size() >= iface->config.feature_report_length) {
-                iface->model.on_get(report.first(iface->config.feature_report_length));
+                iface->model->on_get(report.first(iface->config.feature_report_length));
                 return true;
             }
             delay = faults.no_answer_ms;
@@ -173,7 +233,7 @@ bool SimHid::set_feature(HidHandle device, std::span<const std::uint8_t> report)
             const auto& faults = iface->config.transport_faults;
             // A lost write is a failed control transfer: the host sees it fail.
             if (!is_silent(*iface) && !faults.drop_sets.contains(stats.writes)) {
-                iface->model.on_set(report);
+                iface->model->on_set(report);
                 return true;
             }
             delay = faults.no_answer_ms;
@@ -184,20 +244,26 @@ bool SimHid::set_feature(HidHandle device, std::span<const std::uint8_t> report)
     return fail_slowly(delay);
 }
 
+SimHid::Interface* SimHid::attached_at(const DevicePath& path) {
+    // The first attached interface with the path: a unit put where another was.
+    auto same_path = by_path_.find(path);
+    if (same_path == by_path_.end()) return nullptr;
+    for (std::size_t i : same_path->second) {
+        if (attached(*interfaces_[i])) return interfaces_[i].get();
+    }
+    return nullptr;
+}
+
 std::string SimHid::location(const DevicePath& path) {
     std::lock_guard lock(mutex_);
-    for (auto& iface : interfaces_) {
-        if (iface->config.path == path && attached(*iface)) return iface->config.location;
-    }
-    return {};
+    Interface* iface = attached_at(path);
+    return iface ? iface->config.location : std::string{};
 }
 
 std::string SimHid::serial_number(const DevicePath& path) {
     std::lock_guard lock(mutex_);
-    for (auto& iface : interfaces_) {
-        if (iface->config.path == path && attached(*iface)) return iface->config.serial;
-    }
-    return {};
+    Interface* iface = attached_at(path);
+    return iface ? iface->config.serial : std::string{};
 }
 
 void SimHid::close(HidHandle device) {

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <string>
 
 #include "device/hid_platform.h"
@@ -28,6 +29,7 @@ struct TransportFaults {
 struct Presence {
     std::uint64_t arrive_ms = 0;                   // absent before
     std::optional<std::uint64_t> replug_after_ms;  // then switched off and on once, this long after arriving
+    std::optional<std::uint64_t> leave_after_ms;   // then taken off the bench for good, this long after arriving
 };
 
 // How long a replugged interface stays away: a unit switched off and on by hand.
@@ -82,20 +84,32 @@ public:
     std::string location(const DevicePath& path) override;
     std::string serial_number(const DevicePath& path) override;
 
+    // Whether an interface is still to arrive, leave or return on the clock:
+    // without, the set of interfaces stays as it is for good.
+    bool presence_changes_to_come() const;
+
     // Makes enumerate() fail, as when the set of interfaces cannot be had.
     void fail_enumeration(bool fail);
 
 private:
     struct Interface {
         SimInterfaceConfig config;
-        DeviceModel model;
+        std::unique_ptr<DeviceModel> model;  // from its arrival until it is taken away for good
         InterfaceStats stats;
         bool left = false;      // the replug's absence has begun
         bool returned = false;  // and is over: the model was power-cycled
+        bool gone = false;      // taken away for good (leave_after_ms)
     };
 
-    // Whether the interface is attached now; carries out a replug that is due.
+    // Whether the interface is attached now; carries out an arrival, a
+    // replug or a leaving that is due.
     bool attached(Interface& iface);
+    bool leaves_now(Interface& iface, std::uint64_t now);
+    // The first attached interface with the path (a unit put where another was); nullptr if none.
+    Interface* attached_at(const DevicePath& path);
+    void drop_handles(Interface& iface);
+    // Moves the interfaces whose time has come from the waiting line to the bench.
+    void admit_arrivals();
     // Counts one operation on the interface behind a handle; nullptr when the
     // handle is unknown or the interface is gone.
     Interface* operate(HidHandle device);
@@ -106,6 +120,14 @@ private:
     Clock& clock_;
     mutable std::mutex mutex_;
     std::vector<std::unique_ptr<Interface>> interfaces_;
+    std::unordered_map<DevicePath, std::vector<std::size_t>> by_path_;  // in the order added
+    // Interfaces not yet arrived, by arrival time from next_arrival_ on, and
+    // those arrived and not gone for good: enumerating looks at these alone,
+    // so a bench that sees thousands of units come and go stays fast.
+    std::vector<std::size_t> arrivals_;
+    std::size_t next_arrival_ = 0;
+    bool arrivals_sorted_ = true;
+    std::set<std::size_t> on_bench_;
     std::map<HidHandle, Interface*> handles_;
     HidHandle next_handle_ = 1;
     bool fail_enumeration_ = false;

@@ -10,8 +10,8 @@ namespace wxr::sim {
 
 namespace {
 
-// More interfaces than a pass probes at once is no use to anyone.
-constexpr long kMaxDevices = 1000;
+// A day's work of a bench, for the soak: more is no use to anyone.
+constexpr long kMaxDevices = 10000;
 // A day of the clock is more than any test or demo needs.
 constexpr long kMaxTimeMs = 86'400'000;
 // Longer than any location path or serial number a system shows.
@@ -116,6 +116,10 @@ const std::map<std::string_view, Key>& keys() {
                           numeric(0, kMaxTimeMs, [](C& c, Shape&, long n) {
                               c.presence.replug_after_ms = static_cast<u64>(n);
                           })}},
+        {"leave-after", {true, "leave-after=MS  MS ms after arriving the interface is taken away for good",
+                         numeric(0, kMaxTimeMs, [](C& c, Shape&, long n) {
+                             c.presence.leave_after_ms = static_cast<u64>(n);
+                         })}},
         {"report-length", {true, "report-length=N  feature report length in bytes (default 21)",
                            numeric(2, 4096, [](C& c, Shape&, long n) {
                                c.feature_report_length = static_cast<std::uint16_t>(n);

@@ -1,7 +1,7 @@
 // The simulated devices a command line asks for, e.g.
 //   model=16,sensor=3,version=50,busy=2,devices=3,report-length=21,
 //   fail-block-check=4:2,refuse-block-report=7:3,unplug-after=900,silent,
-//   arrive-every=5000,replug-after=3000,2:unplug-after=900
+//   arrive-every=5000,replug-after=3000,leave-after=9000,2:unplug-after=900
 #pragma once
 
 #include <string>

@@ -187,6 +187,7 @@ TEST(Cli, ParserRefusesWhatDoesNotApplyAndHonoursEndOfOptions) {
         {{"upgrade", "--count", "3"}, "--count needs --watch"},
         {{"upgrade", "--watch", "--count=0"}, "--count needs a number from 1"},
         {{"upgrade", "--force"}, "--force needs --watch"},
+        {{"upgrade", "--watch", "--virtual-time"}, "--virtual-time needs --simulate"},
         {{"upgrade", "--all", "--watch"}, "cannot be combined"},
         {{"upgrade", "--all", "--device", "sim:0"}, "--device names one device"},
         {{"list", "--device"}, "--device needs a value"},
@@ -406,7 +407,7 @@ TEST(Cli, RunGroupWakesWhenARunEnds) {
     ImageInfo image;
     load_embedded_image(session.store);
     parse_image_info(session.store.bytes, session.store.length, image);
-    RunGroup group;
+    RunGroup group(session.clock());
     group.start(std::make_unique<DeviceRun>(session, u"sim:0", RunPlan{session.store, image}));
     auto ended = group.wait_for_ended(std::chrono::hours(1));
     ASSERT_EQ(ended.size(), 1u);
@@ -692,7 +693,8 @@ TEST(CliKept, WithStdoutClosedTheTraceGetsOnlyTheTranscript) {
 
 // A unit already current is skipped: the station is armed and idle after its line.
 TEST(CliKept, CtrlCAtAnIdleStation) {
-    const std::vector<std::string> idle{"upgrade", "--watch", "--simulate=devices=1"};
+    // A second unit due in a day keeps the simulated station watching.
+    const std::vector<std::string> idle{"upgrade", "--watch", "--simulate=devices=2,1:arrive-at=86400000"};
     auto [pid, fd] = spawn_prepared(idle, [] {});
     ASSERT_GT(pid, 0);
     read_text(fd, "skipped");

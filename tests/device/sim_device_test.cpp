@@ -181,6 +181,35 @@ TEST(SimHid, ArrivalAndReplugFollowTheClock) {
     EXPECT_EQ(bench.hid.stats(0).open_handles, 0u);
 }
 
+// Units come and go by the clock; the bench says when nothing more will change.
+TEST(SimHid, UnitsTakenAwayForGoodLeaveTheBenchAndItsFutureEmpty) {
+    testing::SimBench bench;
+    bench.add({.path = u"late", .presence = {.arrive_ms = 3000}});
+    bench.add({.path = u"brief", .presence = {.arrive_ms = 0, .leave_after_ms = 1000}});
+    bench.add({.path = u"stays"});
+    bench.add({.path = u"brief", .presence = {.arrive_ms = 2000}});  // another unit where it was
+    using Paths = std::vector<DevicePath>;
+    const std::pair<std::uint32_t, Paths> timeline[] = {
+        {0, {u"brief", u"stays"}},
+        {1000, {u"stays"}},
+        {1000, {u"stays", u"brief"}},
+        {1000, {u"late", u"stays", u"brief"}},
+    };
+    for (const auto& [pause, present] : timeline) {
+        EXPECT_TRUE(bench.hid.presence_changes_to_come()) << bench.clock.now_ms();
+        bench.clock.sleep_ms(pause);
+        EXPECT_EQ(*bench.hid.enumerate(), present) << bench.clock.now_ms();
+    }
+    EXPECT_FALSE(bench.hid.presence_changes_to_come());
+    // The path opens the unit there now, whose flash is its own.
+    Device d = open_device(bench.channel, u"brief");
+    ASSERT_TRUE(d);
+    close_device(d);
+    EXPECT_EQ(bench.hid.stats(1).opens, 0u);
+    EXPECT_EQ(bench.hid.stats(3).opens, 1u);
+    EXPECT_EQ(bench.hid.model(1).flash()[0], sim::kErasedByte);
+}
+
 TEST(SimDevice, PowerCycleRunsTheWrittenFirmwaresVersionOnlyAfterAMatchingEndReport) {
     DeviceModel model(sim::Identity{.version = 50});
     model.on_set(command(sim::kCodeStart, 0, 0));

@@ -1,5 +1,5 @@
 // The simulation key parser (--simulate=SPEC): any text gives either an error
-// with a message or 0 to 1000 interfaces with every value in its key's range,
+// with a message or 0 to 10000 interfaces with every value in its key's range,
 // which differ only in their paths unless a key names one interface (I:KEY);
 // giving a spec twice, or with extra commas, changes nothing.
 #include <algorithm>
@@ -18,7 +18,7 @@ namespace {
 using sim::SimInterfaceConfig;
 using Parsed = std::variant<std::vector<SimInterfaceConfig>, sim::SimSpecError>;
 
-constexpr std::size_t kMaxDevices = 1000;
+constexpr std::size_t kMaxDevices = 10000;
 
 bool same_except_path(const SimInterfaceConfig& a, const SimInterfaceConfig& b) {
     const auto& ma = a.model_faults;
@@ -79,7 +79,7 @@ void check_result(const Parsed& parsed, bool alike) {
         return;
     }
     const auto& configs = std::get<0>(parsed);
-    check(configs.size() <= kMaxDevices, "at most 1000 interfaces");
+    check(configs.size() <= kMaxDevices, "at most 10000 interfaces");
     for (std::size_t i = 0; i < configs.size(); ++i) {
         const std::string path = "sim:" + std::to_string(i);
         check(configs[i].path == std::u16string(path.begin(), path.end()), "interface i is at sim:i");

@@ -188,7 +188,8 @@ namespace {
 // ends that probe alone; every thread is joined, none left to terminate the process.
 TEST(RunSideBySide, AThrowingBodyEndsOnlyItsOwnIndex) {
     std::vector<std::atomic<int>> ran(kMaxProbesPerWave + 5);
-    run_side_by_side(ran.size(), [&](std::size_t i) {
+    VirtualClock clock;
+    run_side_by_side(clock, ran.size(), [&](std::size_t i) {
         ++ran[i];
         if (i % 3 == 0) throw std::bad_alloc();
         if (i % 3 == 1) throw std::runtime_error("lost");
