@@ -18,6 +18,7 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/cli.h"
+#include "tests/cli/cli_run.h"
 #include "app/cli/progress.h"
 #include "app/cli/run_group.h"
 #include "app/cli/stop_request.h"
@@ -27,20 +28,6 @@
 
 namespace wxr::cli {
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Outcome wxr7305(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    int code = run(args, out, err, /*terminal=*/false);
-    return {code, out.str(), err.str()};
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t n = 0;

@@ -9,24 +9,11 @@
 #include <sstream>
 
 #include "app/cli/cli.h"
+#include "tests/cli/cli_run.h"
 #include "image/image_store.h"
 
 namespace wxr::cli {
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Outcome wxr7305(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    int code = run(args, out, err, /*terminal=*/false);
-    return {code, out.str(), err.str()};
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The built-in image with another model and sensor byte, written to a file.
 std::string image_file(int model, int sensor) {

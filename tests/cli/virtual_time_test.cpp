@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "tests/cli/cli_run.h"
 
 namespace wxr::cli {
 namespace {
@@ -20,18 +21,6 @@ constexpr int kRepeats = 1;
 #else
 constexpr int kRepeats = 3;
 #endif
-
-struct Outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Outcome wxr7305(std::vector<std::string> args) {
-    std::ostringstream out, err;
-    int code = run(args, out, err, /*terminal=*/false);
-    return {code, out.str(), err.str()};
-}
 
 // Result objects of --json output (the summary, if any, has no path).
 std::vector<nlohmann::json> results(const std::string& out) {
