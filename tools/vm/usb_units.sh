@@ -6,6 +6,9 @@
 #   stop_usb NAME             unplugs it; prints its summary line
 GADGETS=/sys/kernel/config/usb_gadget
 FFS_ROOT=/dev/ffs
+# A unit unplugged, then plugged in again, takes seconds to leave and come back
+# on a TCG guest that shares a loaded host: 30 s, not 10.
+kUnitWaitTenths=300
 
 # poll_tenths N COMMAND...: tries COMMAND every 0.1 s, at most N times.
 poll_tenths() {
@@ -56,13 +59,13 @@ unit_free() { ! unit_has_node "$1" && [ -z "$(cat "$GADGETS/unit$1/UDC")" ]; }
 start_usb() {
     local name=$1 unit=$2
     shift 2
-    poll_tenths 100 unit_free "$unit" || return 1
+    poll_tenths $kUnitWaitTenths unit_free "$unit" || return 1
     usb-device --ffs "$FFS_ROOT/unit$unit" --name "$name" "$@" >"$SCRATCH/$name.log" 2>&1 &
     echo $! >"$SCRATCH/$name.pid"
     echo "$unit" >"$SCRATCH/$name.unit"
-    poll_tenths 100 grep -qs "^$name: ready" "$SCRATCH/$name.log" || return 1
+    poll_tenths $kUnitWaitTenths grep -qs "^$name: ready" "$SCRATCH/$name.log" || return 1
     echo "dummy_udc.$unit" >"$GADGETS/unit$unit/UDC" || return 1
-    poll_tenths 100 unit_has_node "$unit" || return 1
+    poll_tenths $kUnitWaitTenths unit_has_node "$unit" || return 1
     unit_node "$unit" >"$SCRATCH/$name.node"
 }
 
