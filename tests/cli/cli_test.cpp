@@ -422,8 +422,9 @@ TEST(Cli, TerminalRedrawsOneBarPerDeviceInPlace) {
 }
 
 #ifndef _WIN32
-// Runs wxr7305 with its output in a pipe; returns the child's pid and the read end.
-std::pair<pid_t, int> spawn(const std::vector<std::string>& args) {
+// Runs wxr7305 with stdout and stderr in one pipe, after `prepare` ran in the child.
+template <typename Prepare>
+std::pair<pid_t, int> spawn_prepared(const std::vector<std::string>& args, Prepare prepare) {
     int pipe_fds[2];
     if (pipe(pipe_fds) != 0) return {-1, -1};
     pid_t pid = fork();
@@ -431,6 +432,8 @@ std::pair<pid_t, int> spawn(const std::vector<std::string>& args) {
         dup2(pipe_fds[1], STDOUT_FILENO);
         dup2(pipe_fds[1], STDERR_FILENO);
         close(pipe_fds[0]);
+        close(pipe_fds[1]);
+        prepare();
         std::vector<char*> argv{const_cast<char*>(WXR7305_PROGRAM)};
         for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
@@ -441,16 +444,17 @@ std::pair<pid_t, int> spawn(const std::vector<std::string>& args) {
     return {pid, pipe_fds[0]};
 }
 
-// Reads the child's output until `part` shows up (or the output ends).
-std::string read_until(int fd, const std::string& part) {
+// Reads the child's output byte by byte until `until` shows up (or the output ends):
+// nothing after it is taken from the pipe.
+std::string read_until(int fd, const std::string& until) {
     std::string text;
-    char buffer[4096];
-    while (!contains(text, part)) {
-        ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n <= 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
+    char c;
+    while (!contains(text, until) && read(fd, &c, 1) == 1) text += c;
     return text;
+}
+
+std::pair<pid_t, int> spawn(const std::vector<std::string>& args) {
+    return spawn_prepared(args, [] {});
 }
 
 TEST(Cli, SecondCtrlCLeavesAtOnceWithAWarning) {
@@ -607,35 +611,6 @@ TEST(CliResults, AllShowsEachResultTheMomentItsUnitEnds) {
 namespace wxr::cli {
 namespace {
 
-// Runs wxr7305 with stdout and stderr in one pipe, after `prepare` ran in the child.
-template <typename Prepare>
-std::pair<pid_t, int> spawn_prepared(const std::vector<std::string>& args, Prepare prepare) {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) return {-1, -1};
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipe_fds[1], STDOUT_FILENO);
-        dup2(pipe_fds[1], STDERR_FILENO);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
-        prepare();
-        std::vector<char*> argv{const_cast<char*>(WXR7305_PROGRAM)};
-        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    close(pipe_fds[1]);
-    return {pid, pipe_fds[0]};
-}
-
-std::string read_text(int fd, const std::string& until) {
-    std::string text;
-    char c;
-    while (!contains(text, until) && read(fd, &c, 1) == 1) text += c;
-    return text;
-}
-
 int exit_status(pid_t pid) {
     int status = 0;
     waitpid(pid, &status, 0);
@@ -651,9 +626,9 @@ std::string file_text(const std::filesystem::path& path) {
 TEST(CliKept, AClosedOutputPipeNeverStopsAWrite) {
     auto log = temp_file("pipe.log");
     std::filesystem::remove(log);
-    auto [pid, fd] = spawn_prepared({"upgrade", "--simulate=busy=0", "--virtual-time", "--log", log.string()}, [] {});
+    auto [pid, fd] = spawn({"upgrade", "--simulate=busy=0", "--virtual-time", "--log", log.string()});
     ASSERT_GT(pid, 0);
-    read_text(fd, "\n");
+    read_until(fd, "\n");
     close(fd);
     EXPECT_EQ(exit_status(pid), kExitOther);
     auto records = json_lines(file_text(log));
@@ -668,7 +643,7 @@ TEST(CliKept, WithStdoutClosedTheTraceGetsOnlyTheTranscript) {
     auto [pid, fd] = spawn_prepared({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()},
                                     [] { close(STDOUT_FILENO); });
     ASSERT_GT(pid, 0);
-    read_text(fd, "\x01");  // to the end
+    read_until(fd, "\x01");  // to the end
     close(fd);
     exit_status(pid);
     std::istringstream in(file_text(trace));
@@ -682,12 +657,12 @@ TEST(CliKept, WithStdoutClosedTheTraceGetsOnlyTheTranscript) {
 TEST(CliKept, CtrlCAtAnIdleStation) {
     // A second unit due in a day keeps the simulated station watching.
     const std::vector<std::string> idle{"upgrade", "--watch", "--simulate=devices=2,1:arrive-at=86400000"};
-    auto [pid, fd] = spawn_prepared(idle, [] {});
+    auto [pid, fd] = spawn(idle);
     ASSERT_GT(pid, 0);
-    read_text(fd, "skipped");
+    read_until(fd, "skipped");
     kill(pid, SIGINT);
     kill(pid, SIGINT);
-    std::string rest = read_text(fd, "\x01");
+    std::string rest = read_until(fd, "\x01");
     close(fd);
     EXPECT_EQ(exit_status(pid), 0) << rest;  // the results so far: one skipped
     EXPECT_FALSE(contains(rest, "interrupted while writing")) << rest;
@@ -695,7 +670,7 @@ TEST(CliKept, CtrlCAtAnIdleStation) {
 
     // Ignored by whoever started it: it stays ignored.
     auto [ignoring, out] = spawn_prepared(idle, [] { signal(SIGINT, SIG_IGN); });
-    read_text(out, "skipped");
+    read_until(out, "skipped");
     kill(ignoring, SIGINT);
     kill(ignoring, SIGINT);
     usleep(200000);
