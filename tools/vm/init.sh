@@ -82,6 +82,7 @@ start_uhid() {
     local name=$1 before node
     shift
     before=$(echo /dev/hidraw*)
+    rm -f "$SCRATCH/$name.log"  # its "started" from an earlier run must not count
     uhid-device --name "$name" "$@" >"$SCRATCH/$name.log" 2>&1 &
     echo $! >"$SCRATCH/$name.pid"
     poll_tenths 100 grep -qs "^$name: started" "$SCRATCH/$name.log" || return 1

@@ -5,9 +5,12 @@
 
 # The model byte sits 4 bytes after the info block's marker 0C 12 03 05.
 image_model() {
-    local at
-    at=$(od -An -tx1 -v /image.bin | tr -d ' \n' | grep -ob '0c120305' | head -n 1 | cut -d: -f1)
-    echo $((0x$(od -An -tx1 -j $((at / 2 + 4)) -N1 /image.bin | tr -d ' ')))
+    local hex
+    hex=$(od -An -tx1 -v /image.bin | tr -s ' \n' '\n\n' | awk '
+        NF { n++; byte[n] = $1 }
+        NF && !at && n >= 4 && byte[n-3] byte[n-2] byte[n-1] $1 == "0c120305" { at = n + 1 }
+        at && n == at { print $1; exit }')
+    echo $((0x$hex))
 }
 
 # --- what uhid shows: the same upgrade without usbhid, and its bare replay ---

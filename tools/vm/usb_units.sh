@@ -56,17 +56,43 @@ unit_node() {
 unit_has_node() { unit_node "$1" >/dev/null; }
 unit_free() { ! unit_has_node "$1" && [ -z "$(cat "$GADGETS/unit$1/UDC")" ]; }
 
-start_usb() {
+# A unit that enumerates badly (a lost control transfer under TCG) gets one
+# more plug-in before its case fails.
+kPlugAttempts=2
+
+# usb_trouble UNIT WHY: says why a unit did not come up, with the kernel's last words.
+usb_trouble() {
+    echo "usb unit $1: $2 (UDC '$(cat "$GADGETS/unit$1/UDC" 2>/dev/null)')"
+    dmesg | tail -n 8 | sed 's/^/  dmesg: /'
+}
+
+# plug_usb NAME UNIT ARGS: one attempt; prints what failed.
+plug_usb() {
     local name=$1 unit=$2
     shift 2
-    poll_tenths $kUnitWaitTenths unit_free "$unit" || return 1
+    # A name used before left "ready" in its log: gone before the device starts,
+    # or the wait below could read the old word before the new device is up.
+    rm -f "$SCRATCH/$name.log"
     usb-device --ffs "$FFS_ROOT/unit$unit" --name "$name" "$@" >"$SCRATCH/$name.log" 2>&1 &
     echo $! >"$SCRATCH/$name.pid"
     echo "$unit" >"$SCRATCH/$name.unit"
-    poll_tenths $kUnitWaitTenths grep -qs "^$name: ready" "$SCRATCH/$name.log" || return 1
-    echo "dummy_udc.$unit" >"$GADGETS/unit$unit/UDC" || return 1
-    poll_tenths $kUnitWaitTenths unit_has_node "$unit" || return 1
+    poll_tenths $kUnitWaitTenths grep -qs "^$name: ready" "$SCRATCH/$name.log" || { echo "not ready"; return 1; }
+    echo "dummy_udc.$unit" >"$GADGETS/unit$unit/UDC" || { echo "bind refused"; return 1; }
+    poll_tenths $kUnitWaitTenths unit_has_node "$unit" || { echo "no hidraw node"; return 1; }
     unit_node "$unit" >"$SCRATCH/$name.node"
+}
+
+start_usb() {
+    local name=$1 unit=$2 attempt=1 why
+    poll_tenths $kUnitWaitTenths unit_free "$unit" || { usb_trouble "$unit" "still taken"; return 1; }
+    while ! why=$(plug_usb "$@"); do
+        usb_trouble "$unit" "$why on attempt $attempt"
+        kill -TERM "$(cat "$SCRATCH/$name.pid")" 2>/dev/null
+        echo "" >"$GADGETS/unit$unit/UDC" 2>/dev/null
+        poll_tenths $kUnitWaitTenths unit_free "$unit" || return 1
+        attempt=$((attempt + 1))
+        [ $attempt -le $kPlugAttempts ] || return 1
+    done
 }
 
 stop_usb() {

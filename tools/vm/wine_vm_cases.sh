@@ -75,6 +75,7 @@ start_uhid() {
     local name=$1 before node
     shift 2
     before=$(ls /dev/hidraw* 2>/dev/null)
+    rm -f "$SCRATCH/$name.log"  # its "started" from an earlier run must not count
     uhid-device --name "$name" "$@" >"$SCRATCH/$name.log" 2>&1 &
     echo $! >"$SCRATCH/$name.pid"
     wait_tenths 100 grep -qs "$name: started" "$SCRATCH/$name.log" || return 1
