@@ -83,7 +83,7 @@ bool DeviceChannel::ask(const Device& device, Ask&& ask) {
 bool DeviceChannel::get_feature(const Device& device, std::span<std::uint8_t> report) {
     return perform(device.path_text, "get", [&] {
         bool ok = ask(device, [&] { return hid_.get_feature(device.handle, report); });
-        return std::pair{ok, Outcome{ok, ok ? hex_bytes(report) : std::string{}}};
+        return std::pair{ok, Outcome{ok, ok ? traced_bytes(report) : std::string{}}};
     });
 }
 
@@ -97,9 +97,9 @@ bool DeviceChannel::set_feature(Device& device, std::span<const std::uint8_t> re
     auto wire = *device.feature_length != 0 ? fit_feature_report(report, *device.feature_length)
                                             : std::vector<std::uint8_t>(report.begin(), report.end());
     return perform(device.path_text, "set", [&] {
-        if (!wire) return std::pair{false, Outcome{false, hex_bytes(report)}};
+        if (!wire) return std::pair{false, Outcome{false, traced_bytes(report)}};
         bool ok = ask(device, [&] { return hid_.set_feature(device.handle, *wire); });
-        return std::pair{ok, Outcome{ok, hex_bytes(*wire)}};
+        return std::pair{ok, Outcome{ok, traced_bytes(*wire)}};
     });
 }
 

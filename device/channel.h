@@ -84,6 +84,11 @@ private:
     // which case it fails unasked.
     template <typename Ask>
     bool ask(const Device& device, Ask&& ask);
+    // A report's bytes for its transcript line; nothing to format without one
+    // (an upgrade makes thousands of reports).
+    std::string traced_bytes(std::span<const std::uint8_t> bytes) const {
+        return transcript_ ? hex_bytes(bytes) : std::string{};
+    }
 
     HidPlatform& hid_;
     Clock& clock_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <utility>
+#include <vector>
 
 #include "device/channel.h"
 
@@ -21,11 +22,28 @@ public:
         : channel_(std::exchange(other.channel_, nullptr)), path_(std::move(other.path_)) {}
     DeviceHold(const DeviceHold&) = delete;
     DeviceHold& operator=(const DeviceHold&) = delete;
-    DeviceHold& operator=(DeviceHold&&) = delete;
+    DeviceHold& operator=(DeviceHold&& other) noexcept {
+        if (this != &other) {
+            if (channel_) channel_->release(path_);
+            channel_ = std::exchange(other.channel_, nullptr);
+            path_ = std::move(other.path_);
+        }
+        return *this;
+    }
+    const DevicePath& path() const { return path_; }
 
 private:
     DeviceChannel* channel_;
     DevicePath path_;
 };
+
+using DeviceHolds = std::vector<DeviceHold>;
+
+inline DeviceHolds hold_all(DeviceChannel& channel, const std::vector<DevicePath>& paths) {
+    DeviceHolds holds;
+    holds.reserve(paths.size());
+    for (const DevicePath& path : paths) holds.emplace_back(channel, path);
+    return holds;
+}
 
 }  // namespace wxr

@@ -94,9 +94,10 @@ bool DeviceRun::identified() {
 }
 
 void DeviceRun::probe_query_check_and_write() {
+    // The probe, the query and the write: one run, one descriptor kept.
+    DeviceHold hold(session_.channel(), list_.paths[0]);
     if (plan_.probe && !identified()) return;
     DeviceContext context = session_.context_for(list_);
-    DeviceHold hold(context.channel, list_.paths[0]);  // the query and the write: one run
     report_.answered = query_device_info(context, report_.device);
     if (!report_.answered) return fail("query", "no answer to the query: the device is gone or stopped answering");
     const ImageStore* store = &plan_.store;

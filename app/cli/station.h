@@ -6,12 +6,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "app/cli/commands.h"
 #include "app/cli/device_run.h"
 #include "app/cli/log_file.h"
+#include "device/device_hold.h"
 
 namespace wxr::cli {
 
@@ -27,6 +29,8 @@ struct StationPlan {
     std::vector<DevicePath> paths;      // One and All: the units to run
     bool probe = false;                 // the runs probe their units first
     std::optional<long> left_alone;     // One: other fitting units not written
+    // One: the chosen unit's descriptor, kept open from discovery to its run.
+    std::shared_ptr<DeviceHolds> from_discovery;
 };
 
 // Returns the exit code. log is nullptr without --log.

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,26 +42,6 @@ int SystemHidrawIo::open(const std::string& path, int flags) {
 }
 
 int SystemHidrawIo::close(int fd) { return result_or_errno(::close(fd)); }
-
-namespace {
-NodeId id_of(const struct stat& st) {
-    return {static_cast<std::uint64_t>(st.st_rdev), static_cast<std::uint64_t>(st.st_ino)};
-}
-}  // namespace
-
-int SystemHidrawIo::path_id(const std::string& path, NodeId& id) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) < 0) return -errno;
-    id = id_of(st);
-    return 0;
-}
-
-int SystemHidrawIo::fd_id(int fd, NodeId& id) {
-    struct stat st {};
-    if (::fstat(fd, &st) < 0) return -errno;
-    id = id_of(st);
-    return 0;
-}
 
 int SystemHidrawIo::report_descriptor(int fd, std::vector<std::uint8_t>& descriptor) {
     int size = 0;

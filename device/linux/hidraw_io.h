@@ -17,14 +17,6 @@ struct RawInfo {
     std::uint16_t product_id = 0;
 };
 
-// Which node a path or descriptor leads to: a unit replaced at the same path
-// gets a new node (new inode, maybe another device number).
-struct NodeId {
-    std::uint64_t device = 0;  // st_rdev
-    std::uint64_t inode = 0;   // st_ino
-    friend bool operator==(const NodeId&, const NodeId&) = default;
-};
-
 class HidrawIo {
 public:
     virtual ~HidrawIo() = default;
@@ -34,9 +26,6 @@ public:
     // A file descriptor, or -errno.
     virtual int open(const std::string& path, int flags) = 0;
     virtual int close(int fd) = 0;
-    // The node at `path` (stat) and the one `fd` has open (fstat): 0 or -errno.
-    virtual int path_id(const std::string& path, NodeId& id) = 0;
-    virtual int fd_id(int fd, NodeId& id) = 0;
     virtual int report_descriptor(int fd, std::vector<std::uint8_t>& descriptor) = 0;
     virtual int raw_info(int fd, RawInfo& info) = 0;
     // Bytes transferred, or -errno. report[0] holds the report ID.
@@ -53,8 +42,6 @@ public:
     int list_nodes(std::vector<std::string>& names) override;
     int open(const std::string& path, int flags) override;
     int close(int fd) override;
-    int path_id(const std::string& path, NodeId& id) override;
-    int fd_id(int fd, NodeId& id) override;
     int report_descriptor(int fd, std::vector<std::uint8_t>& descriptor) override;
     int raw_info(int fd, RawInfo& info) override;
     int get_feature(int fd, std::span<std::uint8_t> report) override;

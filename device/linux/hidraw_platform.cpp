@@ -69,12 +69,11 @@ std::optional<std::vector<DevicePath>> HidrawPlatform::enumerate() {
 HidHandle HidrawPlatform::open(const DevicePath& path) {
     std::string file = to_utf8(path);
     std::shared_ptr<NodeFd> node;
+    // A kept descriptor is used without looking at the path again: while it
+    // is open the kernel keeps its node's number from any other unit, and a
+    // unit that has left fails every request on it, which drops it.
     const bool lent = lend(file, node);
-    if (node && !still_at(file, *node)) {
-        io_->close(node->fd);  // another unit now: never spoken to through the old one
-        node.reset();
-    }
-    if (!node) node = open_node(file, lent);
+    if (!node) node = open_node(file);
     std::lock_guard lock(mutex_);
     if (!node) {
         if (lent) give_back(file, nullptr);
@@ -94,12 +93,7 @@ bool HidrawPlatform::lend(const std::string& file, std::shared_ptr<NodeFd>& kept
     return true;
 }
 
-bool HidrawPlatform::still_at(const std::string& file, const NodeFd& node) {
-    NodeId now;
-    return node.id && io_->path_id(file, now) >= 0 && now == *node.id;
-}
-
-std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::open_node(const std::string& file, bool to_keep) {
+std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::open_node(const std::string& file) {
     int fd = -EACCES;
     for (int mode : kOpenModes) {
         fd = retrying([&] { return io_->open(file, mode | kOpenFlags); });
@@ -112,8 +106,6 @@ std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::open_node(const std::str
     }
     auto node = std::make_shared<NodeFd>();
     node->fd = fd;
-    NodeId id;
-    if (to_keep && io_->fd_id(fd, id) >= 0) node->id = id;
     return node;
 }
 
@@ -209,8 +201,7 @@ void HidrawPlatform::close(HidHandle device) {
         const std::string held_path = std::move(it->second.held_path);
         open_.erase(it);
         if (!held_path.empty()) {
-            // A descriptor that failed, or whose node is unknown, is not kept.
-            const bool keep = node->id && !node->failed;
+            const bool keep = !node->failed;  // a failed descriptor is not kept
             auto left = give_back(held_path, keep ? std::move(node) : nullptr);
             if (keep) node = std::move(left);
         }

@@ -55,7 +55,6 @@ private:
     // One open descriptor; a held path lends it to one handle at a time.
     struct NodeFd {
         int fd = -1;
-        std::optional<NodeId> id;  // of fd; a descriptor without one is never kept
         // The node's feature report length, read once per descriptor.
         std::optional<std::uint16_t> feature_length;
         bool failed = false;  // an operation on it failed: closed with its handle
@@ -77,8 +76,7 @@ private:
     // Ends a lend (mutex held): keeps `node` for the next handle while the
     // path is held, and returns what the caller must close.
     std::shared_ptr<NodeFd> give_back(const std::string& file, std::shared_ptr<NodeFd> node);
-    bool still_at(const std::string& file, const NodeFd& node);
-    std::shared_ptr<NodeFd> open_node(const std::string& file, bool to_keep);
+    std::shared_ptr<NodeFd> open_node(const std::string& file);
     void mark_failed(NodeFd& node);
     // nullopt when the descriptor cannot be had or parsed.
     std::optional<std::uint16_t> feature_length(NodeFd& node);

@@ -25,7 +25,7 @@ struct FakeNode {
     int gets = 0;
     int opens = 0;             // successful open() calls
     int descriptor_reads = 0;
-    NodeId id{0xF300, 1};      // replace() gives the path a new node
+    std::uint64_t generation = 1;  // replace() gives the path a new node
 };
 
 class FakeHidrawIo final : public HidrawIo {
@@ -45,7 +45,7 @@ public:
     FakeNode& replace(const std::string& path) {
         std::lock_guard lock(mutex_);
         FakeNode fresh = nodes[path];
-        fresh.id.inode = next_inode_++;
+        fresh.generation = next_generation_++;
         fresh.opens = 0;
         fresh.descriptor_reads = 0;
         return nodes[path] = fresh;
@@ -69,29 +69,13 @@ public:
         auto error = it->second.open_errors.find(flags & O_ACCMODE);
         if (error != it->second.open_errors.end()) return -error->second;
         ++it->second.opens;
-        fds_[next_fd_] = {path, it->second.id};
+        fds_[next_fd_] = {path, it->second.generation};
         return next_fd_++;
     }
 
     int close(int fd) override {
         std::lock_guard lock(mutex_);
         return fds_.erase(fd) ? 0 : -EBADF;
-    }
-
-    int path_id(const std::string& path, NodeId& id) override {
-        std::lock_guard lock(mutex_);
-        auto it = nodes.find(path);
-        if (it == nodes.end()) return -ENOENT;
-        id = it->second.id;
-        return 0;
-    }
-
-    int fd_id(int fd, NodeId& id) override {
-        std::lock_guard lock(mutex_);
-        auto it = fds_.find(fd);
-        if (it == fds_.end()) return -EBADF;
-        id = it->second.id;
-        return 0;
     }
 
     int report_descriptor(int fd, std::vector<std::uint8_t>& descriptor) override {
@@ -140,23 +124,24 @@ private:
         --interruptions;
         return true;
     }
-    // nullptr for an unknown descriptor or one of a node since replaced (the
+    // nullptr for an unknown descriptor or one of a node since gone or replaced (the
     // kernel answers ENODEV there; EBADF here is as good for the backend).
     FakeNode* node_of(int fd) {
         auto it = fds_.find(fd);
         if (it == fds_.end()) return nullptr;
-        FakeNode& n = nodes[it->second.path];
-        return n.id == it->second.id ? &n : nullptr;
+        auto at = nodes.find(it->second.path);
+        if (at == nodes.end()) return nullptr;
+        return at->second.generation == it->second.generation ? &at->second : nullptr;
     }
 
     struct OpenFd {
         std::string path;
-        NodeId id;
+        std::uint64_t generation;
     };
     mutable std::mutex mutex_;
     std::map<int, OpenFd> fds_;
     int next_fd_ = 3;
-    std::uint64_t next_inode_ = 2;
+    std::uint64_t next_generation_ = 2;
 };
 
 }  // namespace wxr::hidraw::testing

@@ -98,8 +98,8 @@ TEST_F(HidrawHeldDescriptorTest, AFailureOrAnotherUnitMeansAFreshOpen) {
         {"healthy", [](FakeHidrawIo&) {}, true, 1, 1},
         {"failed read", [](FakeHidrawIo& io) { io.node("/dev/hidraw0").reply[0] = 4; }, false, 2, 2},
         {"failed write", [](FakeHidrawIo& io) { io.node("/dev/hidraw0").io_error = EPIPE; }, false, 2, 2},
-        // The old descriptor is never used again: the new unit gets every report.
-        {"replaced", [](FakeHidrawIo& io) { io.replace("/dev/hidraw0"); }, true, 1, 1},
+        // The old descriptor fails, as the kernel's does: the new unit is opened afresh.
+        {"replaced", [](FakeHidrawIo& io) { io.replace("/dev/hidraw0"); }, false, 1, 1},
         {"unplugged and back", [](FakeHidrawIo& io) {
              io.nodes.erase("/dev/hidraw0");
          }, false, 1, 1},

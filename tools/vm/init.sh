@@ -74,6 +74,7 @@ since_fault() {
     awk -v a="$at" -v b="$(cat "$SCRATCH/$1.end")" 'BEGIN { printf "%.2f", b - a }'
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+least() { awk -v a="$1" -v b="$2" 'BEGIN { print (a < b ? a : b) }'; }
 replay_seconds() { awk '/^bare replay/ { printf "%.2f", $(NF - 3) / 1000 }' "$SCRATCH/$1.out"; }
 
 

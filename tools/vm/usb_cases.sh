@@ -82,13 +82,23 @@ expect_code upgrade-exit upgrade 0
 expect_summary upgrade-flash wxr-main "end=yes image=match " "set-lengths=21 get-lengths=21 refused=0"
 grep "^wxr-main: gets=" "$SCRATCH/wxr-main.log" >"$SCRATCH/healthy.summary"
 
-# The same operations bare, on a node held open (usbhid's open costs 50 ms).
+# The same operations bare, on a node held open (usbhid's open costs 50 ms),
+# alternating with a second upgrade: the best of each is compared, as the
+# host's load only ever adds to either.
 start_usb wxr-replay 0 --expect /image.bin || fail replay "no device"
 run_cli usb-replay hidraw-bench replay "$SCRATCH/trace.txt" "$(node_of wxr-replay)" held
 expect_summary usb-replay-flash wxr-replay "end=yes image=match "
-echo "BENCH usb: upgrade $(time_of upgrade) s, bare replay $(time_of usb-replay) s" \
-    "(one open held; $(replay_seconds usb-replay) s from its first operation):" \
-    "$(ratio "$(time_of upgrade)" "$(time_of usb-replay)")x"
+start_usb wxr-again 0 --expect /image.bin || fail upgrade-again "no device"
+run_cli upgrade-again wxr7305 upgrade
+expect_summary upgrade-again-flash wxr-again "end=yes image=match "
+start_usb wxr-replay 0 --expect /image.bin || fail replay "no device"
+run_cli usb-replay-again hidraw-bench replay "$SCRATCH/trace.txt" "$(node_of wxr-replay)" held
+stop_device wxr-replay >/dev/null
+upgrade_best=$(least "$(time_of upgrade)" "$(time_of upgrade-again)")
+replay_best=$(least "$(time_of usb-replay)" "$(time_of usb-replay-again)")
+echo "BENCH usb: upgrade $(time_of upgrade) and $(time_of upgrade-again) s," \
+    "bare replay $(time_of usb-replay) and $(time_of usb-replay-again) s (one open held;" \
+    "$(replay_seconds usb-replay) s from its first operation): best to best $(ratio "$upgrade_best" "$replay_best")x"
 
 # A failed block check (block 1, once: the block is resent) and a refused
 # block report (block 2, twice: the report is repeated); the upgrade succeeds.
