@@ -125,12 +125,15 @@ void CWXR7305_Upgrade_ToolDlg::stop_device_traffic() {
 
 void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {
     if (worker_running_.load()) return;  // the disabled button normally sees to it
+    DeviceHolds discovery = hold_present(channel_);
     if (discover_devices(context_) <= 0) {
+        discovery.clear();
         show_box(not_found_text(), application_name(), MessageIcon::None);
         return;
     }
     // One run on the device: the query, then the worker's upgrade.
     std::optional<DeviceHold> hold(std::in_place, channel_, context_.list.paths[0]);
+    discovery.clear();
     ImageInfo device;
     query_device_info(context_, device);
     ImageInfo image;

@@ -70,6 +70,9 @@ public:
     // Passed to the backend (see HidPlatform::hold). No transcript line: they
     // change what a backend keeps, never what reaches the device.
     void hold(const DevicePath& path) { hid_.hold(path); }
+    // The interfaces present, to hold them: no device is asked, so no
+    // transcript line.
+    std::vector<DevicePath> present_paths() { return hid_.enumerate().value_or(std::vector<DevicePath>{}); }
     void release(const DevicePath& path) { hid_.release(path); }
     Clock& clock() const { return clock_; }
     // The system's records of an interface (see HidPlatform); not in the transcript.

@@ -39,10 +39,12 @@ private:
 
 using DeviceHolds = std::vector<DeviceHold>;
 
-inline DeviceHolds hold_all(DeviceChannel& channel, const std::vector<DevicePath>& paths) {
+// Every interface present, held across a discovery pass so that the one it
+// lists keeps its descriptor into the run: opening a USB unit afresh costs
+// usbhid 50 ms. Drop the others once the run holds its own.
+inline DeviceHolds hold_present(DeviceChannel& channel) {
     DeviceHolds holds;
-    holds.reserve(paths.size());
-    for (const DevicePath& path : paths) holds.emplace_back(channel, path);
+    for (const DevicePath& path : channel.present_paths()) holds.emplace_back(channel, path);
     return holds;
 }
 

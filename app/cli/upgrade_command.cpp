@@ -16,9 +16,7 @@ namespace {
 StationPlan one_discovered(Session& session, const Options& options, Console& console) {
     StationPlan plan{StationMode::One, {}, false, std::nullopt, nullptr};
     DeviceContext context = session.context();
-    // Discovery's descriptors stay open until the run takes the one it writes:
-    // opening a USB unit afresh costs usbhid 50 ms.
-    DeviceHolds holds = hold_all(session.channel(), session.channel().enumerate().value_or(std::vector<DevicePath>{}));
+    DeviceHolds holds = hold_present(session.channel());  // until the run holds its unit
     std::int32_t found = discover_devices(context);
     if (found <= 0) return plan;
     plan.paths.push_back(session.list.paths[0]);
