@@ -258,9 +258,16 @@ cli_cases() {
 }
 
 # --- the dialog ---
-drive() { timeout $kRunSeconds "$wine" "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-box_text() { drive box-text "$caption" "$1"; }
-wait_enabled() { drive wait-enabled "$caption" $kWindowMs 1000 >/dev/null; }
+# drive STEP CAPTION ARGS... [+ STEP ...]: the driver's steps in one run (each
+# start of a Windows program costs seconds here); its status, not tr's.
+drive() {
+    timeout $kRunSeconds "$wine" "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
+# Clicks Check and Upgrade and prints the text of the box that ends the run.
+click_for_box() { drive click "$caption" 1000 + box-text "$caption" $kBoxMs; }
+# Answers that box and waits until the button is back.
+answer_box() { drive box-answer "$caption" 1 + wait-enabled "$caption" $kWindowMs 1000 >/dev/null; }
 start_tool() {
     "$wine" "$tool" </dev/null >$SCRATCH/tool.log 2>&1 &
     echo $! >$SCRATCH/tool.pid
@@ -278,11 +285,9 @@ dialog_cases() {
     start_tool || { fail tool-start "no dialog"; return; }
     pass tool-start
 
-    local start
+    local start text
     start=$(now)
-    drive click "$caption" 1000 || fail click "Check and Upgrade"
-    local text
-    text=$(box_text $kBoxMs)
+    text=$(click_for_box)
     echo "BENCH wine-dialog-upgrade $(elapsed "$start") s"
     expect_eq dialog-success "$text" "$success_text"
     if drive wait-bar-full "$caption" 5000 1001 >/dev/null; then pass dialog-bar-full; else
@@ -291,15 +296,12 @@ dialog_cases() {
     sleep 0.5  # the last paint
     import -window root -crop 680x440+0+0 +repage "$share/windows-tool-success-guest.png" \
         || fail screenshot "import"
-    drive box-answer "$caption" 1
-    wait_enabled && pass dialog-button-back || fail dialog-button-back "still disabled"
+    answer_box && pass dialog-button-back || fail dialog-button-back "still disabled"
     expect_summary dialog-flash wxr-main "end=yes image=match "
 
     start_device wxr-gone 0 --expect "$IMAGE" --unplug-after-sets 200 || fail dialog-unplug "no device"
-    drive click "$caption" 1000 || fail dialog-unplug "Check and Upgrade"
-    expect_eq dialog-unplug "$(box_text $kBoxMs)" "Upgrade fail !!"
-    drive box-answer "$caption" 1
-    wait_enabled && pass dialog-unplug-button || fail dialog-unplug-button "still disabled"
+    expect_eq dialog-unplug "$(click_for_box)" "Upgrade fail !!"
+    answer_box && pass dialog-unplug-button || fail dialog-unplug-button "still disabled"
     stop_device wxr-gone >/dev/null
 
     # A file of another model opened through the hidden Open File command:
@@ -307,19 +309,18 @@ dialog_cases() {
     local model
     model=$(other_model_file $SCRATCH/other.bin)
     start_device wxr-embedded 0 --expect "$IMAGE" || fail open-file "no device"
-    drive command "$caption" 1003
-    drive choose-file "$caption" $kWindowMs 'Z:\run\wxr\other.bin' || fail open-file "no file dialog"
+    drive command "$caption" 1003 + choose-file "$caption" $kWindowMs 'Z:\run\wxr\other.bin' \
+        || fail open-file "no file dialog"
     wxr7305 info $SCRATCH/other.bin | tr -d '\r' >$SCRATCH/other.info
     has_info() { drive text "$caption" 1004 | grep -qxF "$(grep '^Model' $SCRATCH/other.info)"; }
     if wait_tenths 100 has_info; then pass open-file-info; else
         fail open-file-info "text area: $(drive text "$caption" 1004 | tr '\n' '|'), model $model"
     fi
-    wait_enabled
-    drive click "$caption" 1000 || fail open-file-check "Check and Upgrade"
-    expect_eq open-file-not-found "$(box_text $kBoxMs)" "Device not found!!"
-    drive box-answer "$caption" 1
+    expect_eq open-file-not-found \
+        "$(drive wait-enabled "$caption" $kWindowMs 1000 + click "$caption" 1000 + box-text "$caption" $kBoxMs)" \
+        "Device not found!!"
+    drive box-answer "$caption" 1 + close "$caption"
     expect_summary open-file-nothing-written wxr-embedded "blocks=0 end=no image=differs"
-    drive close "$caption" >/dev/null
 }
 
 case $CASES in
