@@ -49,7 +49,7 @@ wait_tenths() {
 }
 
 # Wine's driver process holds the node open once it has taken the device.
-# One find per process: a readlink per descriptor took about a second a poll.
+# One find per process: a readlink process per descriptor made a stop take 7-15 s.
 wine_holds() {
     local pid
     for pid in $(pgrep -f winedevice); do
