@@ -20,7 +20,11 @@
 //   gui_driver choose-file <caption> <timeout_ms> <path>
 //                                                   types path into the file-open dialog
 //                                                   the dialog shows and presses Open
-// Exit code 0 when the step was done, 1 when it timed out or failed.
+// Several steps may follow one another in one run, joined by "+"
+// (gui_driver click <caption> 1000 + box-text <caption> 60000): under
+// emulation each start of a Windows program costs seconds. They run in order
+// until one fails; what they print follows one another.
+// Exit code 0 when every step was done, 1 when one timed out or failed.
 #include <windows.h>
 // windows.h first: the common controls header relies on its types.
 #include <commctrl.h>
@@ -99,13 +103,12 @@ int fail(const char* what) {
     return 1;
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) return fail("usage: gui_driver <step> <caption> [argument]");
-    const std::wstring step = argv[1];
-    const wchar_t* caption = argv[2];
-    const DWORD argument = argc > 3 ? wcstoul(argv[3], nullptr, 0) : 0;
+// One step: argv[0] is its name, argv[1] the dialog's caption.
+int run_step(int argc, wchar_t** argv) {
+    if (argc < 2) return fail("usage: gui_driver <step> <caption> [argument] [+ <step> ...]");
+    const std::wstring step = argv[0];
+    const wchar_t* caption = argv[1];
+    const DWORD argument = argc > 2 ? wcstoul(argv[2], nullptr, 0) : 0;
 
     if (step == L"wait-window") {
         return wait_for([&] { return find_dialog(caption); }, argument) ? 0 : fail("no such window");
@@ -169,10 +172,10 @@ int wmain(int argc, wchar_t** argv) {
         std::printf("%ld %ld", static_cast<long>(position), static_cast<long>(high));
         return 0;
     }
-    if ((step == L"wait-bar-full" || step == L"wait-enabled") && argc > 4) {
+    if ((step == L"wait-bar-full" || step == L"wait-enabled") && argc > 3) {
         // One process for the whole wait: under emulation each start of a
         // Windows program costs seconds.
-        HWND control = GetDlgItem(dialog, static_cast<int>(wcstoul(argv[4], nullptr, 0)));
+        HWND control = GetDlgItem(dialog, static_cast<int>(wcstoul(argv[3], nullptr, 0)));
         if (control == nullptr) return fail("no such control");
         const bool bar = step == L"wait-bar-full";
         HWND done = wait_for(
@@ -185,7 +188,7 @@ int wmain(int argc, wchar_t** argv) {
             argument);
         return done != nullptr ? 0 : fail(bar ? "the bar is not full" : "still disabled");
     }
-    if (step == L"choose-file" && argc > 4) {
+    if (step == L"choose-file" && argc > 3) {
         HWND name = nullptr;
         HWND popup = wait_for(
             [&]() -> HWND {
@@ -197,9 +200,22 @@ int wmain(int argc, wchar_t** argv) {
             },
             argument);
         if (popup == nullptr) return fail("no file dialog appeared");
-        SetWindowTextW(name, argv[4]);
+        SetWindowTextW(name, argv[3]);
         PostMessageW(popup, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         return 0;
     }
     return fail("unknown step");
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 3) return fail("usage: gui_driver <step> <caption> [argument] [+ <step> ...]");
+    for (int first = 1; first < argc;) {
+        int end = first;
+        while (end < argc && std::wstring(argv[end]) != L"+") ++end;
+        if (const int result = run_step(end - first, argv + first); result != 0) return result;
+        first = end + 1;
+    }
+    return 0;
 }

@@ -20,7 +20,7 @@ replay=$BUILD/tests/windows/hid_replay.exe
 caption='ZQ-HLKD4/700-ZQ315 upgrade tool'
 success_text=$'Firmware upgrade successful.\nPlease turn off the device. Then turn on again.'
 
-# Bounds. A wine upgrade took 11-15 s in this guest on an idle host; the
+# Bounds. A wine upgrade took 11-20 s in this guest on an idle host; the
 # host may be loaded several times over. Wine's driver process takes a new
 # hidraw node within 0.6-2.3 s.
 readonly kRunSeconds=180
@@ -49,12 +49,11 @@ wait_tenths() {
 }
 
 # Wine's driver process holds the node open once it has taken the device.
+# One find per process: a readlink process per descriptor made a stop take 7-15 s.
 wine_holds() {
-    local pid fd
+    local pid
     for pid in $(pgrep -f winedevice); do
-        for fd in /proc/$pid/fd/*; do
-            [ "$(readlink "$fd" 2>/dev/null)" = "$1" ] && return 0
-        done
+        [ -n "$(find "/proc/$pid/fd" -lname "$1" -print -quit 2>/dev/null)" ] && return 0
     done
     return 1
 }
@@ -131,6 +130,24 @@ run_win() {
 }
 expect_code() { expect_eq "$1" "$(cat "$SCRATCH/$2.code")" "$3"; }
 
+# usbhid's open routine sleeps 50 ms whenever a unit's node goes from nobody
+# holding it to open. Wine's driver process opens the node once when the unit
+# arrives and holds it until it leaves, as Windows' HID class driver keeps a
+# started device, so the program's CreateFileW and CloseHandle around each
+# report never reach it. The kernel's function tracer counts those opens.
+TRACING=/sys/kernel/tracing
+count_opens_from_now() {
+    grep -qs " $TRACING " /proc/mounts || mount -t tracefs tracefs $TRACING || return 1
+    echo usbhid_open >$TRACING/set_ftrace_filter && echo function >$TRACING/current_tracer \
+        && : >$TRACING/trace
+}
+opens_counted() {
+    local n
+    n=$(grep -c ' usbhid_open <-' $TRACING/trace)
+    echo nop >$TRACING/current_tracer
+    echo "$n"
+}
+
 start_services() {
     # Unit 0 for the device under test, unit 1 for the decoy (dummy_hcd num=2).
     if [ "$TRANSPORT" = usb ]; then usb_units 2 || fail usb-units "no gadgets"; fi
@@ -158,7 +175,7 @@ other_model_file() {
 }
 
 cli_cases() {
-    start_device wxr-main 0 --expect "$IMAGE" || { fail devices "wxr-main"; return; }
+    start_device wxr-native 0 --expect "$IMAGE" || { fail devices "wxr-native"; return; }
     start_device wxr-other 1 --feature-bytes 21 || { fail devices "wxr-other"; return; }
     pass devices
 
@@ -167,28 +184,34 @@ cli_cases() {
     expect list-main $SCRATCH/list.out "version 57 "
     expect_code list-exit list 0
 
+    # The upgrade by the native Linux build, for comparison; its trace is the
+    # operation list for the bare replay. First, so that the replay can follow
+    # the wine upgrade closely: on a shared host the load changes by the minute.
     local start
-    start=$(now)
-    run_win upgrade "$cli" upgrade
-    echo "BENCH wine-upgrade $(elapsed "$start") s" | tee $SCRATCH/bench.txt
-    expect upgrade $SCRATCH/upgrade.out "Firmware upgrade successful."
-    expect_code upgrade-exit upgrade 0
-    # uhid does not pass on the length of a read; USB does.
-    local lengths="set-lengths=21 get-lengths=21 "
-    [ "$TRANSPORT" = usb ] || lengths="set-lengths=21 "
-    expect_summary upgrade-flash wxr-main "end=yes image=match " "$lengths"
-    grep "^wxr-main: gets=" $SCRATCH/wxr-main.log >$SCRATCH/healthy.summary
-    local upgrade_seconds
-    upgrade_seconds=$(sed -n 's/^BENCH wine-upgrade \(.*\) s$/\1/p' $SCRATCH/bench.txt)
-
-    # The same upgrade by the native Linux build, for comparison; its trace
-    # is the operation list for the bare replay.
-    start_device wxr-native 0 --expect "$IMAGE" || fail native "no device"
     start=$(now)
     timeout $kRunSeconds wxr7305 upgrade --trace $SCRATCH/trace.txt >$SCRATCH/native.out 2>&1
     echo "BENCH native-upgrade (traced) $(elapsed "$start") s"
     expect native $SCRATCH/native.out "Firmware upgrade successful."
     expect_summary native-flash wxr-native "end=yes image=match "
+
+    start_device wxr-main 0 --expect "$IMAGE" || fail upgrade "no device"
+    local traced=no
+    if [ "$TRANSPORT" = usb ]; then
+        count_opens_from_now && traced=yes || fail upgrade-usbhid-opens "no function tracer"
+    fi
+    start=$(now)
+    run_win upgrade "$cli" upgrade
+    local upgrade_seconds
+    upgrade_seconds=$(elapsed "$start")
+    echo "BENCH wine-upgrade $upgrade_seconds s"
+    expect upgrade $SCRATCH/upgrade.out "Firmware upgrade successful."
+    expect_code upgrade-exit upgrade 0
+    [ $traced = yes ] && expect_eq upgrade-usbhid-opens "$(opens_counted)" 0
+    # uhid does not pass on the length of a read; USB does.
+    local lengths="set-lengths=21 get-lengths=21 "
+    [ "$TRANSPORT" = usb ] || lengths="set-lengths=21 "
+    expect_summary upgrade-flash wxr-main "end=yes image=match " "$lengths"
+    grep "^wxr-main: gets=" $SCRATCH/wxr-main.log >$SCRATCH/healthy.summary
 
     # Those operations bare through HidD, in the same wine session.
     start_device wxr-replay 0 --expect "$IMAGE" || fail replay "no device"
@@ -238,9 +261,16 @@ cli_cases() {
 }
 
 # --- the dialog ---
-drive() { timeout $kRunSeconds "$wine" "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-box_text() { drive box-text "$caption" "$1"; }
-wait_enabled() { drive wait-enabled "$caption" $kWindowMs 1000 >/dev/null; }
+# drive STEP CAPTION ARGS... [+ STEP ...]: the driver's steps in one run (each
+# start of a Windows program costs seconds here); its status, not tr's.
+drive() {
+    timeout $kRunSeconds "$wine" "$driver" "$@" </dev/null 2>/dev/null | tr -d '\r'
+    return "${PIPESTATUS[0]}"
+}
+# Clicks Check and Upgrade and prints the text of the box that ends the run.
+click_for_box() { drive click "$caption" 1000 + box-text "$caption" $kBoxMs; }
+# Answers that box and waits until the button is back.
+answer_box() { drive box-answer "$caption" 1 + wait-enabled "$caption" $kWindowMs 1000 >/dev/null; }
 start_tool() {
     "$wine" "$tool" </dev/null >$SCRATCH/tool.log 2>&1 &
     echo $! >$SCRATCH/tool.pid
@@ -258,11 +288,9 @@ dialog_cases() {
     start_tool || { fail tool-start "no dialog"; return; }
     pass tool-start
 
-    local start
+    local start text
     start=$(now)
-    drive click "$caption" 1000 || fail click "Check and Upgrade"
-    local text
-    text=$(box_text $kBoxMs)
+    text=$(click_for_box)
     echo "BENCH wine-dialog-upgrade $(elapsed "$start") s"
     expect_eq dialog-success "$text" "$success_text"
     if drive wait-bar-full "$caption" 5000 1001 >/dev/null; then pass dialog-bar-full; else
@@ -271,15 +299,12 @@ dialog_cases() {
     sleep 0.5  # the last paint
     import -window root -crop 680x440+0+0 +repage "$share/windows-tool-success-guest.png" \
         || fail screenshot "import"
-    drive box-answer "$caption" 1
-    wait_enabled && pass dialog-button-back || fail dialog-button-back "still disabled"
+    answer_box && pass dialog-button-back || fail dialog-button-back "still disabled"
     expect_summary dialog-flash wxr-main "end=yes image=match "
 
     start_device wxr-gone 0 --expect "$IMAGE" --unplug-after-sets 200 || fail dialog-unplug "no device"
-    drive click "$caption" 1000 || fail dialog-unplug "Check and Upgrade"
-    expect_eq dialog-unplug "$(box_text $kBoxMs)" "Upgrade fail !!"
-    drive box-answer "$caption" 1
-    wait_enabled && pass dialog-unplug-button || fail dialog-unplug-button "still disabled"
+    expect_eq dialog-unplug "$(click_for_box)" "Upgrade fail !!"
+    answer_box && pass dialog-unplug-button || fail dialog-unplug-button "still disabled"
     stop_device wxr-gone >/dev/null
 
     # A file of another model opened through the hidden Open File command:
@@ -287,19 +312,18 @@ dialog_cases() {
     local model
     model=$(other_model_file $SCRATCH/other.bin)
     start_device wxr-embedded 0 --expect "$IMAGE" || fail open-file "no device"
-    drive command "$caption" 1003
-    drive choose-file "$caption" $kWindowMs 'Z:\run\wxr\other.bin' || fail open-file "no file dialog"
+    drive command "$caption" 1003 + choose-file "$caption" $kWindowMs 'Z:\run\wxr\other.bin' \
+        || fail open-file "no file dialog"
     wxr7305 info $SCRATCH/other.bin | tr -d '\r' >$SCRATCH/other.info
     has_info() { drive text "$caption" 1004 | grep -qxF "$(grep '^Model' $SCRATCH/other.info)"; }
     if wait_tenths 100 has_info; then pass open-file-info; else
         fail open-file-info "text area: $(drive text "$caption" 1004 | tr '\n' '|'), model $model"
     fi
-    wait_enabled
-    drive click "$caption" 1000 || fail open-file-check "Check and Upgrade"
-    expect_eq open-file-not-found "$(box_text $kBoxMs)" "Device not found!!"
-    drive box-answer "$caption" 1
+    expect_eq open-file-not-found \
+        "$(drive wait-enabled "$caption" $kWindowMs 1000 + click "$caption" 1000 + box-text "$caption" $kBoxMs)" \
+        "Device not found!!"
+    drive box-answer "$caption" 1 + close "$caption"
     expect_summary open-file-nothing-written wxr-embedded "blocks=0 end=no image=differs"
-    drive close "$caption" >/dev/null
 }
 
 case $CASES in
