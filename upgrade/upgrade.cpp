@@ -200,7 +200,9 @@ private:
     std::int32_t length_ = 0;
     Report check_status_ = make_report();
     int failures_in_a_row_ = 0;
-    SilenceWatch silence_{kMaxSilenceMs};  // watched from the run's first answer on
+    // The procedure runs only on a device that has just answered its query:
+    // silence counts from its first request on.
+    SilenceWatch silence_{kMaxSilenceMs, true};
     UpgradeFailure failure_;
 };
 

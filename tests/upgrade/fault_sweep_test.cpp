@@ -104,15 +104,15 @@ const Timeline& healthy_timeline() {
     return timeline;
 }
 
-// A device silent after k operations, once it has answered in the run, is
-// given up when its silence passes the bound, the request then in flight
-// included: a few seconds after its first unanswered request, not the
-// count's eight timeouts. Before the transfer a one-shot command's second
-// request and the start's pauses come on top.
+// A device silent after k operations (from the first on: the procedure
+// runs on a device that has just answered its query) is given up when its
+// silence passes the bound, the request then in flight included: a few
+// seconds after its first unanswered request, not the count's eight
+// timeouts. Before the transfer a one-shot command's second request and the
+// start's pauses come on top.
 std::optional<std::uint64_t> silence_given_up_by(std::uint64_t k) {
     const Timeline& timeline = healthy_timeline();
-    constexpr std::uint64_t kFirstAnswer = 2;  // the start report's first read
-    if (k < kFirstAnswer || k >= timeline.starts.size()) return std::nullopt;
+    if (k >= timeline.starts.size()) return std::nullopt;
     std::uint64_t slack = k < timeline.first_chunk ? kNoAnswerMs + 400 : 200;
     return timeline.starts[k] + kMaxSilenceMs + kNoAnswerMs + slack;
 }
