@@ -4,76 +4,11 @@
 #include <cstring>
 #include <stdexcept>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#include <share.h>
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
-#include "device/channel.h"
+#include "app/cli/output_file.h"
 
 namespace wxr::cli {
 
 namespace {
-
-#ifdef _WIN32
-// Windows has no FIFOs to block on: a plain open will do.
-int open_without_blocking(const std::string& path) {
-    std::u16string wide = from_utf8(path);
-    int fd = -1;
-    _wsopen_s(&fd, reinterpret_cast<const wchar_t*>(wide.c_str()), _O_WRONLY | _O_CREAT | _O_BINARY, _SH_DENYNO,
-              _S_IREAD | _S_IWRITE);
-    return fd;
-}
-bool is_regular(int fd) {
-    struct _stat64 st;
-    return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
-}
-bool truncate_for_writing(int fd) { return _chsize_s(fd, 0) == 0; }
-// Volume and file index: the same file under any name or link.
-bool same_file(int fd, const std::string& other) {
-    BY_HANDLE_FILE_INFORMATION mine{}, theirs{};
-    HANDLE own = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-    std::u16string wide = from_utf8(other);
-    HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), 0,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    bool known = GetFileInformationByHandle(own, &mine) && GetFileInformationByHandle(file, &theirs);
-    CloseHandle(file);
-    return known && mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
-           mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
-}
-long write_some(int fd, const char* data, std::size_t size) {
-    return _write(fd, data, static_cast<unsigned>(size));
-}
-void close_fd(int fd) { _close(fd); }
-#else
-int open_without_blocking(const std::string& path) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-}
-bool is_regular(int fd) {
-    struct stat st;
-    return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-}
-// Only a regular file is truncated, and only now is it written blocking.
-bool truncate_for_writing(int fd) {
-    int flags = ::fcntl(fd, F_GETFL);
-    return flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 && ::ftruncate(fd, 0) == 0;
-}
-long write_some(int fd, const char* data, std::size_t size) { return ::write(fd, data, size); }
-void close_fd(int fd) { ::close(fd); }
-// Device and inode: the same file under any name or link.
-bool same_file(int fd, const std::string& other) {
-    struct stat mine, theirs;
-    return ::fstat(fd, &mine) == 0 && ::stat(other.c_str(), &theirs) == 0 && mine.st_dev == theirs.st_dev &&
-           mine.st_ino == theirs.st_ino;
-}
-#endif
 
 // Transcript lines are flushed one by one: a buffer of one line suffices.
 constexpr std::size_t kBufferBytes = 4096;
@@ -87,7 +22,7 @@ public:
     explicit Buffer(int fd) : fd_(fd) { setp(data_, data_ + kBufferBytes); }
     ~Buffer() override {
         sync();
-        close_fd(fd_);
+        output_file::close(fd_);
     }
     bool failed() const { return failed_; }
 
@@ -98,12 +33,8 @@ protected:
         return failed_ ? traits_type::eof() : traits_type::not_eof(ch);
     }
     int sync() override {
-        const char* from = pbase();
-        while (!failed_ && from < pptr()) {
-            long written = write_some(fd_, from, static_cast<std::size_t>(pptr() - from));
-            if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) failed_ = true;
-            else from += written;
+        if (!failed_ && !output_file::write_all(fd_, pbase(), static_cast<std::size_t>(pptr() - pbase()))) {
+            failed_ = true;
         }
         setp(data_, data_ + kBufferBytes);
         return failed_ ? -1 : 0;
@@ -117,22 +48,16 @@ private:
 
 TraceFile::TraceFile(const std::string& path, const std::vector<std::string>& keep)
     : path_(path), stream_(nullptr) {
-    int fd = open_without_blocking(path);
-    // A FIFO without a reader (or a device node without its device) refuses a non-blocking open so.
-    if (fd < 0 && errno == ENXIO) throw std::runtime_error("the trace file " + path + " is not a regular file");
-    if (fd < 0) throw std::runtime_error("cannot write the trace file " + path + ": " + std::strerror(errno));
-    if (!is_regular(fd)) {
-        close_fd(fd);
-        throw std::runtime_error("the trace file " + path + " is not a regular file");
-    }
+    int fd = output_file::open_regular(path, false, "the trace file");
     for (const std::string& input : keep) {
-        if (!same_file(fd, input)) continue;
-        close_fd(fd);
+        if (!output_file::same_file(fd, input)) continue;
+        output_file::close(fd);
         throw std::runtime_error("the trace file " + path + " is the image file " + input + ": it is left as it is");
     }
-    if (!truncate_for_writing(fd)) {
+    // Only a regular file is truncated, and only now is it written blocking.
+    if (!output_file::truncate(fd)) {
         int error = errno;
-        close_fd(fd);
+        output_file::close(fd);
         throw std::runtime_error("cannot write the trace file " + path + ": " + std::strerror(error));
     }
     buffer_ = std::make_unique<Buffer>(fd);

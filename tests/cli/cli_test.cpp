@@ -29,6 +29,23 @@
 namespace wxr::cli {
 namespace {
 
+#ifndef _WIN32
+// Runs `run` while no file may grow past `bytes`: writes fail with EFBIG instead of a signal.
+template <typename Run>
+auto under_file_size_limit(rlim_t bytes, Run&& run) {
+    struct rlimit saved;
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto old_handler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &small);
+    auto result = run();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, old_handler);
+    return result;
+}
+#endif
+
 std::size_t occurrences(const std::string& text, const std::string& part) {
     std::size_t n = 0;
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -350,19 +367,14 @@ TEST(Cli, TraceIsARegularFileAndAFailedWriteFailsTheCommand) {
     }
     std::filesystem::remove(fifo);
 
-    // A file that cannot grow past 4 KiB: writes fail with EFBIG instead of a signal.
+    // A file that cannot grow past 4 KiB.
     auto trace = temp_file("short-trace.txt");
-    struct rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto old_handler = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    setrlimit(RLIMIT_FSIZE, &small);
-    Outcome r = wxr7305({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()});
-    // The worse outcome wins: a failed unit is not hidden by a lost trace line.
-    Outcome failed = wxr7305({"upgrade", "--simulate=unplug-after=900", "--virtual-time", "--trace", trace.string()});
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, old_handler);
+    auto [r, failed] = under_file_size_limit(4096, [&] {
+        return std::pair{wxr7305({"upgrade", "--simulate", "--virtual-time", "--trace", trace.string()}),
+                         // The worse outcome wins: a failed unit is not hidden by a lost trace line.
+                         wxr7305({"upgrade", "--simulate=unplug-after=900", "--virtual-time", "--trace",
+                                  trace.string()})};
+    });
     EXPECT_EQ(failed.code, kExitUpgradeFailed);
     EXPECT_TRUE(contains(failed.err, "the trace is incomplete"));
     EXPECT_EQ(r.code, 1);
@@ -763,16 +775,10 @@ TEST(CliLog, DeviceTakesAUsbLocation) {
 TEST(CliLog, AFailedLogStartsNoFurtherUnit) {
     auto log = temp_file("full.log");
     std::ofstream(log, std::ios::binary) << std::string(3700, ' ') << "\n";
-    struct rlimit saved;
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto old_handler = signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 4096;
-    setrlimit(RLIMIT_FSIZE, &small);
-    Outcome r = wxr7305({"upgrade", "--watch", "--count", "3", "--virtual-time", "--log", log.string(),
-                         "--simulate=devices=3,version=50,arrive-every=10000"});
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, old_handler);
+    Outcome r = under_file_size_limit(4096, [&] {
+        return wxr7305({"upgrade", "--watch", "--count", "3", "--virtual-time", "--log", log.string(),
+                        "--simulate=devices=3,version=50,arrive-every=10000"});
+    });
     EXPECT_EQ(r.code, kExitOther);
     EXPECT_TRUE(contains(r.err, "writing the log file " + log.string() + " failed")) << r.err;
     EXPECT_TRUE(contains(r.out, "sim:1  success")) << r.out;

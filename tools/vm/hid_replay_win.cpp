@@ -15,18 +15,19 @@ extern "C" {
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "device/hid_platform.h"
 #include "device/transcript.h"
+#include "tools/vm/replayable.h"
 #include "device/windows/win32_platform.h"
 
 namespace {
 
 using namespace wxr;
+using wxr::vm::replayable;
 
 constexpr std::uint16_t kVendorId = 0x1209;
 constexpr std::uint16_t kProductId = 0x7305;
@@ -48,19 +49,6 @@ std::optional<DevicePath> find_unit() {
         if (ours) return path;
     }
     return std::nullopt;
-}
-
-std::vector<TranscriptLine> replayable(const char* trace) {
-    std::ifstream in(trace);
-    std::vector<TranscriptLine> lines;
-    std::string text, unit;
-    while (std::getline(in, text)) {
-        auto line = parse_transcript_line(text);
-        if (line && line->op == "set" && unit.empty()) unit = line->path;
-        if (line && !line->failed) lines.push_back(*line);
-    }
-    std::erase_if(lines, [&](const TranscriptLine& l) { return l.op != "sleep" && l.path != unit; });
-    return lines;
 }
 
 double now_ms() {

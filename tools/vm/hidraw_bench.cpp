@@ -33,10 +33,12 @@
 #include "device/report.h"
 #include "device/steady_clock.h"
 #include "device/transcript.h"
+#include "tools/vm/replayable.h"
 
 namespace {
 
 using namespace wxr;
+using wxr::vm::replayable;
 using WallClock = std::chrono::steady_clock;
 
 constexpr std::int32_t kIdentifyWaitMs = 50;
@@ -133,21 +135,6 @@ int pauses(const std::string& trace) {
                 static_cast<unsigned long long>(last - first), static_cast<unsigned long long>(paused),
                 static_cast<unsigned long long>(sets), static_cast<unsigned long long>(gets));
     return 0;
-}
-
-// The traced operations on the upgraded unit (the path of the first write)
-// and every pause; the rest of discovery is left out.
-std::vector<TranscriptLine> replayable(const std::string& trace) {
-    std::ifstream in(trace);
-    std::vector<TranscriptLine> lines;
-    std::string text, unit;
-    while (std::getline(in, text)) {
-        auto line = parse_transcript_line(text);
-        if (line && line->op == "set" && unit.empty()) unit = line->path;
-        if (line && !line->failed) lines.push_back(*line);
-    }
-    std::erase_if(lines, [&](const TranscriptLine& l) { return l.op != "sleep" && l.path != unit; });
-    return lines;
 }
 
 // Plain ioctls with the interface's report length: no logic in between.
