@@ -13,10 +13,7 @@ namespace wxr {
 // The calling thread takes part in the clock while this lives.
 class ClockParticipant {
 public:
-    explicit ClockParticipant(Clock& clock) : clock_(clock) {
-        clock_.count_in();
-        clock_.arrive();
-    }
+    explicit ClockParticipant(Clock& clock) : clock_(clock) { clock_.arrive(clock_.count_in()); }
     ~ClockParticipant() { clock_.depart(); }
     ClockParticipant(const ClockParticipant&) = delete;
     ClockParticipant& operator=(const ClockParticipant&) = delete;

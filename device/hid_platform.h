@@ -91,10 +91,12 @@ public:
 
     // Threads taking part. A starter counts a thread in before starting it,
     // so that time cannot move on before it runs, and out again if it could
-    // not start; the thread arrives as its first act and departs as its last.
-    virtual void count_in() {}
+    // not start; the thread arrives with the ticket count_in() gave as its
+    // first act and departs as its last. Tickets are handed out in the order
+    // the starters ask, which a clock may use to order threads.
+    virtual std::uint64_t count_in() { return 0; }
     virtual void count_out() {}
-    virtual void arrive() {}
+    virtual void arrive(std::uint64_t /*ticket*/) {}
     virtual void depart() {}
 };
 

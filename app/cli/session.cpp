@@ -8,7 +8,7 @@ namespace wxr::cli {
 
 Session::Session(const SessionOptions& options) : trace_file_(options.trace_file), shift_(options.shift) {
     if (options.virtual_time) {
-        clock_ = std::make_unique<VirtualClock>();
+        clock_ = std::make_unique<VirtualClock>(VirtualClock::Schedule::Serial);
     } else {
         clock_ = std::make_unique<SteadyClock>();
     }

@@ -107,5 +107,25 @@ TEST(VirtualClock, TheSameWorkGivesTheSameTimesEveryRun) {
     EXPECT_EQ(run_plan(first, plan), run_plan(second, plan));
 }
 
+// Serial: the interleaving itself repeats, threads due at one instant taking
+// turns in the order they were started. The shared vector has no lock: one
+// participant runs at a time (ThreadSanitizer would see it otherwise).
+TEST(VirtualClock, SerialScheduleRepeatsTheInterleaving) {
+    auto interleaving = [] {
+        VirtualClock clock(VirtualClock::Schedule::Serial);
+        std::vector<std::size_t> order;
+        run_on_threads(clock, 6, 6, [&](std::size_t i) {
+            for (std::uint32_t step = 0; step < 4; ++step) {
+                order.push_back(i);
+                clock.sleep_ms(step % 2 ? 10 : 10 + static_cast<std::uint32_t>(i % 2));
+            }
+        });
+        return order;
+    };
+    const std::vector<std::size_t> first = interleaving();
+    EXPECT_EQ(std::vector<std::size_t>(first.begin(), first.begin() + 6), (std::vector<std::size_t>{0, 1, 2, 3, 4, 5}));
+    for (int again = 0; again < 20; ++again) ASSERT_EQ(interleaving(), first);
+}
+
 }  // namespace
 }  // namespace wxr
