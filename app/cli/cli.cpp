@@ -6,6 +6,7 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
+#include "app/cli/file_set.h"
 #include "app/cli/output.h"
 #include "app/cli/session.h"
 #include "device/clock_threads.h"
@@ -38,14 +39,26 @@ int usage_error(const std::string& message, std::ostream& err) {
     return kExitOther;
 }
 
+// Every file the command reads and writes, before any is opened for writing.
+std::optional<std::string> files_in_conflict(const Options& options) {
+    FileSet files;
+    for (const std::string& image : options.images) files.reads(image, "the image file");
+    files.writes(options.session.trace_file, "the trace file");
+    files.writes(options.log, "the log file");
+    return files.conflict();
+}
+
 int run_device_command(const Options& options, Console& console) {
+    if (auto conflict = files_in_conflict(options)) {
+        console.err << "wxr7305: " << *conflict << "\n";
+        return kExitOther;
+    }
     SessionOptions session_options = options.session;
     // A mixed bench lists units of every model; each then gets the image that fits it, or none.
     if (options.images.size() > 1) session_options.shift = true;
     Session session(session_options);
     // Every thread the command starts takes part in the clock, this one too.
     ClockParticipant main_thread(session.clock());
-    if (options.command != "upgrade") session.open_trace({});
     int code = kExitSuccess;
     if (options.command == "list") code = command_list(session, options, console);
     else if (options.command == "udev-rule") code = command_udev_rule(session, console);

@@ -15,6 +15,9 @@ enum ExitCode : int {
     kExitNoDevice = 2,
     kExitMismatch = 3,
     kExitUpgradeFailed = 4,
+    // Ctrl-C (or a stop signal) came before any unit was dealt with: the
+    // shell's code for a program interrupted so.
+    kExitStopped = 130,
 };
 
 // Of two outcomes, the one the exit code must tell.

@@ -1,8 +1,5 @@
 #include "app/cli/device_run.h"
 
-#include <algorithm>
-
-#include "device/device_hold.h"
 #include "upgrade/compatibility.h"
 #include "upgrade/device_query.h"
 
@@ -16,15 +13,6 @@ public:
     void show_upgrade_message(UpgradeResult, const std::u16string&) override {}
 };
 
-constexpr std::uint8_t kBusyFlag = 0x80;
-
-// What an interface that never identified itself last said, for the detail.
-std::string what_it_answered(const Report& status) {
-    if (status[1] & kBusyFlag) return "it stays busy";
-    bool nothing = std::all_of(status.begin() + 1, status.end(), [](std::uint8_t b) { return b == 0; });
-    return nothing ? "no reply" : "an answer of another kind";
-}
-
 }  // namespace
 
 std::string result_name(RunResult result) {
@@ -34,26 +22,27 @@ std::string result_name(RunResult result) {
         case RunResult::Refused: return "refused";
         case RunResult::Skipped: return "skipped";
         case RunResult::NoAnswer: return "no-answer";
-        case RunResult::NotOurs: return "not-ours";
-        case RunResult::NotStarted: return "not-started";
+        case RunResult::NotWritten: return "not-written";
     }
     return "failed";
 }
 
-bool is_reported(RunResult result) { return result != RunResult::NotOurs && result != RunResult::NotStarted; }
-
-DeviceRun::DeviceRun(Session& session, DevicePath path, const RunPlan& plan) : session_(session), plan_(plan) {
-    list_.paths[0] = path;
+DeviceRun::DeviceRun(Session& session, const Visit& visit, const RunPlan& plan)
+    : Run(visit.number, visit.path), session_(session), plan_(plan) {
+    list_.paths[0] = visit.path;
     list_.count = 1;
-    report_.path = std::move(path);
+    report_.visit = visit.number;
+    report_.path = visit.path;
+    report_.location = visit.identity.location;
+    report_.serial = visit.identity.serial;
+    // Until the query chooses: right for a bench of one image.
+    range_ = plan.images.front()->info.size / kBytesPerStep + 1;
 }
 
 void DeviceRun::run() noexcept {
     std::uint64_t start = session_.clock().now_ms();
     try {
-        report_.location = session_.channel().location(report_.path);
-        report_.serial = session_.channel().serial_number(report_.path);
-        probe_query_check_and_write();
+        query_check_and_write();
     } catch (const std::exception& e) {
         report_.result = RunResult::Failed;
         report_.detail = e.what();
@@ -62,94 +51,75 @@ void DeviceRun::run() noexcept {
 }
 
 void DeviceRun::fail(std::string phase, std::string detail) {
-    report_.result = RunResult::Failed;
     report_.phase = std::move(phase);
+    end(RunResult::Failed, std::move(detail));
+}
+
+void DeviceRun::end(RunResult result, std::string detail) {
+    report_.result = result;
     report_.detail = std::move(detail);
+    if (result != RunResult::Failed && result != RunResult::Success) report_.version_after = report_.device.version;
 }
 
-// Asked again until it answers, the bound passes or Ctrl-C: a unit just
-// plugged in may still be starting.
-bool DeviceRun::identified() {
-    const std::uint64_t start = session_.clock().now_ms();
-    for (bool first = true;; first = false) {
-        Report status = make_report();
-        ProbeAnswer answer = probe_identity(session_.channel(), report_.path, status);
-        if (answer == ProbeAnswer::Identified) return true;
-        if (answer == ProbeAnswer::NotOurs && first) {
-            report_.result = RunResult::NotOurs;
-            return false;
-        }
-        bool stopped = plan_.gate && plan_.gate->stopped();
-        bool gone = answer == ProbeAnswer::NotOurs;
-        if (stopped || gone || session_.clock().now_ms() - start >= kFirstAnswerMs) {
-            report_.result = stopped ? RunResult::NotStarted : RunResult::NoAnswer;
-            report_.phase = "probe";
-            report_.detail = "does not answer as a device of this kind within " +
-                             std::to_string(kFirstAnswerMs / 1000) + " s: " +
-                             (gone ? "it is gone" : what_it_answered(status));
-            return false;
-        }
-        session_.clock().sleep_ms(kAnswerRetryMs);
-    }
-}
-
-void DeviceRun::probe_query_check_and_write() {
-    // The probe, the query and the write: one run, one descriptor kept.
-    DeviceHold hold(session_.channel(), list_.paths[0]);
-    if (plan_.probe && !identified()) return;
+void DeviceRun::query_check_and_write() {
     DeviceContext context = session_.context_for(list_);
     report_.answered = query_device_info(context, report_.device);
     if (!report_.answered) return fail("query", "no answer to the query: the device is gone or stopped answering");
-    const ImageStore* store = &plan_.store;
-    const ImageInfo* image = &plan_.image;
-    if (plan_.bench) {
-        const BenchImage* fit = image_for(*plan_.bench, report_.device);
-        if (!fit) {
-            report_.result = RunResult::Refused;
-            report_.detail = no_image_text(report_.device);
-            report_.version_after = report_.device.version;
-            return;
-        }
-        store = &fit->store;
-        image = &fit->info;
+    const BenchImage* image = choose_image();
+    if (!image) return;
+    range_ = image->info.size / kBytesPerStep + 1;
+    if (plan_.skip_same_version && report_.device.version == image->info.version) {
+        return end(RunResult::Skipped, "already at version " + std::to_string(image->info.version));
     }
-    if (std::u16string mismatch = mismatch_text(*image, report_.device); !mismatch.empty()) {
-        report_.result = RunResult::Refused;
-        report_.detail = to_utf8(kMismatchCaption) + ": " + to_utf8(mismatch);
-        report_.version_after = report_.device.version;
-        return;
-    }
-    if (plan_.skip_same_version && report_.device.version == image->version) {
-        report_.result = RunResult::Skipped;
-        report_.detail = "already at version " + std::to_string(image->version);
-        report_.version_after = report_.device.version;
-        return;
-    }
-    if (plan_.gate && !plan_.gate->enter()) {
-        report_.result = RunResult::NotStarted;
-        return;
-    }
-    write(*store, *image);
+    if (may_write()) write(*image);
 }
 
-void DeviceRun::write(const ImageStore& store, const ImageInfo& image) {
+// One image: the dialog's check and words. Several: the one that fits, if any.
+const BenchImage* DeviceRun::choose_image() {
+    if (plan_.images.size() > 1) {
+        report_.image = image_for(plan_.images, report_.device);
+        if (!report_.image) end(RunResult::Refused, no_image_text(report_.device));
+        return report_.image;
+    }
+    const BenchImage& only = *plan_.images.front();
+    if (std::u16string mismatch = mismatch_text(only.info, report_.device); !mismatch.empty()) {
+        end(RunResult::Refused, to_utf8(kMismatchCaption) + ": " + to_utf8(mismatch));
+        return nullptr;
+    }
+    return report_.image = &only;
+}
+
+// Not once Ctrl-C came, nor without the log's start record.
+bool DeviceRun::may_write() {
+    if (plan_.stop && !plan_.stop->begin_write()) {
+        end(RunResult::NotWritten, "stopped before its write began");
+        return false;
+    }
+    std::string why;
+    if (!plan_.before_write || plan_.before_write(report_, why)) return true;
+    if (plan_.stop) plan_.stop->end_write();
+    end(RunResult::NotWritten, why);
+    return false;
+}
+
+void DeviceRun::write(const BenchImage& image) {
     DeviceContext context = session_.context_for(list_);
     SilentMessages messages;
     UpgradeFailure failure;
     UpgradeResult result = UpgradeResult::Failed;
-    report_.image = &store;
+    report_.written = true;
+    writing_ = true;
     try {
-        result = upgrade_firmware(context, store, progress_, messages, &failure);
+        result = upgrade_firmware(context, image.store, progress_, messages, &failure);
     } catch (...) {
-        if (plan_.gate) plan_.gate->leave(false);
+        if (plan_.stop) plan_.stop->end_write();
         throw;
     }
-    bool succeeded = result == UpgradeResult::Succeeded;
-    if (plan_.gate) plan_.gate->leave(succeeded);
+    if (plan_.stop) plan_.stop->end_write();
     if (result == UpgradeResult::NoInfoBlock) return fail("start", "the image has no info block");
-    if (succeeded) {
+    if (result == UpgradeResult::Succeeded) {
         report_.result = RunResult::Success;
-        report_.version_after = image.version;
+        report_.version_after = image.info.version;
         return;
     }
     report_.block = failure.block;

@@ -1,15 +1,21 @@
-// One run of the procedure on one device of possibly many: its own device
-// list (the device as entry 0), its own progress counter and messages, so
-// that runs side by side share nothing but the channel.
+// The query and the write of one unit of possibly many: its own device list
+// (the unit as entry 0), its own progress counter and messages, so that runs
+// side by side share nothing but the channel. The image is chosen here, at
+// the query, and carries through the run: progress range, what is written,
+// the simulated flash check and the log record.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "app/cli/image_choice.h"
+#include "app/cli/run.h"
 #include "app/cli/session.h"
-#include "app/cli/write_gate.h"
+#include "app/cli/stop_request.h"
+#include "app/cli/visit.h"
 #include "upgrade/upgrade.h"
 
 namespace wxr::cli {
@@ -20,22 +26,15 @@ enum class RunResult {
     Refused,
     Skipped,
     NoAnswer,    // looks like ours but never answered as ours: counts as a failure
-    NotOurs,     // no 21-byte feature report: not reported
-    NotStarted,  // ready, but Ctrl-C, --count or a failed log kept it from being written: not reported
+    NotWritten,  // ours, but --count, Ctrl-C or a failed log kept it from being written
 };
+inline constexpr std::size_t kRunResults = static_cast<std::size_t>(RunResult::NotWritten) + 1;
 
-// success, failed, refused, skipped, no-answer
+// success, failed, refused, skipped, no-answer, not-written
 std::string result_name(RunResult result);
-// Whether the result is shown and counted.
-bool is_reported(RunResult result);
-
-// A unit just plugged in may not answer its first probes: it is asked again
-// for this long (on the session's clock) before it is reported.
-inline constexpr std::uint32_t kFirstAnswerMs = 3000;
-// Between those probes.
-inline constexpr std::uint32_t kAnswerRetryMs = 250;
 
 struct RunReport {
+    std::uint64_t visit = 0;  // the station's visit number
     DevicePath path;
     std::string location;   // the USB port, as the system names it; empty when unknown
     std::string serial;     // empty when the unit has none
@@ -44,36 +43,37 @@ struct RunReport {
     std::optional<int> version_after;  // the version it holds now, when known
     RunResult result = RunResult::Failed;
     std::uint64_t ms = 0;   // on the session's clock
-    std::string detail;     // why refused, skipped or failed
+    std::string detail;     // why refused, skipped, failed or not written
     std::string phase;      // failed: where it stopped ("query", "chunks", "block check", ...)
     std::int32_t block = -1;  // failed during the transfer: the block being sent
-    const ImageStore* image = nullptr;  // what was written; nullptr when nothing was
+    const BenchImage* image = nullptr;  // the image chosen for the unit; nullptr before the query chose one
+    bool written = false;   // the procedure ran: the flash may have changed
+    bool recorded = true;   // its record is in the --log (false: the log failed)
 };
 
 struct RunPlan {
-    const ImageStore& store;
-    const ImageInfo& image;
+    // One image: written to every unit, which must fit it. Several: each unit
+    // gets the one whose model and sensor it reports, or is refused.
+    const BenchImages& images;
     bool skip_same_version = false;
-    // Probe the interface first (any model): --all, --watch and --device.
-    // A path from a discovery pass is already probed.
-    bool probe = false;
-    // Asked before writing; nullptr: always write.
-    WriteGate* gate = nullptr;
-    // Several images: each device gets the one that fits it (store and image: the first).
-    const BenchImages* bench = nullptr;
+    StopRequest* stop = nullptr;  // a write starts only while no stop is asked for
+    // Called on the run's thread before the unit's first write to the device:
+    // false keeps it from being written (the log's start record could not be
+    // written); detail says why.
+    std::function<bool(const RunReport&, std::string& detail)> before_write;
 };
 
-class DeviceRun {
+class DeviceRun final : public Run {
 public:
-    DeviceRun(Session& session, DevicePath path, const RunPlan& plan);
+    DeviceRun(Session& session, const Visit& visit, const RunPlan& plan);
 
-    // Probes, queries, checks and writes the device; on its own thread. Never throws.
-    void run() noexcept;
+    void run() noexcept override;
 
     std::int32_t progress() const { return progress_.load(); }
-    // The counter's value at the end of a clean run.
-    std::int32_t range() const { return plan_.image.size / kBytesPerStep + 1; }
-    const DevicePath& path() const { return report_.path; }
+    // The counter's value at the end of a clean run of the chosen image (of the first before the choice).
+    std::int32_t range() const { return range_.load(); }
+    // The procedure has begun: the unit is being written.
+    bool writing() const { return writing_.load(); }
     // Complete once run() has returned.
     const RunReport& report() const { return report_; }
 
@@ -81,15 +81,19 @@ private:
     // Each chunk of 16 bytes is one step, as in the dialog's bar.
     static constexpr std::int32_t kBytesPerStep = 16;
 
-    void probe_query_check_and_write();
-    bool identified();
-    void write(const ImageStore& store, const ImageInfo& image);
+    void query_check_and_write();
+    const BenchImage* choose_image();
+    bool may_write();
+    void write(const BenchImage& image);
     void fail(std::string phase, std::string detail);
+    void end(RunResult result, std::string detail);
 
     Session& session_;
     RunPlan plan_;
     DeviceList list_;
     ProgressCounter progress_{0};
+    std::atomic<std::int32_t> range_{0};
+    std::atomic<bool> writing_{false};
     RunReport report_;
 };
 

@@ -17,6 +17,13 @@ bool fits(const ImageInfo& image, const ImageInfo& device) {
 
 bool load_bench_images(const std::vector<std::string>& files, BenchImages& images, std::ostream& err) {
     images.clear();
+    if (files.empty()) {
+        auto image = std::make_unique<BenchImage>();
+        image->name = kBuiltInImageName;
+        if (!load_image_into(image->store, std::nullopt, image->info, err)) return false;
+        images.push_back(std::move(image));
+        return true;
+    }
     for (const std::string& file : files) {
         auto image = std::make_unique<BenchImage>();
         image->name = file;

@@ -20,8 +20,12 @@ struct BenchImage {
 
 using BenchImages = std::vector<std::unique_ptr<BenchImage>>;
 
-// Reads every file. False, after a message, when one cannot be used or when
-// two are for the same model and sensor (a unit could not tell which it gets).
+// What a record calls the firmware the tool carries.
+inline constexpr char kBuiltInImageName[] = "built-in";
+
+// Reads every file, or the built-in image when there are none. False, after
+// a message, when one cannot be used or when two are for the same model and
+// sensor (a unit could not tell which it gets).
 bool load_bench_images(const std::vector<std::string>& files, BenchImages& images, std::ostream& err);
 
 // The image whose model and sensor the device reported; nullptr when none fits.

@@ -1,5 +1,7 @@
 #include "app/cli/json_output.h"
 
+#include <cstdio>
+
 #include <nlohmann/json.hpp>
 
 #include "app/cli/output.h"
@@ -81,17 +83,16 @@ std::string report_json(const RunReport& report, const std::optional<SimulationC
     if (!report.answered) forget_device(object);
     object["location"] = text_or_null(report.location);
     object["serial"] = text_or_null(report.serial);
+    object["visit"] = report.visit;
+    object["image"] = report.image ? json(report.image->name) : json(nullptr);
     object.update(outcome_fields(report));
+    if (!report.recorded) object["recorded"] = false;
     if (check) {
         object["simulated_flash_equals_image"] = check->flash_equals_image;
         object["simulated_end_report_matches"] = check->end_report_matches;
     }
     return line(object);
 }
-
-}  // namespace wxr::cli
-
-namespace wxr::cli {
 
 std::string summary_json(const ResultTally& tally, std::optional<long> left_alone) {
     json summary = {
@@ -101,29 +102,50 @@ std::string summary_json(const ResultTally& tally, std::optional<long> left_alon
         {"refused", tally.of(RunResult::Refused)},
         {"skipped", tally.of(RunResult::Skipped)},
         {"no_answer", tally.of(RunResult::NoAnswer)},
+        {"not_written", tally.of(RunResult::NotWritten)},
     };
     if (left_alone) summary["left_alone"] = *left_alone;
     return line({{"summary", summary}});
 }
 
-std::string summary_json(const std::vector<RunReport>& reports, std::optional<long> left_alone) {
-    return summary_json(tally_of(reports), left_alone);
+std::string image_checksum_text(const ImageInfo& image) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(image.checksum & 0xFFFF));
+    return text;
 }
 
-std::string log_json(const RunReport& report, const std::optional<SimulationCheck>& check, const std::string& time,
-                     const std::string& host) {
+namespace {
+
+json image_object(const BenchImage* image) {
+    if (!image) return nullptr;
+    return {
+        {"file", image->name},
+        {"model", image->info.model},
+        {"sensor", image->info.sensor},
+        {"version", image->info.version},
+        {"checksum", image_checksum_text(image->info)},
+    };
+}
+
+}  // namespace
+
+std::string log_json(const RunReport& report, const std::optional<SimulationCheck>& check, const LogStamp& stamp) {
     json object = {
-        {"time", time},
-        {"host", host},
+        {"record", stamp.record == LogRecord::Start ? "start" : "result"},
+        {"time", stamp.time},
+        {"host", stamp.host},
+        {"station_start", stamp.started},
+        {"visit", report.visit},
         {"path", to_utf8(report.path)},
         {"location", text_or_null(report.location)},
         {"serial", text_or_null(report.serial)},
         {"model", report.device.model},
         {"sensor", report.device.sensor},
         {"version_before", report.device.version},
+        {"image", image_object(report.image)},
     };
     if (!report.answered) object["model"] = object["sensor"] = object["version_before"] = nullptr;
-    object.update(outcome_fields(report));
+    if (stamp.record == LogRecord::Result) object.update(outcome_fields(report));
     if (check) object["simulated_flash_equals_image"] = check->flash_equals_image;
     return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }

@@ -20,9 +20,17 @@ std::string device_json(const DevicePath& path, const ImageInfo& device, const s
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check);
 // The last line of an upgrade: {"summary": {"devices": ..., "success": ..., ...}}.
 std::string summary_json(const ResultTally& tally, std::optional<long> left_alone);
-std::string summary_json(const std::vector<RunReport>& reports, std::optional<long> left_alone);
+enum class LogRecord { Start, Result };
+// What every record of a station's log carries beside the unit's own fields.
+struct LogStamp {
+    std::string time;     // now, UTC
+    std::string host;
+    std::string started;  // the station's start, UTC: with host and visit, the visit's id
+    LogRecord record;
+};
 // One record of the --log file, without its line end.
-std::string log_json(const RunReport& report, const std::optional<SimulationCheck>& check, const std::string& time,
-                     const std::string& host);
+std::string log_json(const RunReport& report, const std::optional<SimulationCheck>& check, const LogStamp& stamp);
+// The image a unit got: file, model, sensor, version, checksum (hex).
+std::string image_checksum_text(const ImageInfo& image);
 
 }  // namespace wxr::cli

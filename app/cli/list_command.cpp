@@ -50,6 +50,7 @@ int command_list(Session& session, const Options& options, Console& console) {
         if (!load_bench_images(options.images, images, console.err)) return kExitOther;
         session.expected_model = images.front()->info.model;  // several: every model is listed
     }
+    session.open_trace();
     std::vector<DevicePath> paths = options.device ? device_paths(session, *options.device)
                                                    : session.channel().enumerate().value_or(std::vector<DevicePath>{});
     std::vector<std::optional<ImageInfo>> devices(paths.size());
@@ -89,6 +90,7 @@ int command_list(Session& session, const Options& options, Console& console) {
 // the logged-in user access to their hidraw nodes.
 int command_udev_rule(Session& session, Console& console) {
     expect_builtin_image(session);
+    session.open_trace();
     std::set<std::pair<std::uint16_t, std::uint16_t>> ids;
     for (const DevicePath& path : find_devices(session, Options{})) {
         Device device = open_device(session.channel(), path);

@@ -28,20 +28,35 @@ bool utc_of(std::time_t t, std::tm& out) { return ::gmtime_r(&t, &out) != nullpt
 }  // namespace
 
 LogFile::LogFile(const std::string& path) : path_(path) {
-    int fd = output_file::open_regular(path, true, "the log file");
+    int fd = output_file::open_regular(path, output_file::Mode::Append, "the log file");
     if (!output_file::make_blocking(fd)) {
         output_file::close(fd);
         throw std::runtime_error("the log file " + path + " is not a regular file");
     }
     fd_ = fd;
+    int last = output_file::last_byte(fd_);
+    torn_ = last >= 0 && last != '\n';
 }
 
 LogFile::~LogFile() { output_file::close(fd_); }
 
 bool LogFile::append(const std::string& record, std::string& error) {
-    std::string line = record + "\n";
-    if (output_file::write_all(fd_, line.data(), line.size()) && output_file::flush_to_disk(fd_)) return true;
+    std::lock_guard lock(mutex_);
+    // A torn last line gets its end first, so that this record stands on a line of its own.
+    std::string line = (torn_ ? "\n" : "") + record + "\n";
+    if (!append_locked(line, error)) return false;
+    torn_ = false;
+    return true;
+}
+
+bool LogFile::append_locked(const std::string& line, std::string& error) {
+    const long long before = output_file::length(fd_);
+    if (before >= 0 && output_file::write_whole(fd_, line.data(), line.size()) && output_file::flush_to_disk(fd_)) {
+        return true;
+    }
     error = errno ? std::strerror(errno) : "nothing was written";
+    // What did get out is taken back: the file holds whole lines only.
+    if (before >= 0 && !output_file::truncate_to(fd_, before)) error += "; the record could not be taken back";
     return false;
 }
 

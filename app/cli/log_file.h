@@ -1,8 +1,11 @@
-// --log FILE: the production record. One JSON object per unit result is
-// appended (the file is never truncated) and on disk before the result is
-// shown, so that no unit leaves the bench without its record.
+// --log FILE: the production record, one JSON object per line. Records are
+// appended (the file is never truncated) and on disk before they are acted
+// on. The file only ever holds whole lines: each record goes out in one
+// write, a write that fails part-way is cut back off, and a last line torn
+// by a crash is ended before the next record.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 namespace wxr::cli {
@@ -16,13 +19,18 @@ public:
     LogFile& operator=(const LogFile&) = delete;
 
     // Appends the record and a line end and flushes them to disk; false, with
-    // the reason in `error`, when that failed.
+    // the reason in `error`, when that failed (the file is then as it was).
+    // Safe to call from several threads.
     bool append(const std::string& record, std::string& error);
     const std::string& path() const { return path_; }
 
 private:
+    bool append_locked(const std::string& line, std::string& error);
+
     std::string path_;
     int fd_ = -1;
+    std::mutex mutex_;
+    bool torn_ = false;  // the file ended in the middle of a line when opened
 };
 
 // Now, in UTC: "2026-12-08T04:33:42Z".

@@ -17,8 +17,8 @@ bool is_control(char16_t c) { return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 
 
 std::string whereabouts(const std::string& location, const std::string& serial) {
     std::string out;
-    if (!location.empty()) out += "at " + location;
-    if (!serial.empty()) out += (out.empty() ? "" : "  ") + std::string("serial ") + serial;
+    if (!location.empty()) out += "at " + printable(location);
+    if (!serial.empty()) out += (out.empty() ? "" : "  ") + std::string("serial ") + printable(serial);
     return out;
 }
 
@@ -57,57 +57,49 @@ int report_not_found(Session& session, std::ostream& err) {
     return kExitNoDevice;
 }
 
+std::string printable(const std::string& text) { return to_utf8(escape_control_chars(from_utf8(text))); }
+
 std::string result_line(const RunReport& report) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", static_cast<double>(report.ms) / 1000.0);
-    std::string line = to_utf8(report.path) + "  " + result_name(report.result) + "  " + seconds;
+    std::string line = printable(to_utf8(report.path)) + "  " + result_name(report.result) + "  " + seconds;
     std::string detail = report.detail.substr(0, report.detail.find_last_not_of(' ') + 1);
-    if (!detail.empty()) line += "  (" + detail + ")";
+    if (!report.recorded) detail += std::string(detail.empty() ? "" : "; ") + "not recorded: the log failed";
+    if (!detail.empty()) line += "  (" + printable(detail) + ")";
     if (std::string where = whereabouts(report.location, report.serial); !where.empty()) line += "  " + where;
     return line + "\n";
 }
 
 std::size_t ResultTally::total() const {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < counts_.size(); ++i) {
-        if (is_reported(static_cast<RunResult>(i))) n += counts_[i];
-    }
+    for (std::size_t count : counts_) n += count;
     return n;
 }
 
-ResultTally tally_of(const std::vector<RunReport>& reports) {
-    ResultTally tally;
-    for (const RunReport& report : reports) tally.add(report.result);
-    return tally;
-}
-
-std::size_t count_of(const std::vector<RunReport>& reports, RunResult result) { return tally_of(reports).of(result); }
-
 std::string count_line(const ResultTally& tally) {
-    std::size_t no_answer = tally.of(RunResult::NoAnswer);
+    auto extra = [&](RunResult result, const char* words) {
+        std::size_t n = tally.of(result);
+        return n > 0 ? ", " + std::to_string(n) + words : std::string();
+    };
     return std::to_string(tally.total()) + " device" + (tally.total() == 1 ? "" : "s") + ": " +
            std::to_string(tally.of(RunResult::Success)) + " succeeded, " +
            std::to_string(tally.of(RunResult::Failed)) + " failed, " +
            std::to_string(tally.of(RunResult::Refused)) + " refused, " +
            std::to_string(tally.of(RunResult::Skipped)) + " skipped" +
-           (no_answer > 0 ? ", " + std::to_string(no_answer) + " without answer" : std::string()) + "\n";
+           extra(RunResult::NoAnswer, " without answer") + extra(RunResult::NotWritten, " not written") + "\n";
 }
 
-std::string count_line(const std::vector<RunReport>& reports) { return count_line(tally_of(reports)); }
-
-int exit_code_for(const ResultTally& tally) {
-    if (tally.total() == 0) return kExitNoDevice;
+int exit_code_for(const ResultTally& tally, bool stopped) {
     if (tally.of(RunResult::Failed) + tally.of(RunResult::NoAnswer) > 0) return kExitUpgradeFailed;
     if (tally.of(RunResult::Refused) > 0) return kExitMismatch;
-    return kExitSuccess;
+    if (tally.of(RunResult::Success) + tally.of(RunResult::Skipped) > 0) return kExitSuccess;
+    return stopped && tally.of(RunResult::NotWritten) > 0 ? kExitStopped : kExitNoDevice;
 }
-
-int exit_code_for(const std::vector<RunReport>& reports) { return exit_code_for(tally_of(reports)); }
 
 std::optional<SimulationCheck> check_simulated(Session& session, const RunReport& report) {
     sim::SimHid* sim = session.simulation();
-    const ImageStore& image = report.image ? *report.image : session.store;
-    if (!sim || image.length <= 0) return std::nullopt;
+    if (!sim || !report.image || !report.written) return std::nullopt;
+    const ImageStore& image = report.image->store;
     auto index = sim->index_of(report.path);
     if (!index) return std::nullopt;
     sim::DeviceModel model = sim->model(*index);

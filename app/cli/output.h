@@ -29,32 +29,30 @@ int report_not_found(Session& session, std::ostream& err);
 // "sim:3  success  1.62 s", with the reason for a refusal, a skip or a
 // failure, and where the unit is attached and its serial number when known.
 std::string result_line(const RunReport& report);
+// A text the device or the system gave, for a terminal: control bytes shown as \xNN.
+std::string printable(const std::string& text);
 // "at usb-0000:00:14.0-2/input0  serial 0042", or empty.
 std::string whereabouts(const std::string& location, const std::string& serial);
 
-// How many runs ended how: what a station keeps of its results, so that a
+// How many visits ended how: what a station keeps of its results, so that a
 // day of units costs no memory per unit.
 class ResultTally {
 public:
     void add(RunResult result) { ++counts_[static_cast<std::size_t>(result)]; }
     std::size_t of(RunResult result) const { return counts_[static_cast<std::size_t>(result)]; }
-    // Those reported.
     std::size_t total() const;
 
 private:
-    std::array<std::size_t, static_cast<std::size_t>(RunResult::NotStarted) + 1> counts_{};
+    std::array<std::size_t, kRunResults> counts_{};
 };
-ResultTally tally_of(const std::vector<RunReport>& reports);
-std::size_t count_of(const std::vector<RunReport>& reports, RunResult result);
 
 // "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped", and how many
-// never answered when any.
+// never answered or were not written when any.
 std::string count_line(const ResultTally& tally);
-std::string count_line(const std::vector<RunReport>& reports);
 // 0 when every device succeeded (or was skipped), else 4 when any failed or
-// never answered, else 3 when any was refused; 2 when there were none.
-int exit_code_for(const ResultTally& tally);
-int exit_code_for(const std::vector<RunReport>& reports);
+// never answered, else 3 when any was refused. With none of those: 2, or
+// kExitStopped when units were kept from being written by a stop.
+int exit_code_for(const ResultTally& tally, bool stopped);
 
 // For a simulated device that got an end report: whether its flash equals
 // the image and the end report matches the flash.

@@ -22,11 +22,12 @@ namespace {
 
 #ifdef _WIN32
 // Windows has no FIFOs to block on: a plain open will do.
-int open_without_blocking(const std::string& path, bool append) {
+int open_without_blocking(const std::string& path, Mode mode) {
     std::u16string wide = from_utf8(path);
     int fd = -1;
-    _wsopen_s(&fd, reinterpret_cast<const wchar_t*>(wide.c_str()),
-              _O_WRONLY | _O_CREAT | _O_BINARY | (append ? _O_APPEND : 0), _SH_DENYNO, _S_IREAD | _S_IWRITE);
+    int flags = mode == Mode::Append ? _O_RDWR | _O_APPEND : _O_WRONLY;
+    _wsopen_s(&fd, reinterpret_cast<const wchar_t*>(wide.c_str()), flags | _O_CREAT | _O_BINARY, _SH_DENYNO,
+              _S_IREAD | _S_IWRITE);
     return fd;
 }
 bool is_regular(int fd) {
@@ -35,9 +36,9 @@ bool is_regular(int fd) {
 }
 long write_some(int fd, const char* data, std::size_t size) { return _write(fd, data, static_cast<unsigned>(size)); }
 #else
-int open_without_blocking(const std::string& path, bool append) {
-    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : 0),
-                  0666);
+int open_without_blocking(const std::string& path, Mode mode) {
+    int flags = mode == Mode::Append ? O_RDWR | O_APPEND : O_WRONLY;
+    return ::open(path.c_str(), flags | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
 }
 bool is_regular(int fd) {
     struct stat st;
@@ -48,8 +49,8 @@ long write_some(int fd, const char* data, std::size_t size) { return ::write(fd,
 
 }  // namespace
 
-int open_regular(const std::string& path, bool append, const std::string& what) {
-    int fd = open_without_blocking(path, append);
+int open_regular(const std::string& path, Mode mode, const std::string& what) {
+    int fd = open_without_blocking(path, mode);
     // A FIFO without a reader (or a device node without its device) refuses a non-blocking open so.
     if (fd < 0 && errno == ENXIO) throw std::runtime_error(what + " " + path + " is not a regular file");
     if (fd < 0) throw std::runtime_error("cannot write " + what + " " + path + ": " + std::strerror(errno));
@@ -72,7 +73,25 @@ bool write_all(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+bool write_whole(int fd, const char* data, std::size_t size) {
+    long written = -1;
+    do {
+        written = write_some(fd, data, size);
+    } while (written < 0 && errno == EINTR);
+    if (written == 0) errno = 0;
+    if (written >= 0 && static_cast<std::size_t>(written) < size && errno == 0) errno = ENOSPC;
+    return written >= 0 && static_cast<std::size_t>(written) == size;
+}
+
 #ifdef _WIN32
+long long length(int fd) { return _lseeki64(fd, 0, SEEK_END); }
+bool truncate_to(int fd, long long length) { return _chsize_s(fd, length) == 0; }
+int last_byte(int fd) {
+    unsigned char byte = 0;
+    long long end = _lseeki64(fd, 0, SEEK_END);
+    if (end <= 0 || _lseeki64(fd, end - 1, SEEK_SET) < 0 || _read(fd, &byte, 1) != 1) return -1;
+    return byte;
+}
 bool make_blocking(int) { return true; }
 bool truncate(int fd) { return _chsize_s(fd, 0) == 0; }
 bool flush_to_disk(int fd) { return _commit(fd) == 0; }
@@ -91,7 +110,36 @@ bool same_file(int fd, const std::string& other) {
     return known && mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
            mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
 }
+std::optional<std::string> file_id(const std::string& path) {
+    std::u16string wide = from_utf8(path);
+    HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info{};
+    bool known = GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    if (!known) return std::nullopt;
+    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+           std::to_string(info.nFileIndexLow);
+}
 #else
+std::optional<std::string> file_id(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+long long length(int fd) {
+    struct stat st;
+    return ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;
+}
+bool truncate_to(int fd, long long length) { return ::ftruncate(fd, static_cast<off_t>(length)) == 0; }
+int last_byte(int fd) {
+    unsigned char byte = 0;
+    long long end = length(fd);
+    if (end <= 0 || ::pread(fd, &byte, 1, static_cast<off_t>(end - 1)) != 1) return -1;
+    return byte;
+}
 bool make_blocking(int fd) {
     int flags = ::fcntl(fd, F_GETFL);
     return flags != -1 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;

@@ -4,13 +4,19 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace wxr::cli::output_file {
 
+enum class Mode {
+    Truncate,  // written from the start (the caller truncates once it knows the file)
+    Append,    // appended to, and read back (the log's last line)
+};
+
 // A regular file's descriptor, still non-blocking; `what` names it in the
 // std::runtime_error thrown otherwise ("the log file").
-int open_regular(const std::string& path, bool append, const std::string& what);
+int open_regular(const std::string& path, Mode mode, const std::string& what);
 // From now on writes block until done.
 bool make_blocking(int fd);
 // Empties the file, and makes writes block.
@@ -18,9 +24,21 @@ bool truncate(int fd);
 // Writes all of it, again after an interruption; false with errno set, or
 // errno 0 when the system wrote nothing.
 bool write_all(int fd, const char* data, std::size_t size);
+// One write of all of it: false, with errno set (0 when the system wrote
+// nothing), when the system took less.
+bool write_whole(int fd, const char* data, std::size_t size);
+// The file's length, or -1.
+long long length(int fd);
+// Cuts the file back to `length` bytes.
+bool truncate_to(int fd, long long length);
+// The file's last byte, or -1 when it is empty or cannot be read.
+int last_byte(int fd);
 bool flush_to_disk(int fd);
 void close(int fd);
 // The same file under any name or link.
 bool same_file(int fd, const std::string& other);
+// What makes a file the one it is, whatever its name (device and inode, or
+// volume and file index); nullopt when there is no such file yet.
+std::optional<std::string> file_id(const std::string& path);
 
 }  // namespace wxr::cli::output_file

@@ -28,10 +28,10 @@ void RunGroup::mark_ended(Slot* slot) {
     clock_.notify();
 }
 
-DeviceRun& RunGroup::start(std::unique_ptr<DeviceRun> run) {
+Run& RunGroup::start(std::unique_ptr<Run> run) {
     auto slot = std::make_unique<Slot>();
     Slot* raw = slot.get();
-    DeviceRun& started = *run;
+    Run& started = *run;
     slot->run = std::move(run);
     {
         std::lock_guard lock(mutex_);
@@ -52,7 +52,7 @@ DeviceRun& RunGroup::start(std::unique_ptr<DeviceRun> run) {
     return started;
 }
 
-std::vector<std::unique_ptr<DeviceRun>> RunGroup::wait_for_ended(std::chrono::milliseconds timeout) {
+std::vector<std::unique_ptr<Run>> RunGroup::wait_for_ended(std::chrono::milliseconds timeout) {
     auto ms = static_cast<std::uint32_t>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, UINT32_MAX));
     clock_.wait_for(ms, [this] { return ended_.load() > 0; });
     std::vector<std::unique_ptr<Slot>> done;
@@ -68,7 +68,7 @@ std::vector<std::unique_ptr<DeviceRun>> RunGroup::wait_for_ended(std::chrono::mi
         }
         ended_ -= done.size();
     }
-    std::vector<std::unique_ptr<DeviceRun>> runs;
+    std::vector<std::unique_ptr<Run>> runs;
     for (auto& slot : done) {
         if (slot->thread.joinable()) slot->thread.join();
         runs.push_back(std::move(slot->run));
@@ -81,9 +81,9 @@ std::size_t RunGroup::running() const {
     return slots_.size();
 }
 
-std::vector<const DeviceRun*> RunGroup::going() const {
+std::vector<const Run*> RunGroup::going() const {
     std::lock_guard lock(mutex_);
-    std::vector<const DeviceRun*> out;
+    std::vector<const Run*> out;
     for (const auto& slot : slots_) out.push_back(slot->run.get());
     return out;
 }

@@ -11,7 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/cli/device_run.h"
+#include "app/cli/run.h"
+#include "device/hid_platform.h"
 
 namespace wxr::cli {
 
@@ -24,19 +25,19 @@ public:
     RunGroup& operator=(const RunGroup&) = delete;
 
     // Starts the run on its own thread; a thread that cannot be had runs it here.
-    DeviceRun& start(std::unique_ptr<DeviceRun> run);
+    Run& start(std::unique_ptr<Run> run);
 
     // Waits until a run has ended or `timeout` has passed; returns the runs
     // ended since the last call, their threads joined.
-    std::vector<std::unique_ptr<DeviceRun>> wait_for_ended(std::chrono::milliseconds timeout);
+    std::vector<std::unique_ptr<Run>> wait_for_ended(std::chrono::milliseconds timeout);
 
     std::size_t running() const;
     // Those still going, for the progress display (valid until they end and are collected).
-    std::vector<const DeviceRun*> going() const;
+    std::vector<const Run*> going() const;
 
 private:
     struct Slot {
-        std::unique_ptr<DeviceRun> run;
+        std::unique_ptr<Run> run;
         std::thread thread;
         bool ended = false;
     };

@@ -26,9 +26,9 @@ Session::Session(const SessionOptions& options) : trace_file_(options.trace_file
     channel_ = std::make_unique<DeviceChannel>(*hid_, *clock_);
 }
 
-void Session::open_trace(const std::vector<std::string>& inputs) {
+void Session::open_trace() {
     if (!trace_file_ || trace_) return;
-    trace_ = std::make_unique<TraceFile>(*trace_file_, inputs);
+    trace_ = std::make_unique<TraceFile>(*trace_file_);
     transcript_ = std::make_unique<Transcript>(trace_->stream());
     channel_ = std::make_unique<DeviceChannel>(*hid_, *clock_, transcript_.get());
 }

@@ -37,9 +37,9 @@ public:
     explicit Session(const SessionOptions& options);
 
     // Starts the --trace file, if any, before the first device operation and
-    // after every input is read. Throws std::runtime_error when the file
-    // cannot be used or is one of the files `inputs`.
-    void open_trace(const std::vector<std::string>& inputs);
+    // after every input is read (see FileSet). Throws std::runtime_error when
+    // the file cannot be used.
+    void open_trace();
 
     DeviceContext context() { return context_for(list); }
     // A context on another device list: each run of the procedure on a device of many has its own.

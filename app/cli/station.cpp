@@ -1,65 +1,294 @@
 #include "app/cli/station.h"
 
 #include <algorithm>
-#include <map>
-#include <ostream>
 #include <set>
+#include <sstream>
 
 #include "app/cli/cli.h"
-#include "app/cli/json_output.h"
-#include "app/cli/output.h"
-#include "app/cli/progress.h"
 #include "app/cli/run_group.h"
-#include "upgrade/compatibility.h"
 
 namespace wxr::cli {
 
 namespace {
 
-// How often an idle station looks for new devices, on the device clock: a
-// unit plugged in waits at most this long.
-constexpr std::uint32_t kWatchPollMs = 500;
-
 class Station {
 public:
-    Station(Session& session, RunPlan plan, const StationPlan& station, const Options& options, Console& console,
-            LogFile* log)
-        : session_(session), plan_(plan), station_(station), options_(options), console_(console), log_(log),
-          gate_(console.stop, options.count),
-          display_(console.out, console.terminal, /*labelled=*/station.mode != StationMode::One),
-          group_(session.clock()) {
-        plan_.gate = &gate_;
-        plan_.probe = station.probe;
+    Station(Session& session, const StationPlan& plan, const RunPlan& run_plan, StopRequest& stop, StationLog* log,
+            const std::vector<StationListener*>& listeners)
+        : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop), log_(log), listeners_(listeners),
+          slots_(plan.count), group_(session.clock()) {
+        run_plan_.stop = &stop;
+        if (log) {
+            run_plan_.before_write = [log](const RunReport& report, std::string& why) {
+                if (log->start(report)) return true;
+                why = "its start record could not be written to the log";
+                return false;
+            };
+        }
     }
 
     int run() {
-        ArmedStop armed(console_.stop);
-        for (const DevicePath& path : station_.paths) start(path);
-        while (!console_.stop.leave_now()) {
-            notice_stop();
-            if (watching()) look_for_devices();
-            if (group_.running() == 0) {
-                if (!watching() || nothing_more_to_come()) break;
-                idle();
-                continue;
-            }
-            collect(group_.wait_for_ended(kRedrawPeriod));
+        ArmedStop armed(stop_);
+        for (const DevicePath& path : plan_.paths) see(path);
+        if (plan_.mode == StationMode::Watch) look();
+        while (!stop_.leave_now()) {
+            notice_changes();
+            if (watching() && now() >= next_look_ms_) look();
+            start_what_can_start();
+            refresh();
+            if (group_.running() == 0 && done()) break;
+            collect(group_.wait_for_ended(wait_time()));
         }
-        if (console_.stop.leave_now()) notice_leaving();
+        if (stop_.leave_now()) notice("wxr7305: leaving; nothing was being written.\n");
         return finish();
     }
 
 private:
-    struct Seen {
-        std::uint64_t since_ms = 0;
-        std::uint64_t tried_ms = 0;  // when its last run started
-        bool done = false;      // has its result while attached this time
-        bool not_ours = false;  // failed the descriptor probe when last tried
-    };
+    std::uint64_t now() const { return session_.clock().now_ms(); }
 
-    bool watching() const {
-        return station_.mode == StationMode::Watch && !console_.stop.requested() && !gate_.count_reached() &&
-               !log_failed_;
+    UnitIdentity identity_of(const DevicePath& path) {
+        return {session_.channel().location(path), session_.channel().serial_number(path)};
+    }
+
+    bool admitting() const { return !stop_.requested() && !log_failed() && !slots_.reached(); }
+    bool log_failed() const { return log_ && log_->failed(); }
+    bool watching() const { return plan_.mode == StationMode::Watch && admitting(); }
+
+    // --- What the station sees, turned into events ---
+
+    void see(const DevicePath& path) {
+        StationVisit& entry = visits_.add(path, identity_of(path), now());
+        tell_moved(entry);
+    }
+
+    // The units present now against the visits: a unit gone, or another unit
+    // at a visit's path, ends that visit; a new path starts one.
+    void look() {
+        next_look_ms_ = now() + kWatchPollMs;
+        // Without the set of interfaces nothing is known to have gone: look again next time.
+        auto listed = session_.channel().enumerate();
+        if (!listed) return;
+        std::set<DevicePath, NaturalLess> present(listed->begin(), listed->end());
+        std::vector<DevicePath> left;
+        for (auto& [path, entry] : visits_) {
+            if (has_run(entry.visit.state)) continue;  // its run ends first
+            if (!present.contains(path) || identity_of(path) != entry.visit.identity) left.push_back(path);
+        }
+        for (const DevicePath& path : left) leave(*visits_.find(path));
+        for (const DevicePath& path : present) {
+            if (!visits_.find(path)) see(path);
+        }
+    }
+
+    void leave(StationVisit& entry) {
+        if (entry.visit.state == VisitState::Waiting) hold_back(entry, "gone before its turn");
+        move(entry, VisitEvent::Gone);
+        visits_.erase(entry.visit.path);
+    }
+
+    void collect(std::vector<std::unique_ptr<Run>> ended) {
+        std::sort(ended.begin(), ended.end(), [](const auto& a, const auto& b) {
+            return natural_less(a->path(), b->path());
+        });
+        for (auto& run : ended) {
+            StationVisit* entry = visits_.find(run->path());
+            if (!entry) continue;
+            if (auto* probe = dynamic_cast<const ProbeRun*>(run.get())) probe_ended(*entry, *probe);
+            if (auto* write = dynamic_cast<const DeviceRun*>(run.get())) write_ended(*entry, *write);
+        }
+    }
+
+    void probe_ended(StationVisit& entry, const ProbeRun& probe) {
+        entry.probe_ms = probe.ms();
+        switch (probe.outcome()) {
+            case ProbeOutcome::Identified:
+                entry.reply = probe.identity();
+                return move(entry, VisitEvent::Identified);
+            case ProbeOutcome::NoAnswer:
+                // The dialog's pass lists what answers at once; the others are not found.
+                if (!plan_.choose_one) return conclude(entry, no_answer(entry, probe), VisitEvent::NoAnswer);
+                [[fallthrough]];
+            case ProbeOutcome::NotOurs:
+                entry.hold.reset();
+                return move(entry, VisitEvent::NotOurs);
+            case ProbeOutcome::Stopped:
+                return hold_back(entry, "stopped before it answered");
+        }
+    }
+
+    RunReport no_answer(const StationVisit& entry, const ProbeRun& probe) const {
+        RunReport report = blank_report(entry);
+        report.result = RunResult::NoAnswer;
+        report.phase = "probe";
+        report.detail = probe.detail();
+        return report;
+    }
+
+    void write_ended(StationVisit& entry, const DeviceRun& run) {
+        if (entry.visit.state == VisitState::Querying && run.writing()) move(entry, VisitEvent::BeginWrite);
+        slots_.give_back(run.report().result == RunResult::Success);
+        conclude(entry, run.report(), VisitEvent::Finish);
+        entry.run = nullptr;
+    }
+
+    // --- What the visits allow to start, in natural path order ---
+
+    void start_what_can_start() {
+        for (auto& [path, entry] : visits_) {
+            switch (entry.visit.state) {
+                case VisitState::Seen: start_probe(entry); break;
+                case VisitState::NotOurs:
+                    if (probe_again(entry)) start_probe(entry);
+                    break;
+                case VisitState::Waiting:
+                    if (!admitting()) hold_back(entry, why_not_written());
+                    else if (!plan_.choose_one && slots_.free()) admit(entry);
+                    break;
+                default: break;
+            }
+        }
+        if (plan_.choose_one && !chosen_ && visits_.count(VisitState::Probing) == 0) choose_one();
+    }
+
+    // An interface that is not ours may be one just plugged in: it is tried
+    // for a while, a pause apart (a probe that fails at once would otherwise
+    // be repeated without end at one instant of a virtual clock).
+    bool probe_again(const StationVisit& entry) const {
+        return plan_.mode == StationMode::Watch && watching() && now() - entry.visit.seen_ms < kFirstAnswerMs &&
+               now() - entry.visit.probed_ms >= kAnswerRetryMs;
+    }
+
+    void start_probe(StationVisit& entry) {
+        entry.visit.probed_ms = now();
+        if (!entry.hold) entry.hold.emplace(session_.channel(), entry.visit.path);
+        ProbePlan probe{plan_.retry_probes ? entry.visit.seen_ms + kFirstAnswerMs : 0, plan_.model, &stop_};
+        move(entry, VisitEvent::Probe);
+        group_.start(std::make_unique<ProbeRun>(session_, entry.visit.number, entry.visit.path, probe));
+    }
+
+    void admit(StationVisit& entry) {
+        slots_.take();
+        move(entry, VisitEvent::Admit);
+        auto run = std::make_unique<DeviceRun>(session_, entry.visit, run_plan_);
+        entry.run = run.get();
+        group_.start(std::move(run));
+    }
+
+    // The first unit in path order whose model and sensor an image fits, else
+    // the first that answered (its query then says why it is refused).
+    void choose_one() {
+        chosen_ = true;
+        StationVisit* chosen = nullptr;
+        for (auto& [path, entry] : visits_) {
+            if (entry.visit.state != VisitState::Waiting) continue;
+            if (!chosen || (fits_an_image(entry.reply) && !fits_an_image(chosen->reply))) chosen = &entry;
+        }
+        if (!chosen) return;
+        left_alone_ = static_cast<long>(visits_.count(VisitState::Waiting)) - 1;
+        for (auto& [path, entry] : visits_) {
+            if (entry.visit.state == VisitState::Waiting && &entry != chosen) leave_alone(entry);
+        }
+        if (admitting()) admit(*chosen);
+    }
+
+    bool fits_an_image(const Identity& reply) const {
+        return std::any_of(run_plan_.images.begin(), run_plan_.images.end(), [&](const auto& image) {
+            return image->info.model == reply.model && image->info.sensor == reply.sensor;
+        });
+    }
+
+    // Not shown one by one: the plain upgrade says how many it left alone.
+    void leave_alone(StationVisit& entry) {
+        entry.report = blank_report(entry);
+        entry.report->result = RunResult::NotWritten;
+        entry.report->detail = "left alone: a plain upgrade writes one unit (--all writes every one)";
+        entry.hold.reset();
+        move(entry, VisitEvent::HoldBack);
+    }
+
+    std::string why_not_written() const {
+        if (log_failed()) return "the log could not be written";
+        if (slots_.reached()) return "--count " + std::to_string(*slots_.count()) + " reached";
+        return "stopped before its write began";
+    }
+
+    void hold_back(StationVisit& entry, const std::string& why) {
+        RunReport report = blank_report(entry);
+        report.result = RunResult::NotWritten;
+        report.detail = why;
+        conclude(entry, report, VisitEvent::HoldBack);
+    }
+
+    // --- Results ---
+
+    RunReport blank_report(const StationVisit& entry) const {
+        RunReport report;
+        report.path = entry.visit.path;
+        report.location = entry.visit.identity.location;
+        report.serial = entry.visit.identity.serial;
+        return report;
+    }
+
+    // The log first: a result is shown only once it is on disk.
+    void conclude(StationVisit& entry, RunReport report, VisitEvent event) {
+        report.visit = entry.visit.number;
+        if (report.result != RunResult::NotWritten) report.ms += entry.probe_ms;
+        entry.check = check_simulated(session_, report);
+        if (report.result == RunResult::Skipped || report.result == RunResult::Refused) entry.check.reset();
+        if (log_) report.recorded = log_->result(report, entry.check);
+        tally_.add(report.result);
+        entry.report = std::move(report);
+        notice_changes();
+        StationStatus now_status = status();
+        for (StationListener* listener : listeners_) listener->ended(entry, now_status);
+        entry.hold.reset();
+        move(entry, event);
+    }
+
+    void move(StationVisit& entry, VisitEvent event) {
+        entry.visit.apply(event);
+        tell_moved(entry);
+    }
+
+    void tell_moved(const StationVisit& entry) {
+        StationStatus now_status = status();
+        for (StationListener* listener : listeners_) listener->moved(entry, now_status);
+    }
+
+    void refresh() {
+        for (auto& [path, entry] : visits_) {
+            if (entry.visit.state == VisitState::Querying && entry.run && entry.run->writing()) {
+                move(entry, VisitEvent::BeginWrite);
+            }
+        }
+        StationStatus now_status = status();
+        for (StationListener* listener : listeners_) listener->refresh(visits_, now_status);
+    }
+
+    // --- The station's own state ---
+
+    void notice_changes() {
+        if (!told_stop_ && stop_.requested()) {
+            told_stop_ = true;
+            notice("wxr7305: stopping once the devices being written are done; "
+                   "Ctrl-C again leaves at once, and a device left half-written may not start.\n");
+        }
+        if (!told_log_ && log_failed()) {
+            told_log_ = true;
+            notice("wxr7305: writing the log file " + log_->path() + " failed: " + log_->error() +
+                   "; no further unit is started.\n");
+        }
+    }
+
+    void notice(const std::string& text) {
+        for (StationListener* listener : listeners_) listener->notice(text);
+    }
+
+    // Nothing runs; is anything still to come?
+    bool done() const {
+        if (visits_.count(VisitState::Seen) > 0) return false;
+        if (plan_.mode != StationMode::Watch) return true;
+        return !watching() || nothing_more_to_come();
     }
 
     // Simulated units that are all dealt with and will neither arrive nor
@@ -68,151 +297,65 @@ private:
     bool nothing_more_to_come() const {
         sim::SimHid* simulation = session_.simulation();
         if (!simulation || simulation->presence_changes_to_come()) return false;
-        const std::uint64_t at = session_.clock().now_ms();
-        return std::none_of(seen_.begin(), seen_.end(), [&](const auto& entry) {
-            const Seen& seen = entry.second;
-            return !seen.done && seen.not_ours && at - seen.since_ms < kFirstAnswerMs;
+        return std::none_of(visits_.begin(), visits_.end(), [&](const auto& e) {
+            return e.second.visit.state == VisitState::NotOurs && now() - e.second.visit.seen_ms < kFirstAnswerMs;
         });
     }
 
-    // The idle poll, in steps short enough for Ctrl-C to be acted on at once.
-    void idle() {
-        for (std::uint32_t waited = 0; waited < kWatchPollMs && !console_.stop.requested(); waited += kStopCheckMs) {
-            session_.clock().sleep_ms(kStopCheckMs);
-        }
+    std::chrono::milliseconds wait_time() const {
+        if (group_.running() > 0) return kRedrawPeriod;
+        std::uint64_t to_look = next_look_ms_ > now() ? next_look_ms_ - now() : 0;
+        return std::chrono::milliseconds(std::clamp<std::uint64_t>(to_look, 1, kStopCheckMs));
     }
 
-    void start(const DevicePath& path) {
-        running_.insert(path);
-        group_.start(std::make_unique<DeviceRun>(session_, path, plan_));
-    }
-
-    void look_for_devices() {
-        // Without the set of interfaces nothing is known to have gone: look again next time.
-        auto listed = session_.channel().enumerate();
-        if (!listed) return;
-        std::set<DevicePath> now(listed->begin(), listed->end());
-        // A unit that went away is new again when it comes back.
-        std::erase_if(seen_, [&](const auto& entry) { return !now.contains(entry.first); });
-        const std::uint64_t at = session_.clock().now_ms();
-        for (const DevicePath& path : *listed) {
-            auto [it, fresh] = seen_.try_emplace(path, Seen{at, at});
-            Seen& seen = it->second;
-            // An interface that is not ours may be one just plugged in: it is tried for a while,
-            // a pause apart (a probe that fails at once would otherwise be repeated without end
-            // at one instant of a virtual clock, and hammer the interface on the real one).
-            bool retry = seen.not_ours && at - seen.since_ms < kFirstAnswerMs && at - seen.tried_ms >= kAnswerRetryMs;
-            if (running_.contains(path) || seen.done || (seen.not_ours && !retry)) continue;
-            seen.tried_ms = at;
-            start(path);
-        }
-    }
-
-    void collect(std::vector<std::unique_ptr<DeviceRun>> ended) {
-        for (auto& run : ended) {
-            const RunReport& report = run->report();
-            running_.erase(report.path);
-            auto seen = seen_.find(report.path);
-            if (seen != seen_.end()) {
-                seen->second.not_ours = report.result == RunResult::NotOurs;
-                seen->second.done = !seen->second.not_ours;
-            }
-            if (!is_reported(report.result)) continue;
-            auto check = check_simulated(session_, report);
-            if (report.result == RunResult::Skipped || report.result == RunResult::Refused) check.reset();
-            record(report, check);
-            show(*run, check);
-        }
-        if (!options_.json) display_.update(group_.going());
-    }
-
-    // The log first: a result is shown only once it is on disk.
-    void record(const RunReport& report, const std::optional<SimulationCheck>& check) {
-        tally_.add(report.result);
-        if (!log_ || log_failed_) return;
-        std::string error;
-        if (log_->append(log_json(report, check, utc_time_now(), host_name()), error)) return;
-        log_failed_ = true;
-        gate_.close();
-        console_.err << "wxr7305: writing the log file " << log_->path() << " failed: " << error
-                     << "; no further unit is started.\n"
-                     << std::flush;
-    }
-
-    void show(const DeviceRun& run, const std::optional<SimulationCheck>& check) {
-        const RunReport& report = run.report();
-        if (options_.json) {
-            console_.out << report_json(report, check) << std::flush;
-            return;
-        }
-        display_.ended(run);
-        if (station_.mode == StationMode::One) return show_dialog_words(report, check);
-        std::string lines = result_line(report);
-        if (check) lines += "Simulated device " + to_utf8(report.path) + ": " + check_text(*check) + "\n";
-        display_.print(lines);
-    }
-
-    // One unit: the dialog's words, why it failed, then what the simulated device holds.
-    void show_dialog_words(const RunReport& report, const std::optional<SimulationCheck>& check) {
-        display_.leave();
-        if (report.result == RunResult::Success) {
-            console_.out << to_utf8(kUpgradeSuccessText) << "\n";
-        } else if (report.result == RunResult::Refused) {
-            console_.err << report.detail << "\n";
-        } else {
-            console_.err << to_utf8(kUpgradeFailText) << "\n"
-                         << "wxr7305: " << to_utf8(report.path) << ": " << report.detail << "\n";
-        }
-        if (check) console_.out << "Simulated device: " << check_text(*check) << "\n";
-        console_.out << std::flush;
-        console_.err << std::flush;
+    StationStatus status() const {
+        StationStatus s;
+        s.watching = watching();
+        s.stopping = stop_.requested();
+        s.count_reached = slots_.reached();
+        s.log_failed = log_failed();
+        s.count = slots_.count();
+        s.tally = tally_;
+        if (plan_.choose_one && chosen_) s.left_alone = left_alone_;
+        return s;
     }
 
     int finish() {
-        if (options_.json) {
-            console_.out << summary_json(tally_, station_.left_alone) << std::flush;
-        } else if (station_.mode != StationMode::One) {
-            console_.out << count_line(tally_) << std::flush;
+        StationStatus final_status = status();
+        final_status.ended = true;
+        for (StationListener* listener : listeners_) listener->finished(final_status);
+        int code = exit_code_for(tally_, stop_.requested());
+        if (tally_.total() == 0 && plan_.mode != StationMode::Watch) {
+            std::ostringstream text;
+            code = report_not_found(session_, text);
+            notice(text.str());
         }
-        int code = exit_code_for(tally_);
-        if (tally_.total() == 0 && station_.mode != StationMode::Watch) code = report_not_found(session_, console_.err);
-        return log_failed_ ? worse(code, kExitOther) : code;
-    }
-
-    void notice_stop() {
-        if (told_ || !console_.stop.requested()) return;
-        told_ = true;
-        console_.err << "wxr7305: stopping once the devices being written are done; "
-                        "Ctrl-C again leaves at once, and a device left half-written may not start.\n"
-                     << std::flush;
-    }
-
-    void notice_leaving() {
-        console_.err << "wxr7305: leaving; nothing was being written.\n" << std::flush;
+        return log_failed() ? worse(code, kExitOther) : code;
     }
 
     Session& session_;
-    RunPlan plan_;
-    const StationPlan& station_;
-    const Options& options_;
-    Console& console_;
-    LogFile* log_;
-    WriteGate gate_;
-    ProgressDisplay display_;
-    RunGroup group_;
-    std::map<DevicePath, Seen> seen_;
-    std::set<DevicePath> running_;
+    const StationPlan& plan_;
+    RunPlan run_plan_;
+    StopRequest& stop_;
+    StationLog* log_;
+    std::vector<StationListener*> listeners_;
+    Slots slots_;
+    VisitTable visits_;
     ResultTally tally_;  // not the reports: a day of units costs no memory per unit
-    bool log_failed_ = false;
-    bool told_ = false;
+    std::uint64_t next_look_ms_ = 0;
+    bool chosen_ = false;
+    long left_alone_ = 0;
+    bool told_stop_ = false;
+    bool told_log_ = false;
+    RunGroup group_;  // last: its runs end before what they use goes
 };
 
 }  // namespace
 
-int run_station(Session& session, RunPlan plan, const StationPlan& station, const Options& options,
-                Console& console, LogFile* log) {
-    Station running(session, plan, station, options, console, log);
-    return running.run();
+int run_station(Session& session, const StationPlan& plan, const RunPlan& run_plan, StopRequest& stop,
+                StationLog* log, const std::vector<StationListener*>& listeners) {
+    Station station(session, plan, run_plan, stop, log, listeners);
+    return station.run();
 }
 
 }  // namespace wxr::cli

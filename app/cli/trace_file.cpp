@@ -46,14 +46,8 @@ private:
     char data_[kBufferBytes];
 };
 
-TraceFile::TraceFile(const std::string& path, const std::vector<std::string>& keep)
-    : path_(path), stream_(nullptr) {
-    int fd = output_file::open_regular(path, false, "the trace file");
-    for (const std::string& input : keep) {
-        if (!output_file::same_file(fd, input)) continue;
-        output_file::close(fd);
-        throw std::runtime_error("the trace file " + path + " is the image file " + input + ": it is left as it is");
-    }
+TraceFile::TraceFile(const std::string& path) : path_(path), stream_(nullptr) {
+    int fd = output_file::open_regular(path, output_file::Mode::Truncate, "the trace file");
     // Only a regular file is truncated, and only now is it written blocking.
     if (!output_file::truncate(fd)) {
         int error = errno;

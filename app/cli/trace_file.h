@@ -15,9 +15,8 @@ namespace wxr::cli {
 
 class TraceFile {
 public:
-    // Throws std::runtime_error naming the file when it cannot be used, or
-    // when it is the file `keep` (an input: the same file, under any name).
-    explicit TraceFile(const std::string& path, const std::vector<std::string>& keep = {});
+    // Throws std::runtime_error naming the file when it cannot be used.
+    explicit TraceFile(const std::string& path);
     ~TraceFile();
     TraceFile(const TraceFile&) = delete;
     TraceFile& operator=(const TraceFile&) = delete;

@@ -19,6 +19,7 @@
 #include "app/cli/arguments.h"
 #include "app/cli/cli.h"
 #include "tests/cli/cli_run.h"
+#include "app/cli/device_run.h"
 #include "app/cli/progress.h"
 #include "app/cli/run_group.h"
 #include "app/cli/stop_request.h"
@@ -61,6 +62,14 @@ std::vector<nlohmann::json> json_lines(const std::string& text) {
 
 std::filesystem::path temp_file(const std::string& name) {
     return std::filesystem::temp_directory_path() / ("wxr7305_cli_test_" + name);
+}
+
+// A bench of one image whose info says `size` bytes: enough for a bar's range.
+BenchImages image_of_size(std::int32_t size) {
+    BenchImages images;
+    images.push_back(std::make_unique<BenchImage>());
+    images.back()->info.size = size;
+    return images;
 }
 
 TEST(Cli, InfoPrintsTheBuiltInImage) {
@@ -390,11 +399,13 @@ TEST(Cli, StationNeitherRetriesARefusedUnitNorOutlivesCtrlC) {
     EXPECT_EQ(occurrences(r.out, "refused"), 2u) << r.out;  // its line and the count
     EXPECT_TRUE(contains(r.out, "sim:1  success"));
 
+    // Ctrl-C before the attached unit was written: it is told, and so is the stop.
     StopRequest stop;
     stop.press();
     std::ostringstream out, err;
-    EXPECT_EQ(run({"upgrade", "--watch", "--virtual-time", "--simulate"}, out, err, false, &stop), kExitNoDevice);
-    EXPECT_EQ(out.str(), "0 devices: 0 succeeded, 0 failed, 0 refused, 0 skipped\n");
+    EXPECT_EQ(run({"upgrade", "--watch", "--virtual-time", "--simulate"}, out, err, false, &stop), kExitStopped);
+    EXPECT_EQ(out.str(), "sim:0  not-written  0.00 s  (stopped before its write began)  at sim-usb-1.1\n"
+                         "1 device: 0 succeeded, 0 failed, 0 refused, 0 skipped, 1 not written\n");
 }
 
 // The wait ends with the run, whatever its timeout: nothing waits on a poll.
@@ -403,15 +414,16 @@ TEST(Cli, RunGroupWakesWhenARunEnds) {
     options.simulated = std::vector<sim::SimInterfaceConfig>{{.path = u"sim:0"}};
     options.virtual_time = true;
     Session session(options);
-    ImageInfo image;
-    load_embedded_image(session.store);
-    parse_image_info(session.store.bytes, session.store.length, image);
+    BenchImages images;
+    std::ostringstream err;
+    ASSERT_TRUE(load_bench_images({}, images, err));
     RunGroup group(session.clock());
-    group.start(std::make_unique<DeviceRun>(session, u"sim:0", RunPlan{session.store, image}));
+    group.start(std::make_unique<DeviceRun>(session, Visit{1, u"sim:0"}, RunPlan{images}));
     auto ended = group.wait_for_ended(std::chrono::hours(1));
     ASSERT_EQ(ended.size(), 1u);
-    EXPECT_EQ(ended[0]->report().result, RunResult::Success);
-    EXPECT_EQ(ended[0]->progress(), 2464);
+    auto& run = dynamic_cast<DeviceRun&>(*ended[0]);
+    EXPECT_EQ(run.report().result, RunResult::Success);
+    EXPECT_EQ(run.progress(), 2464);
     EXPECT_EQ(group.running(), 0u);
 }
 
@@ -419,9 +431,8 @@ TEST(Cli, TerminalRedrawsOneBarPerDeviceInPlace) {
     SessionOptions options;
     options.simulated = std::vector<sim::SimInterfaceConfig>{};
     Session session(options);
-    ImageInfo image;
-    image.size = 160;
-    DeviceRun a(session, u"sim:0", RunPlan{session.store, image}), b(session, u"sim:1", RunPlan{session.store, image});
+    BenchImages images = image_of_size(160);
+    DeviceRun a(session, Visit{1, u"sim:0"}, RunPlan{images}), b(session, Visit{2, u"sim:1"}, RunPlan{images});
     std::ostringstream out;
     ProgressDisplay display(out, /*terminal=*/true, /*labelled=*/true);
     display.update({&a, &b});
@@ -644,9 +655,10 @@ TEST(CliKept, AClosedOutputPipeNeverStopsAWrite) {
     close(fd);
     EXPECT_EQ(exit_status(pid), kExitOther);
     auto records = json_lines(file_text(log));
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0]["result"], "success");
-    EXPECT_EQ(records[0]["simulated_flash_equals_image"], true);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["record"], "start");
+    EXPECT_EQ(records[1]["result"], "success");
+    EXPECT_EQ(records[1]["simulated_flash_equals_image"], true);
     std::filesystem::remove(log);
 }
 
@@ -731,10 +743,12 @@ TEST(CliLog, AppendsOneRecordPerUnitResult) {
                          "--simulate=devices=3,version=50,0:serial=S-0001,2:sensor=1"});
     EXPECT_EQ(r.code, 3) << r.err;
     auto records = json_lines(read_all(log));
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 6u);  // two units written: a start record each
     EXPECT_EQ(records[0]["earlier"], true);  // appended, never truncated
     std::map<std::string, nlohmann::json> by_path;
-    for (std::size_t i = 1; i < records.size(); ++i) by_path[records[i]["path"]] = records[i];
+    for (std::size_t i = 1; i < records.size(); ++i) {
+        if (records[i]["record"] == "result") by_path[records[i]["path"]] = records[i];
+    }
     const auto& first = by_path["sim:0"];
     EXPECT_EQ(first["location"], "sim-usb-1.1");
     EXPECT_EQ(first["serial"], "S-0001");
@@ -771,18 +785,29 @@ TEST(CliLog, DeviceTakesAUsbLocation) {
 }
 
 #ifndef _WIN32
-// Never a unit without its record: once the log cannot be written, no further unit starts.
+// Never a unit without its record: once the log cannot be written, no further
+// unit starts; the one being written is told as not recorded, and the log
+// holds whole lines only: sim:1's start, never half of its result.
 TEST(CliLog, AFailedLogStartsNoFurtherUnit) {
     auto log = temp_file("full.log");
-    std::ofstream(log, std::ios::binary) << std::string(3700, ' ') << "\n";
-    Outcome r = under_file_size_limit(4096, [&] {
+    constexpr std::size_t kPad = 3000;
+    std::ofstream(log, std::ios::binary) << std::string(kPad, ' ') << "\n";
+    // Room for sim:0's two records and sim:1's start, not for sim:1's result.
+    Outcome r = under_file_size_limit(kPad + 1200, [&] {
         return wxr7305({"upgrade", "--watch", "--count", "3", "--virtual-time", "--log", log.string(),
                         "--simulate=devices=3,version=50,arrive-every=10000"});
     });
     EXPECT_EQ(r.code, kExitOther);
     EXPECT_TRUE(contains(r.err, "writing the log file " + log.string() + " failed")) << r.err;
-    EXPECT_TRUE(contains(r.out, "sim:1  success")) << r.out;
+    EXPECT_TRUE(contains(r.out, "sim:0  success  1.56 s  at")) << r.out;
+    EXPECT_TRUE(contains(r.out, "sim:1  success  1.56 s  (not recorded: the log failed)")) << r.out;
     EXPECT_FALSE(contains(r.out, "sim:2")) << r.out;
+    std::string text = read_all(log);
+    ASSERT_TRUE(text.ends_with("\n"));
+    auto records = json_lines(text.substr(kPad + 1));
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[2]["record"], "start");
+    EXPECT_EQ(records[2]["path"], "sim:1");
     std::filesystem::remove(log);
 }
 #endif
@@ -813,9 +838,8 @@ TEST(CliDisplay, AnEndedUnitsBarShowsHowItEnded) {
     SessionOptions options;
     options.simulated = std::vector<sim::SimInterfaceConfig>{};
     Session session(options);
-    ImageInfo image;
-    image.size = 160;
-    DeviceRun a(session, u"sim:0", RunPlan{session.store, image});  // never run: its report says failed
+    BenchImages images = image_of_size(160);
+    DeviceRun a(session, Visit{1, u"sim:0"}, RunPlan{images});  // never run: its report says failed
     std::ostringstream out;
     ProgressDisplay display(out, /*terminal=*/true, /*labelled=*/true);
     display.update({&a});

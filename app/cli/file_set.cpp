@@ -1,0 +1,46 @@
+#include "app/cli/file_set.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/cli/output_file.h"
+#include "image/image_store.h"
+
+namespace wxr::cli {
+
+namespace {
+
+// A file that exists is known by what it is; one still to be made by the
+// name it will have once the links on the way to it are followed.
+std::string identify(const std::string& path) {
+    if (std::optional<std::string> id = output_file::file_id(path)) return *id;
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::weakly_canonical(file_path_from_utf8(path), ec);
+    if (ec) full = std::filesystem::absolute(file_path_from_utf8(path), ec).lexically_normal();
+    std::u8string name = full.generic_u8string();
+    return "new:" + std::string(name.begin(), name.end());
+}
+
+}  // namespace
+
+void FileSet::add(const std::string& path, const std::string& what, bool written) {
+    entries_.push_back({path, what, written, identify(path)});
+}
+
+std::optional<std::string> FileSet::conflict() const {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        for (std::size_t j = i + 1; j < entries_.size(); ++j) {
+            const Entry& a = entries_[i];
+            const Entry& b = entries_[j];
+            if ((a.written || b.written) && a.id == b.id) {
+                const Entry& out = b.written ? b : a;
+                const Entry& other = b.written ? a : b;
+                return out.what + " " + out.path + " is " + other.what + " " + other.path +
+                       ": nothing was written, each is left as it is";
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace wxr::cli
