@@ -9,6 +9,7 @@
 #include "app/cli/file_set.h"
 #include "app/cli/output.h"
 #include "app/cli/session.h"
+#include "app/cli/simulated_ctrl_c.h"
 #include "device/clock_threads.h"
 
 namespace wxr::cli {
@@ -59,6 +60,10 @@ int run_device_command(const Options& options, Console& console) {
     Session session(session_options);
     // Every thread the command starts takes part in the clock, this one too.
     ClockParticipant main_thread(session.clock());
+    std::optional<SimulatedCtrlC> ctrl_c;
+    if (options.session.simulated && options.session.simulated->ctrl_c_at_ms) {
+        ctrl_c.emplace(session.clock(), console.stop, *options.session.simulated->ctrl_c_at_ms);
+    }
     int code = kExitSuccess;
     if (options.command == "list") code = command_list(session, options, console);
     else if (options.command == "udev-rule") code = command_udev_rule(session, console);

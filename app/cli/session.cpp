@@ -14,7 +14,7 @@ Session::Session(const SessionOptions& options) : trace_file_(options.trace_file
     }
     if (options.simulated) {
         auto sim = std::make_unique<sim::SimHid>(*clock_);
-        for (const auto& config : *options.simulated) sim->add_interface(config);
+        for (const auto& config : options.simulated->interfaces) sim->add_interface(config);
         simulation_ = sim.get();
         hid_ = std::move(sim);
         mutexes_ = std::make_unique<LocalNamedMutexFactory>();

@@ -9,6 +9,7 @@
 
 #include "device/discovery.h"
 #include "device/sim/sim_hid.h"
+#include "device/sim/sim_spec.h"
 #include "device/system_platform.h"
 #include "app/cli/trace_file.h"
 #include "image/image_store.h"
@@ -26,7 +27,7 @@ private:
 };
 
 struct SessionOptions {
-    std::optional<std::vector<sim::SimInterfaceConfig>> simulated;  // nullopt: real HID
+    std::optional<sim::SimBench> simulated;  // nullopt: real HID
     bool virtual_time = false;
     std::optional<std::string> trace_file;
     bool shift = false;

@@ -17,7 +17,9 @@ constexpr long kMaxTimeMs = 86'400'000;
 // Longer than any location path or serial number a system shows.
 constexpr std::size_t kMaxTextChars = 128;
 // Keys that describe the set, not one interface.
-constexpr std::string_view kSetKeys[] = {"devices", "arrive-every"};
+constexpr std::string_view kSetKeys[] = {"devices", "arrive-every", "ctrl-c-at"};
+// Keys that describe one interface only.
+constexpr std::string_view kOneKeys[] = {"path"};
 
 std::optional<long> number(std::string_view text, long min, long max) {
     long value = 0;
@@ -40,6 +42,7 @@ std::optional<std::pair<int, int>> block_and_times(std::string_view text) {
 struct Shape {
     long devices = 1;
     long arrive_every_ms = 0;
+    std::optional<std::uint64_t> ctrl_c_at_ms;
 };
 
 using Apply = std::function<bool(SimInterfaceConfig&, Shape&, std::string_view)>;
@@ -107,6 +110,13 @@ const std::map<std::string_view, Key>& keys() {
                      numeric(0, kMaxDevices, [](C&, Shape& shape, long n) { shape.devices = n; })}},
         {"arrive-every", {true, "arrive-every=MS  interface I is plugged in at I*MS ms of the clock",
                           numeric(0, kMaxTimeMs, [](C&, Shape& shape, long n) { shape.arrive_every_ms = n; })}},
+        {"ctrl-c-at", {true, "ctrl-c-at=MS  Ctrl-C is pressed at MS ms of the clock",
+                       numeric(0, kMaxTimeMs, [](C&, Shape& shape, long n) {
+                           shape.ctrl_c_at_ms = static_cast<u64>(n);
+                       })}},
+        {"path", {true, "path=TEXT     the interface's path (default sim:I); a unit given the path of\n"
+                        "                another takes its place when that one has left",
+                  text([](C& c, std::string_view v) { c.path = std::u16string(v.begin(), v.end()); })}},
         {"arrive-at", {true, "arrive-at=MS  the interface is plugged in at MS ms of the clock",
                        numeric(0, kMaxTimeMs, [](C& c, Shape&, long n) {
                            c.presence.arrive_ms = static_cast<u64>(n);
@@ -203,7 +213,7 @@ std::optional<IndexedItem> indexed(std::string_view item) {
 
 }  // namespace
 
-std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::string_view spec) {
+std::variant<SimBench, SimSpecError> parse_sim_spec(std::string_view spec) {
     SimInterfaceConfig config;
     Shape shape;
     std::vector<IndexedItem> per_interface;
@@ -215,11 +225,16 @@ std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::
         if (auto one = indexed(item)) {
             if (one->index < 0) return SimSpecError{"bad interface number in '" + std::string(item) + "'"};
             per_interface.push_back(*one);
+        } else if (std::find(std::begin(kOneKeys), std::end(kOneKeys), item.substr(0, item.find('='))) !=
+                   std::end(kOneKeys)) {
+            return SimSpecError{"simulation key '" + std::string(item.substr(0, item.find('='))) +
+                                "' is for one interface: I:KEY=VALUE"};
         } else if (auto error = apply_item(item, config, shape)) {
             return SimSpecError{*error};
         }
     }
-    std::vector<SimInterfaceConfig> out;
+    SimBench bench{{}, shape.ctrl_c_at_ms};
+    std::vector<SimInterfaceConfig>& out = bench.interfaces;
     for (long i = 0; i < shape.devices; ++i) {
         SimInterfaceConfig one = config;
         std::string path = "sim:" + std::to_string(i);
@@ -237,7 +252,7 @@ std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::
         Shape ignored;
         if (auto error = apply_item(item, out[static_cast<std::size_t>(index)], ignored)) return SimSpecError{*error};
     }
-    return out;
+    return bench;
 }
 
 std::string sim_spec_help() {

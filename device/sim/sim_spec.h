@@ -4,6 +4,8 @@
 //   arrive-every=5000,replug-after=3000,leave-after=9000,2:unplug-after=900
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -17,8 +19,14 @@ struct SimSpecError {
     std::string message;
 };
 
+// The simulated bench: its interfaces, and what the person at it does.
+struct SimBench {
+    std::vector<SimInterfaceConfig> interfaces;
+    std::optional<std::uint64_t> ctrl_c_at_ms;  // Ctrl-C pressed at this moment of the clock
+};
+
 // One config per simulated interface, or what is wrong with the text.
-std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::string_view spec);
+std::variant<SimBench, SimSpecError> parse_sim_spec(std::string_view spec);
 
 // The keys, one per line, for --help.
 std::string sim_spec_help();

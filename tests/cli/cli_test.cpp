@@ -411,7 +411,7 @@ TEST(Cli, StationNeitherRetriesARefusedUnitNorOutlivesCtrlC) {
 // The wait ends with the run, whatever its timeout: nothing waits on a poll.
 TEST(Cli, RunGroupWakesWhenARunEnds) {
     SessionOptions options;
-    options.simulated = std::vector<sim::SimInterfaceConfig>{{.path = u"sim:0"}};
+    options.simulated = sim::SimBench{{{.path = u"sim:0"}}};
     options.virtual_time = true;
     Session session(options);
     BenchImages images;
@@ -429,7 +429,7 @@ TEST(Cli, RunGroupWakesWhenARunEnds) {
 
 TEST(Cli, TerminalRedrawsOneBarPerDeviceInPlace) {
     SessionOptions options;
-    options.simulated = std::vector<sim::SimInterfaceConfig>{};
+    options.simulated = sim::SimBench{};
     Session session(options);
     BenchImages images = image_of_size(160);
     DeviceRun a(session, Visit{1, u"sim:0"}, RunPlan{images}), b(session, Visit{2, u"sim:1"}, RunPlan{images});
@@ -836,7 +836,7 @@ namespace {
 
 TEST(CliDisplay, AnEndedUnitsBarShowsHowItEnded) {
     SessionOptions options;
-    options.simulated = std::vector<sim::SimInterfaceConfig>{};
+    options.simulated = sim::SimBench{};
     Session session(options);
     BenchImages images = image_of_size(160);
     DeviceRun a(session, Visit{1, u"sim:0"}, RunPlan{images});  // never run: its report says failed

@@ -7,8 +7,9 @@ namespace {
 
 std::vector<SimInterfaceConfig> parse_ok(std::string_view spec) {
     auto parsed = parse_sim_spec(spec);
-    EXPECT_TRUE(std::holds_alternative<std::vector<SimInterfaceConfig>>(parsed)) << spec;
-    return std::get<std::vector<SimInterfaceConfig>>(parsed);
+    EXPECT_TRUE(std::holds_alternative<SimBench>(parsed)) << spec;
+    return std::holds_alternative<SimBench>(parsed) ? std::get<SimBench>(parsed).interfaces
+                                                    : std::vector<SimInterfaceConfig>{};
 }
 
 std::string parse_error(std::string_view spec) {

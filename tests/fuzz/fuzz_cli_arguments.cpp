@@ -55,7 +55,7 @@ bool same_words(const Options& a, const Options& b) {
     return a.command == b.command && a.operands == b.operands && a.images == b.images &&
            a.session.trace_file == b.session.trace_file &&
            a.session.simulated.has_value() == b.session.simulated.has_value() &&
-           (!a.session.simulated || a.session.simulated->size() == b.session.simulated->size());
+           (!a.session.simulated || a.session.simulated->interfaces.size() == b.session.simulated->interfaces.size());
 }
 
 Words with(Words words, const std::string& extra) {
@@ -99,7 +99,7 @@ void check_accepted(const Words& words, const Options& base, const std::string& 
     }
     if (!std::holds_alternative<Options>(simulated)) return;  // a command without devices
     const auto& interfaces = std::get<Options>(simulated).session.simulated;
-    check(interfaces && interfaces->size() == std::get<0>(devices).size(),
+    check(interfaces && interfaces->interfaces.size() == std::get<0>(devices).interfaces.size(),
           "the last --simulate gives its interfaces");
 }
 

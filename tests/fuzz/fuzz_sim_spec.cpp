@@ -16,7 +16,7 @@ namespace wxr::fuzz {
 namespace {
 
 using sim::SimInterfaceConfig;
-using Parsed = std::variant<std::vector<SimInterfaceConfig>, sim::SimSpecError>;
+using Parsed = std::variant<sim::SimBench, sim::SimSpecError>;
 
 constexpr std::size_t kMaxDevices = 10000;
 
@@ -38,8 +38,8 @@ bool same_except_path(const SimInterfaceConfig& a, const SimInterfaceConfig& b) 
 bool same(const Parsed& a, const Parsed& b) {
     if (a.index() != b.index()) return false;
     if (a.index() == 1) return std::get<1>(a).message == std::get<1>(b).message;
-    const auto& ca = std::get<0>(a);
-    const auto& cb = std::get<0>(b);
+    const auto& ca = std::get<0>(a).interfaces;
+    const auto& cb = std::get<0>(b).interfaces;
     if (ca.size() != cb.size()) return false;
     for (std::size_t i = 0; i < ca.size(); ++i) {
         if (ca[i].path != cb[i].path || !same_except_path(ca[i], cb[i])) return false;
@@ -78,7 +78,7 @@ void check_result(const Parsed& parsed, bool alike) {
         check(!error->message.empty(), "an error says what is wrong");
         return;
     }
-    const auto& configs = std::get<0>(parsed);
+    const auto& configs = std::get<0>(parsed).interfaces;
     check(configs.size() <= kMaxDevices, "at most 10000 interfaces");
     for (std::size_t i = 0; i < configs.size(); ++i) {
         const std::string path = "sim:" + std::to_string(i);
