@@ -10,12 +10,26 @@ namespace wxr::cli {
 
 namespace {
 
+// More links in a row than any system follows.
+constexpr int kMaxLinks = 40;
+
+// A link to a file still to be made: the name that file will have.
+std::filesystem::path through_links(std::filesystem::path path) {
+    std::error_code ec;
+    for (int hop = 0; hop < kMaxLinks && std::filesystem::is_symlink(path, ec); ++hop) {
+        std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+        if (ec) break;
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return path;
+}
+
 // A file that exists is known by what it is; one still to be made by the
 // name it will have once the links on the way to it are followed.
 std::string identify(const std::string& path) {
     if (std::optional<std::string> id = output_file::file_id(path)) return *id;
     std::error_code ec;
-    std::filesystem::path full = std::filesystem::weakly_canonical(file_path_from_utf8(path), ec);
+    std::filesystem::path full = std::filesystem::weakly_canonical(through_links(file_path_from_utf8(path)), ec);
     if (ec) full = std::filesystem::absolute(file_path_from_utf8(path), ec).lexically_normal();
     std::u8string name = full.generic_u8string();
     return "new:" + std::string(name.begin(), name.end());

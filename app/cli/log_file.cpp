@@ -54,7 +54,7 @@ bool LogFile::append_locked(const std::string& line, std::string& error) {
     if (before >= 0 && output_file::write_whole(fd_, line.data(), line.size()) && output_file::flush_to_disk(fd_)) {
         return true;
     }
-    error = errno ? std::strerror(errno) : "nothing was written";
+    error = errno ? std::strerror(errno) : "the system took only part of the record";
     // What did get out is taken back: the file holds whole lines only.
     if (before >= 0 && !output_file::truncate_to(fd_, before)) error += "; the record could not be taken back";
     return false;

@@ -50,8 +50,9 @@ private:
 // never answered or were not written when any.
 std::string count_line(const ResultTally& tally);
 // 0 when every device succeeded (or was skipped), else 4 when any failed or
-// never answered, else 3 when any was refused. With none of those: 2, or
-// kExitStopped when units were kept from being written by a stop.
+// never answered, else 3 when any was refused. With only units not written:
+// kExitStopped when a stop kept them (else 0: what kept them says so itself);
+// with none at all, 2.
 int exit_code_for(const ResultTally& tally, bool stopped);
 
 // For a simulated device that got an end report: whether its flash equals

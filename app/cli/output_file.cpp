@@ -76,10 +76,9 @@ bool write_all(int fd, const char* data, std::size_t size) {
 bool write_whole(int fd, const char* data, std::size_t size) {
     long written = -1;
     do {
+        errno = 0;
         written = write_some(fd, data, size);
     } while (written < 0 && errno == EINTR);
-    if (written == 0) errno = 0;
-    if (written >= 0 && static_cast<std::size_t>(written) < size && errno == 0) errno = ENOSPC;
     return written >= 0 && static_cast<std::size_t>(written) == size;
 }
 

@@ -24,8 +24,8 @@ bool truncate(int fd);
 // Writes all of it, again after an interruption; false with errno set, or
 // errno 0 when the system wrote nothing.
 bool write_all(int fd, const char* data, std::size_t size);
-// One write of all of it: false, with errno set (0 when the system wrote
-// nothing), when the system took less.
+// One write of all of it: false when the system took less, with errno set
+// when it took nothing (0 when it took only part).
 bool write_whole(int fd, const char* data, std::size_t size);
 // The file's length, or -1.
 long long length(int fd);

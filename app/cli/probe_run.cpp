@@ -43,12 +43,12 @@ ProbeOutcome ProbeRun::probe() {
         }
         if (answer == ProbeAnswer::NotOurs && first) return ProbeOutcome::NotOurs;
         const bool gone = answer == ProbeAnswer::NotOurs;
-        if (plan_.stop && plan_.stop->requested()) return ProbeOutcome::Stopped;
         if (gone || clock.now_ms() + kAnswerRetryMs > plan_.deadline_ms) {
             detail_ = "does not answer as a device of this kind within " + std::to_string(kFirstAnswerMs / 1000) +
                       " s: " + (gone ? "it is gone" : what_it_answered(status));
             return ProbeOutcome::NoAnswer;
         }
+        if (plan_.stop && plan_.stop->requested()) return ProbeOutcome::Stopped;
         clock.sleep_ms(kAnswerRetryMs);
     }
 }

@@ -68,6 +68,7 @@ private:
         // Without the set of interfaces nothing is known to have gone: look again next time.
         auto listed = session_.channel().enumerate();
         if (!listed) return;
+        if (sim::SimHid* simulation = session_.simulation()) changes_after_look_ = simulation->presence_changes_to_come();
         std::set<DevicePath, NaturalLess> present(listed->begin(), listed->end());
         std::vector<DevicePath> left;
         for (auto& [path, entry] : visits_) {
@@ -133,8 +134,13 @@ private:
 
     // --- What the visits allow to start, in natural path order ---
 
+    // With --count, units found by one look take the slots in path order,
+    // whichever answered first: a unit behind one still probing waits for it.
     void start_what_can_start() {
+        std::set<std::uint64_t> looks_probing;  // looks with a unit before this one still probing
         for (auto& [path, entry] : visits_) {
+            const bool behind = looks_probing.contains(entry.visit.seen_ms);
+            if (entry.visit.state == VisitState::Probing) looks_probing.insert(entry.visit.seen_ms);
             switch (entry.visit.state) {
                 case VisitState::Seen: start_probe(entry); break;
                 case VisitState::NotOurs:
@@ -142,7 +148,7 @@ private:
                     break;
                 case VisitState::Waiting:
                     if (!admitting()) hold_back(entry, why_not_written());
-                    else if (!plan_.choose_one && slots_.free()) admit(entry);
+                    else if (!plan_.choose_one && slots_.free() && !(behind && slots_.count())) admit(entry);
                     break;
                 default: break;
             }
@@ -295,8 +301,8 @@ private:
     // return: waiting longer cannot bring anything (on the virtual clock it
     // would spin through time for nothing).
     bool nothing_more_to_come() const {
-        sim::SimHid* simulation = session_.simulation();
-        if (!simulation || simulation->presence_changes_to_come()) return false;
+        // What changed since the last look is not seen yet: only what that look expected counts.
+        if (!session_.simulation() || changes_after_look_) return false;
         return std::none_of(visits_.begin(), visits_.end(), [&](const auto& e) {
             return e.second.visit.state == VisitState::NotOurs && now() - e.second.visit.seen_ms < kFirstAnswerMs;
         });
@@ -343,6 +349,7 @@ private:
     VisitTable visits_;
     ResultTally tally_;  // not the reports: a day of units costs no memory per unit
     std::uint64_t next_look_ms_ = 0;
+    bool changes_after_look_ = true;  // a simulated bench: presence changes to come at the last look
     bool chosen_ = false;
     long left_alone_ = 0;
     bool told_stop_ = false;

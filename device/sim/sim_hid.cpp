@@ -28,7 +28,14 @@ std::optional<std::size_t> SimHid::index_of(const DevicePath& path) const {
     std::lock_guard lock(mutex_);
     auto it = by_path_.find(path);
     if (it == by_path_.end()) return std::nullopt;
-    return it->second.front();
+    // Of units put one after another at the path, the one that came last by now.
+    const std::uint64_t now = clock_.now_ms();
+    std::size_t latest = it->second.front();
+    for (std::size_t index : it->second) {
+        std::uint64_t arrived = interfaces_[index]->config.presence.arrive_ms;
+        if (arrived <= now && arrived >= interfaces_[latest]->config.presence.arrive_ms) latest = index;
+    }
+    return latest;
 }
 
 void SimHid::admit_arrivals() {

@@ -64,7 +64,8 @@ public:
     // Returns the interface's index.
     std::size_t add_interface(SimInterfaceConfig config);
     std::size_t interface_count() const;
-    // The interface with this path; nullopt when there is none.
+    // The interface with this path (of several, the one that arrived last by
+    // now); nullopt when there is none.
     std::optional<std::size_t> index_of(const DevicePath& path) const;
     void unplug(std::size_t index);
 

@@ -15,21 +15,8 @@
 namespace wxr::cli {
 namespace {
 
-// The built-in image with another model and sensor byte, written to a file.
 std::string image_file(int model, int sensor) {
-    ImageStore store;
-    load_embedded_image(store);
-    ImageInfo info;
-    EXPECT_EQ(parse_image_info(store.bytes, store.length, info), 1);
-    const auto block = std::search(store.bytes.begin(), store.bytes.begin() + store.length, kInfoMarker.begin(),
-                                   kInfoMarker.end());
-    block[kModelOffset] = static_cast<std::uint8_t>(model);
-    block[kSensorOffset] = static_cast<std::uint8_t>(sensor);
-    const auto path = std::filesystem::temp_directory_path() /
-                      ("wxr7305_bench_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "_" +
-                       std::to_string(model) + "_" + std::to_string(sensor) + ".bin");
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(store.bytes.data()), store.length);
-    return path.string();
+    return bench_image_file(model, sensor, ::testing::UnitTest::GetInstance()->current_test_info()->name());
 }
 
 // sim:0 TQ16 LX300, sim:1 TQ22 LX300, sim:2 TQ22 LX100, sim:3 TQ23 LX300.
