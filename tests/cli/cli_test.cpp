@@ -60,6 +60,11 @@ std::vector<nlohmann::json> json_lines(const std::string& text) {
     return out;
 }
 
+std::string read_all(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 std::filesystem::path temp_file(const std::string& name) {
     return std::filesystem::temp_directory_path() / ("wxr7305_cli_test_" + name);
 }
@@ -480,6 +485,25 @@ std::pair<pid_t, int> spawn(const std::vector<std::string>& args) {
     return spawn_prepared(args, [] {});
 }
 
+// Killed in the middle of a write: the log holds whole lines, the last a
+// start record that no result follows, so the unit is known to need a write.
+TEST(CliLog, AKilledWriteLeavesItsStartRecordAlone) {
+    auto log = temp_file("killed.jsonl");
+    std::filesystem::remove(log);
+    auto [pid, fd] = spawn({"upgrade", "--all", "--log", log.string(), "--simulate=devices=2,busy=2,version=50"});
+    ASSERT_GT(pid, 0);
+    read_until(fd, "progress 30%");
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    close(fd);
+    std::string text = read_all(log);
+    ASSERT_TRUE(text.ends_with("\n")) << text;
+    auto records = json_lines(text);
+    ASSERT_EQ(records.size(), 2u) << text;
+    for (const auto& record : records) EXPECT_EQ(record["record"], "start") << record.dump();
+    std::filesystem::remove(log);
+}
+
 TEST(Cli, SecondCtrlCLeavesAtOnceWithAWarning) {
     // Busy reads make each of the unit's writes wait: it is still being written when interrupted.
     auto [pid, fd] = spawn({"upgrade", "--watch", "--simulate=busy=4,version=50"});
@@ -640,10 +664,6 @@ int exit_status(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::string file_text(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // `upgrade | head -n1`: the reader goes after the first line; the write goes on.
 TEST(CliKept, AClosedOutputPipeNeverStopsAWrite) {
@@ -654,7 +674,7 @@ TEST(CliKept, AClosedOutputPipeNeverStopsAWrite) {
     read_until(fd, "\n");
     close(fd);
     EXPECT_EQ(exit_status(pid), kExitOther);
-    auto records = json_lines(file_text(log));
+    auto records = json_lines(read_all(log));
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0]["record"], "start");
     EXPECT_EQ(records[1]["result"], "success");
@@ -670,7 +690,7 @@ TEST(CliKept, WithStdoutClosedTheTraceGetsOnlyTheTranscript) {
     read_until(fd, "\x01");  // to the end
     close(fd);
     exit_status(pid);
-    std::istringstream in(file_text(trace));
+    std::istringstream in(read_all(trace));
     std::size_t lines = 0;
     for (std::string line; std::getline(in, line); ++lines) ASSERT_TRUE(parse_transcript_line(line)) << line;
     EXPECT_GT(lines, 2464u);
@@ -718,7 +738,7 @@ TEST(CliKept, TheTraceNeverDestroysTheImage) {
         Outcome r = wxr7305({"upgrade", "--simulate", "--virtual-time", "--image", fw.string(), "--trace", trace.string()});
         EXPECT_EQ(r.code, kExitOther);
         EXPECT_TRUE(contains(r.err, "is the image file")) << r.err;
-        EXPECT_EQ(file_text(fw), image);
+        EXPECT_EQ(read_all(fw), image);
     }
     std::filesystem::remove(fw);
     std::filesystem::remove(other_name);
@@ -730,11 +750,6 @@ TEST(CliKept, TheTraceNeverDestroysTheImage) {
 
 namespace wxr::cli {
 namespace {
-
-std::string read_all(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 TEST(CliLog, AppendsOneRecordPerUnitResult) {
     auto log = temp_file("station.log");
