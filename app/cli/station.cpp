@@ -6,6 +6,7 @@
 
 #include "app/cli/cli.h"
 #include "app/cli/run_group.h"
+#include "app/cli/station_book.h"
 
 namespace wxr::cli {
 
@@ -15,8 +16,8 @@ class Station {
 public:
     Station(Session& session, const StationPlan& plan, const RunPlan& run_plan, StopRequest& stop, StationLog* log,
             const std::vector<StationListener*>& listeners)
-        : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop), log_(log), listeners_(listeners),
-          slots_(plan.count), group_(session.clock()) {
+        : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop), slots_(plan.count),
+          book_(session, log, listeners, [this] { return state(); }), group_(session.clock()) {
         run_plan_.stop = &stop;
         if (log) {
             run_plan_.before_write = [log](const RunReport& report, std::string& why) {
@@ -32,14 +33,14 @@ public:
         for (const DevicePath& path : plan_.paths) see(path);
         if (plan_.mode == StationMode::Watch) look();
         while (!stop_.leave_now()) {
-            notice_changes();
+            book_.notice_changes(stop_.requested());
             if (watching() && now() >= next_look_ms_) look();
             start_what_can_start();
             refresh();
             if (group_.running() == 0 && done()) break;
             collect(group_.wait_for_ended(wait_time()));
         }
-        if (stop_.leave_now()) notice("wxr7305: leaving; nothing was being written.\n");
+        if (stop_.leave_now()) book_.notice("wxr7305: leaving; nothing was being written.\n");
         return finish();
     }
 
@@ -50,15 +51,13 @@ private:
         return {session_.channel().location(path), session_.channel().serial_number(path)};
     }
 
-    bool admitting() const { return !stop_.requested() && !log_failed() && !slots_.reached(); }
-    bool log_failed() const { return log_ && log_->failed(); }
+    bool admitting() const { return !stop_.requested() && !book_.log_failed() && !slots_.reached(); }
     bool watching() const { return plan_.mode == StationMode::Watch && admitting(); }
 
     // --- What the station sees, turned into events ---
 
     void see(const DevicePath& path) {
-        StationVisit& entry = visits_.add(path, identity_of(path), now());
-        tell_moved(entry);
+        book_.tell(visits_.add(path, identity_of(path), now()));
     }
 
     // The units present now against the visits: a unit gone, or another unit
@@ -82,8 +81,8 @@ private:
     }
 
     void leave(StationVisit& entry) {
-        if (entry.visit.state == VisitState::Waiting) hold_back(entry, "gone before its turn");
-        move(entry, VisitEvent::Gone);
+        if (entry.visit.state == VisitState::Waiting) book_.hold_back(entry, "gone before its turn");
+        book_.move(entry, VisitEvent::Gone);
         visits_.erase(entry.visit.path);
     }
 
@@ -104,16 +103,16 @@ private:
         switch (probe.outcome()) {
             case ProbeOutcome::Identified:
                 entry.reply = probe.identity();
-                return move(entry, VisitEvent::Identified);
+                return book_.move(entry, VisitEvent::Identified);
             case ProbeOutcome::NoAnswer:
                 // The dialog's pass lists what answers at once; the others are not found.
-                if (!plan_.choose_one) return conclude(entry, no_answer(entry, probe), VisitEvent::NoAnswer);
+                if (!plan_.choose_one) return book_.conclude(entry, no_answer(entry, probe), VisitEvent::NoAnswer);
                 [[fallthrough]];
             case ProbeOutcome::NotOurs:
                 entry.hold.reset();
-                return move(entry, VisitEvent::NotOurs);
+                return book_.move(entry, VisitEvent::NotOurs);
             case ProbeOutcome::Stopped:
-                return hold_back(entry, "stopped before it answered");
+                return book_.hold_back(entry, "stopped before it answered");
         }
     }
 
@@ -126,9 +125,9 @@ private:
     }
 
     void write_ended(StationVisit& entry, const DeviceRun& run) {
-        if (entry.visit.state == VisitState::Querying && run.writing()) move(entry, VisitEvent::BeginWrite);
+        if (entry.visit.state == VisitState::Querying && run.writing()) book_.move(entry, VisitEvent::BeginWrite);
         slots_.give_back(run.report().result == RunResult::Success);
-        conclude(entry, run.report(), VisitEvent::Finish);
+        book_.conclude(entry, run.report(), VisitEvent::Finish);
         entry.run = nullptr;
     }
 
@@ -147,7 +146,7 @@ private:
                     if (probe_again(entry)) start_probe(entry);
                     break;
                 case VisitState::Waiting:
-                    if (!admitting()) hold_back(entry, why_not_written());
+                    if (!admitting()) book_.hold_back(entry, why_not_written());
                     else if (!plan_.choose_one && slots_.free() && !(behind && slots_.count())) admit(entry);
                     break;
                 default: break;
@@ -168,13 +167,13 @@ private:
         entry.visit.probed_ms = now();
         if (!entry.hold) entry.hold.emplace(session_.channel(), entry.visit.path);
         ProbePlan probe{plan_.retry_probes ? entry.visit.seen_ms + kFirstAnswerMs : 0, plan_.model, &stop_};
-        move(entry, VisitEvent::Probe);
+        book_.move(entry, VisitEvent::Probe);
         group_.start(std::make_unique<ProbeRun>(session_, entry.visit.number, entry.visit.path, probe));
     }
 
     void admit(StationVisit& entry) {
         slots_.take();
-        move(entry, VisitEvent::Admit);
+        book_.move(entry, VisitEvent::Admit);
         auto run = std::make_unique<DeviceRun>(session_, entry.visit, run_plan_);
         entry.run = run.get();
         group_.start(std::move(run));
@@ -209,85 +208,22 @@ private:
         entry.report->result = RunResult::NotWritten;
         entry.report->detail = "left alone: a plain upgrade writes one unit (--all writes every one)";
         entry.hold.reset();
-        move(entry, VisitEvent::HoldBack);
+        book_.move(entry, VisitEvent::HoldBack);
     }
 
     std::string why_not_written() const {
-        if (log_failed()) return "the log could not be written";
+        if (book_.log_failed()) return "the log could not be written";
         if (slots_.reached()) return "--count " + std::to_string(*slots_.count()) + " reached";
         return "stopped before its write began";
-    }
-
-    void hold_back(StationVisit& entry, const std::string& why) {
-        RunReport report = blank_report(entry);
-        report.result = RunResult::NotWritten;
-        report.detail = why;
-        conclude(entry, report, VisitEvent::HoldBack);
-    }
-
-    // --- Results ---
-
-    RunReport blank_report(const StationVisit& entry) const {
-        RunReport report;
-        report.path = entry.visit.path;
-        report.location = entry.visit.identity.location;
-        report.serial = entry.visit.identity.serial;
-        return report;
-    }
-
-    // The log first: a result is shown only once it is on disk.
-    void conclude(StationVisit& entry, RunReport report, VisitEvent event) {
-        report.visit = entry.visit.number;
-        if (report.result != RunResult::NotWritten) report.ms += entry.probe_ms;
-        entry.check = check_simulated(session_, report);
-        if (report.result == RunResult::Skipped || report.result == RunResult::Refused) entry.check.reset();
-        if (log_) report.recorded = log_->result(report, entry.check);
-        tally_.add(report.result);
-        entry.report = std::move(report);
-        notice_changes();
-        StationStatus now_status = status();
-        for (StationListener* listener : listeners_) listener->ended(entry, now_status);
-        entry.hold.reset();
-        move(entry, event);
-    }
-
-    void move(StationVisit& entry, VisitEvent event) {
-        entry.visit.apply(event);
-        tell_moved(entry);
-    }
-
-    void tell_moved(const StationVisit& entry) {
-        StationStatus now_status = status();
-        for (StationListener* listener : listeners_) listener->moved(entry, now_status);
     }
 
     void refresh() {
         for (auto& [path, entry] : visits_) {
             if (entry.visit.state == VisitState::Querying && entry.run && entry.run->writing()) {
-                move(entry, VisitEvent::BeginWrite);
+                book_.move(entry, VisitEvent::BeginWrite);
             }
         }
-        StationStatus now_status = status();
-        for (StationListener* listener : listeners_) listener->refresh(visits_, now_status);
-    }
-
-    // --- The station's own state ---
-
-    void notice_changes() {
-        if (!told_stop_ && stop_.requested()) {
-            told_stop_ = true;
-            notice("wxr7305: stopping once the devices being written are done; "
-                   "Ctrl-C again leaves at once, and a device left half-written may not start.\n");
-        }
-        if (!told_log_ && log_failed()) {
-            told_log_ = true;
-            notice("wxr7305: writing the log file " + log_->path() + " failed: " + log_->error() +
-                   "; no further unit is started.\n");
-        }
-    }
-
-    void notice(const std::string& text) {
-        for (StationListener* listener : listeners_) listener->notice(text);
+        book_.refresh(visits_);
     }
 
     // Nothing runs; is anything still to come?
@@ -314,46 +250,38 @@ private:
         return std::chrono::milliseconds(std::clamp<std::uint64_t>(to_look, 1, kStopCheckMs));
     }
 
-    StationStatus status() const {
+    StationStatus state() const {
         StationStatus s;
         s.watching = watching();
         s.stopping = stop_.requested();
         s.count_reached = slots_.reached();
-        s.log_failed = log_failed();
         s.count = slots_.count();
-        s.tally = tally_;
         if (plan_.choose_one && chosen_) s.left_alone = left_alone_;
         return s;
     }
 
     int finish() {
-        StationStatus final_status = status();
-        final_status.ended = true;
-        for (StationListener* listener : listeners_) listener->finished(final_status);
-        int code = exit_code_for(tally_, stop_.requested());
-        if (tally_.total() == 0 && plan_.mode != StationMode::Watch) {
+        book_.finish();
+        int code = exit_code_for(book_.tally(), stop_.requested());
+        if (book_.tally().total() == 0 && plan_.mode != StationMode::Watch) {
             std::ostringstream text;
             code = report_not_found(session_, text);
-            notice(text.str());
+            book_.notice(text.str());
         }
-        return log_failed() ? worse(code, kExitOther) : code;
+        return book_.log_failed() ? worse(code, kExitOther) : code;
     }
 
     Session& session_;
     const StationPlan& plan_;
     RunPlan run_plan_;
     StopRequest& stop_;
-    StationLog* log_;
-    std::vector<StationListener*> listeners_;
     Slots slots_;
     VisitTable visits_;
-    ResultTally tally_;  // not the reports: a day of units costs no memory per unit
+    StationBook book_;
     std::uint64_t next_look_ms_ = 0;
     bool changes_after_look_ = true;  // a simulated bench: presence changes to come at the last look
     bool chosen_ = false;
     long left_alone_ = 0;
-    bool told_stop_ = false;
-    bool told_log_ = false;
     RunGroup group_;  // last: its runs end before what they use goes
 };
 
