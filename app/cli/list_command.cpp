@@ -76,7 +76,7 @@ int command_list(Session& session, const Options& options, Console& console) {
             console.out << device_json(paths[i], *devices[i], location, serial, images.empty() ? std::nullopt : std::optional(fit));
             continue;
         }
-        console.out << to_utf8(paths[i]) << "  version " << int(devices[i]->version) << "  "
+        console.out << printable(to_utf8(paths[i])) << "  version " << int(devices[i]->version) << "  "
                     << model_text(*devices[i]) << "  " << sensor_text(*devices[i]);
         if (std::string where = whereabouts(location, serial); !where.empty()) console.out << "  " << where;
         if (!images.empty()) console.out << "  " << (fit ? "image " + fit->name : no_image_text(*devices[i]));
