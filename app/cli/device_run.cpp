@@ -98,6 +98,7 @@ void DeviceRun::probe_query_check_and_write() {
     DeviceHold hold(session_.channel(), list_.paths[0]);
     if (plan_.probe && !identified()) return;
     DeviceContext context = session_.context_for(list_);
+    context.silence = &silence_;
     report_.answered = query_device_info(context, report_.device);
     if (!report_.answered) return fail("query", "no answer to the query: the device is gone or stopped answering");
     const ImageStore* store = &plan_.store;
@@ -134,6 +135,7 @@ void DeviceRun::probe_query_check_and_write() {
 
 void DeviceRun::write(const ImageStore& store, const ImageInfo& image) {
     DeviceContext context = session_.context_for(list_);
+    context.silence = &silence_;
     SilentMessages messages;
     UpgradeFailure failure;
     UpgradeResult result = UpgradeResult::Failed;

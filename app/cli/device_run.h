@@ -89,6 +89,7 @@ private:
     Session& session_;
     RunPlan plan_;
     DeviceList list_;
+    SilenceWatch silence_;  // one bound over the query and the write
     ProgressCounter progress_{0};
     RunReport report_;
 };
