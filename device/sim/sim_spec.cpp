@@ -19,7 +19,9 @@ constexpr std::size_t kMaxTextChars = 128;
 // Keys that describe the set, not one interface.
 constexpr std::string_view kSetKeys[] = {"devices", "arrive-every"};
 
+// Plain decimal digits only: no sign, no space.
 std::optional<long> number(std::string_view text, long min, long max) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
     long value = 0;
     auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc{} || ptr != text.data() + text.size() || value < min || value > max) return std::nullopt;
