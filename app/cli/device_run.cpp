@@ -51,8 +51,6 @@ DeviceRun::DeviceRun(Session& session, DevicePath path, const RunPlan& plan) : s
 void DeviceRun::run() noexcept {
     std::uint64_t start = session_.clock().now_ms();
     try {
-        report_.location = session_.channel().location(report_.path);
-        report_.serial = session_.channel().serial_number(report_.path);
         probe_query_check_and_write();
     } catch (const std::exception& e) {
         report_.result = RunResult::Failed;
@@ -96,6 +94,9 @@ bool DeviceRun::identified() {
 void DeviceRun::probe_query_check_and_write() {
     // The probe, the query and the write: one run, one descriptor kept.
     DeviceHold hold(session_.channel(), list_.paths[0]);
+    // Under the hold: on Linux they are asked of the node the hold keeps open.
+    report_.location = session_.channel().location(report_.path);
+    report_.serial = session_.channel().serial_number(report_.path);
     if (plan_.probe && !identified()) return;
     DeviceContext context = session_.context_for(list_);
     context.silence = &silence_;

@@ -17,6 +17,12 @@ struct RawInfo {
     std::uint16_t product_id = 0;
 };
 
+// What the kernel says of a node's HID device beyond its ids.
+enum class RawText {
+    Phys,  // where it is attached (e.g. usb-0000:00:14.0-2/input0)
+    Uniq,  // its serial number string; empty when it has none
+};
+
 class HidrawIo {
 public:
     virtual ~HidrawIo() = default;
@@ -31,6 +37,10 @@ public:
     // Bytes transferred, or -errno. report[0] holds the report ID.
     virtual int get_feature(int fd, std::span<std::uint8_t> report) = 0;
     virtual int set_feature(int fd, std::span<const std::uint8_t> report) = 0;
+    // The text from the open node; -ENOTTY where the kernel does not tell it.
+    virtual int raw_text(int fd, RawText which, std::string& text) = 0;
+    // The text of the node's HID device uevent in sysfs (hidraw3: hidraw3/device/uevent).
+    virtual int hid_uevent(const std::string& node_name, std::string& text) = 0;
 };
 
 // The kernel's hidraw nodes: names from `class_dir`, nodes under `dev_dir`.
@@ -46,6 +56,8 @@ public:
     int raw_info(int fd, RawInfo& info) override;
     int get_feature(int fd, std::span<std::uint8_t> report) override;
     int set_feature(int fd, std::span<const std::uint8_t> report) override;
+    int raw_text(int fd, RawText which, std::string& text) override;
+    int hid_uevent(const std::string& node_name, std::string& text) override;
 
 private:
     std::string class_dir_;
