@@ -2,7 +2,6 @@
 
 #include "device/forwarding_hid.h"
 #include "device/report.h"
-#include "tests/device/scripted_hid.h"
 #include "tests/device/sim_fixture.h"
 
 namespace wxr {
@@ -101,35 +100,6 @@ TEST(ExchangeFeature, FailedReadsLeaveTheStatusBufferAsItWas) {
     Exchange stale = run_exchange(bench, identification_report(), -1, busy);
     EXPECT_EQ(stale.ops, concat({repeat({"get failed", "sleep 20"}, 5), {"set failed"}}));
     EXPECT_EQ(stale.status, busy);
-}
-
-TEST(ExchangeFeature, OnlyAReplyReadAfterAWriteThatReachedTheDeviceIsFresh) {
-    struct Case {
-        const char* name;
-        std::int32_t wait;
-        testing::Script script;
-        int busy_reads;
-        bool fresh;
-    };
-    const Case cases[] = {
-        {"answered", 20, {}, 0, true},
-        {"answered busy first", 0, {}, 2, true},
-        {"write only", kWaitSkipPolls, {}, 0, false},
-        {"no post-poll", -1, {}, 0, false},
-        {"write lost: the read returns the reply before it", 20, {.lost_sets = {1}}, 0, false},
-        {"reply lost: the buffer keeps the pre-poll's read", 20, {.lost_gets = {2}}, 0, false},
-    };
-    for (const auto& c : cases) {
-        SimBench bench;
-        bench.add({.model_faults = {.busy_reads = c.busy_reads}});
-        testing::ScriptedHid hid(bench.hid, bench.clock, c.script);
-        DeviceChannel channel(hid, bench.clock);
-        Device device = open_device(channel, u"sim0");
-        Report status = make_report();
-        exchange_feature(device, identification_report(), status, c.wait);
-        EXPECT_EQ(has_fresh_reply(device), c.fresh) << c.name;
-        close_device(device);
-    }
 }
 
 TEST(ExchangeFeature, OnlyTheFirst21BytesOfTheStatusBufferAreRead) {

@@ -1,9 +1,7 @@
 // Transport faults the simulated device has no key for: chosen reads and
-// writes lost before they reach it (failing at once), and every request
-// answered only after a delay.
+// writes lost on the way (failing at once), and every request answered late.
 #pragma once
 
-#include <cstdint>
 #include <set>
 
 #include "device/forwarding_hid.h"
@@ -20,21 +18,18 @@ class ScriptedHid final : public ForwardingHid {
 public:
     ScriptedHid(HidPlatform& inner, Clock& clock, Script script)
         : ForwardingHid(inner), clock_(clock), script_(std::move(script)) {}
-
     bool get_feature(HidHandle h, std::span<std::uint8_t> r) override {
-        delay();
-        return !script_.lost_gets.contains(++gets_) && inner_.get_feature(h, r);
+        return answers(script_.lost_gets, ++gets_) && inner_.get_feature(h, r);
     }
     bool set_feature(HidHandle h, std::span<const std::uint8_t> r) override {
-        delay();
-        return !script_.lost_sets.contains(++sets_) && inner_.set_feature(h, r);
+        return answers(script_.lost_sets, ++sets_) && inner_.set_feature(h, r);
     }
 
 private:
-    void delay() {
+    bool answers(const std::set<int>& lost, int n) {
         if (script_.answer_ms > 0) clock_.sleep_ms(script_.answer_ms);
+        return !lost.contains(n);
     }
-
     Clock& clock_;
     Script script_;
     int gets_ = 0;

@@ -1,8 +1,7 @@
 // The simulation key parser (--simulate=SPEC): any text gives either an error
-// with a message or 0 to 10000 interfaces with every value in its key's range
-// (numbers in plain decimal digits only), which differ only in their paths
-// unless a key names one interface (I:KEY); giving a spec twice, or with extra
-// commas, changes nothing.
+// with a message or 0 to 10000 interfaces with every value in its key's range,
+// which differ only in their paths unless a key names one interface (I:KEY);
+// giving a spec twice, or with extra commas, changes nothing.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -74,29 +73,6 @@ bool names_one_interface(std::string_view spec) {
     return false;
 }
 
-// Numbers are plain decimal digits: an interface number that is not, or a
-// sign or space in the value of any key but the two text ones, is refused.
-bool has_number_not_plain(std::string_view spec) {
-    for (std::size_t start = 0; start <= spec.size();) {
-        std::size_t end = std::min(spec.find(',', start), spec.size());
-        std::string_view item = spec.substr(start, end - start);
-        start = end + 1;
-        std::size_t colon = item.find(':');
-        if (colon != std::string_view::npos && colon < item.find('=')) {
-            std::string_view index = item.substr(0, colon);
-            if (index.empty() || index.find_first_not_of("0123456789") != std::string_view::npos) return true;
-            item.remove_prefix(colon + 1);
-        }
-        std::size_t eq = item.find('=');
-        if (eq == std::string_view::npos) continue;
-        std::string_view key = item.substr(0, eq);
-        if (key != "location" && key != "serial" && item.find_first_of("+- ", eq) != std::string_view::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void check_result(const Parsed& parsed, bool alike) {
     if (const auto* error = std::get_if<sim::SimSpecError>(&parsed)) {
         check(!error->message.empty(), "an error says what is wrong");
@@ -120,7 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string spec(reinterpret_cast<const char*>(data), size);
     const Parsed parsed = wxr::sim::parse_sim_spec(spec);
     check_result(parsed, !names_one_interface(spec));
-    if (has_number_not_plain(spec)) check(parsed.index() == 1, "numbers are plain decimal digits");
     check(same(parsed, wxr::sim::parse_sim_spec("," + spec + ",")), "empty items are ignored");
     check(same(parsed, wxr::sim::parse_sim_spec(spec + "," + spec)), "a spec given twice means the same");
     return 0;

@@ -33,7 +33,7 @@ class FakeHidrawIo final : public HidrawIo {
 public:
     std::map<std::string, FakeNode> nodes;  // by path
     std::vector<std::string> listing;       // what list_nodes answers
-    std::map<std::string, std::string> uevents;  // by node name
+    std::string class_dir = "/nonexistent";  // where the uevents are, as in sysfs
     int list_error = 0;
     int interruptions = 0;  // the next this many calls fail with EINTR
     std::vector<int> open_flags;
@@ -130,11 +130,7 @@ public:
     }
 
     int hid_uevent(const std::string& node_name, std::string& text) override {
-        std::lock_guard lock(mutex_);
-        auto it = uevents.find(node_name);
-        if (it == uevents.end()) return -ENOENT;
-        text = it->second;
-        return 0;
+        return SystemHidrawIo(class_dir).hid_uevent(node_name, text);
     }
 
 private:

@@ -13,70 +13,44 @@
 namespace wxr::hidraw {
 namespace {
 
-const std::string kNode = "/dev/hidraw3";
-// A serial number that carries a line of its own after the kernel's HID_PHYS.
-const std::string kForgingUevent =
-    "HID_NAME=ZQ unit\nHID_PHYS=usb-0000:00:14.0-3.2/input0\nHID_UNIQ=A0017\nHID_PHYS=hubA\nMODALIAS=hid:b0003\n";
+const DevicePath kNode = u"/dev/hidraw3";
+// A serial number carrying a line of its own after the kernel's HID_PHYS.
+const std::string kForgingUevent = "HID_NAME=ZQ\nHID_PHYS=usb-2/input0\nHID_UNIQ=A1\nHID_PHYS=hubA\nMODALIAS=hid:b3\n";
 
-TEST(HidrawLocation, TheOpenNodeFirstThenTheFirstOfEachUeventKey) {
+TEST(HidrawLocation, TheOpenNodeTellsElseTheFirstOfEachUeventKey) {
+    using Texts = std::map<RawText, std::string>;
+    const Texts both = {{RawText::Phys, "usb-1/input0"}, {RawText::Uniq, "A\nHID_PHYS=hubA"}};
+    const Texts phys = {{RawText::Phys, "usb-1/input0"}};
     struct Case {
-        const char* name;
-        std::map<RawText, std::string> node_texts;  // what the open node tells
+        Texts node;  // what the open node tells
         bool opens;
-        std::string uevent;  // empty: none
-        std::string location;
-        std::string serial;
-    };
-    const Case cases[] = {
-        {"node tells both", {{RawText::Phys, "usb-1/input0"}, {RawText::Uniq, "A\nHID_PHYS=hubA"}}, true,
-         kForgingUevent, "usb-1/input0", "A\nHID_PHYS=hubA"},
-        {"node without serial numbers (before Linux 5.6)", {{RawText::Phys, "usb-1/input0"}}, true, kForgingUevent,
-         "usb-1/input0", "A0017"},
-        {"node cannot be opened", {{RawText::Phys, "usb-1/input0"}}, false, kForgingUevent,
-         "usb-0000:00:14.0-3.2/input0", "A0017"},
-        {"no serial number", {{RawText::Phys, "usb-1/input0"}, {RawText::Uniq, ""}}, true, "", "usb-1/input0", ""},
-        {"uevent without a serial line", {}, true, "HID_PHYS=usb-1/input1", "usb-1/input1", ""},
-        {"nothing known", {}, true, "", "", ""},
+        std::string uevent, location, serial;
+    } const cases[] = {
+        {both, true, kForgingUevent, "usb-1/input0", "A\nHID_PHYS=hubA"},
+        {phys, true, kForgingUevent, "usb-1/input0", "A1"},  // no serial number request before Linux 5.6
+        {phys, false, kForgingUevent, "usb-2/input0", "A1"},
+        {{}, true, "HID_PHYS=usb-1/input1", "usb-1/input1", ""},
+        {{}, true, "", "", ""},  // no uevent file
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.uevent + (c.opens ? "" : " (no open)"));
+        testing::TempDir sysfs;
+        std::filesystem::create_directories(sysfs.path() / "hidraw3" / "device");
+        if (!c.uevent.empty()) std::ofstream(sysfs.path() / "hidraw3" / "device" / "uevent") << c.uevent;
         auto io = std::make_unique<testing::FakeHidrawIo>();
-        testing::FakeNode& node = io->node(kNode);
-        node.texts = c.node_texts;
-        if (!c.opens) node.open_errors = {{O_RDWR, EACCES}, {O_RDONLY, EACCES}, {O_WRONLY, EACCES}};
-        if (!c.uevent.empty()) io->uevents["hidraw3"] = c.uevent;
         testing::FakeHidrawIo& fake = *io;
+        fake.class_dir = sysfs.path().string();
+        fake.node(to_utf8(kNode)).texts = c.node;
+        if (!c.opens) fake.node(to_utf8(kNode)).open_errors = {{O_RDWR, EACCES}, {O_RDONLY, EACCES}, {O_WRONLY, EACCES}};
         HidrawPlatform platform(std::move(io));
-        EXPECT_EQ(platform.location(from_utf8(kNode)), c.location);
-        EXPECT_EQ(platform.serial_number(from_utf8(kNode)), c.serial);
+        platform.hold(kNode);  // as a run does: its probe then uses the same descriptor
+        EXPECT_EQ(platform.location(kNode), c.location);
+        EXPECT_EQ(platform.serial_number(kNode), c.serial);
+        platform.close(platform.open(kNode));
+        EXPECT_EQ(fake.node(to_utf8(kNode)).opens, c.opens ? 1 : 0);  // opening a USB node costs 50 ms
+        platform.release(kNode);
         EXPECT_EQ(fake.open_descriptors(), 0u);
     }
-}
-
-TEST(HidrawLocation, AHeldNodeIsAskedThroughItsKeptDescriptor) {
-    auto io = std::make_unique<testing::FakeHidrawIo>();
-    testing::FakeHidrawIo& fake = *io;
-    fake.node(kNode).texts = {{RawText::Phys, "usb-1/input0"}};
-    HidrawPlatform platform(std::move(io));
-    platform.hold(from_utf8(kNode));
-    EXPECT_EQ(platform.location(from_utf8(kNode)), "usb-1/input0");
-    platform.serial_number(from_utf8(kNode));
-    platform.close(platform.open(from_utf8(kNode)));
-    EXPECT_EQ(fake.node(kNode).opens, 1);  // opening a USB node costs 50 ms
-    platform.release(from_utf8(kNode));
-    EXPECT_EQ(fake.open_descriptors(), 0u);
-}
-
-TEST(HidrawLocation, SystemIoReadsTheHidDevicesUevent) {
-    testing::TempDir dir;
-    auto device = dir.path() / "hidraw3" / "device";
-    std::filesystem::create_directories(device);
-    std::ofstream(device / "uevent") << kForgingUevent;
-    SystemHidrawIo io(dir.path().string());
-    std::string text;
-    ASSERT_EQ(io.hid_uevent("hidraw3", text), 0);
-    EXPECT_EQ(text, kForgingUevent);
-    EXPECT_EQ(io.hid_uevent("hidraw9", text), -ENOENT);
 }
 
 }  // namespace
