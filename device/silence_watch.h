@@ -20,8 +20,6 @@ enum class Request { Read, Write };
 // the run's reads and writes at once instead of asking again.
 class SilenceWatch {
 public:
-    explicit SilenceWatch(std::uint64_t bound_ms = kMaxSilenceMs) : bound_ms_(bound_ms) {}
-
     void heard(Request request, bool reached, std::uint64_t asked_ms) {
         if (request == Request::Write) last_write_lost_ = !reached;
         if (reached && !last_write_lost_) {
@@ -31,12 +29,10 @@ public:
         }
     }
     bool over(std::uint64_t now_ms) const {
-        return unanswered_since_ms_ && now_ms - *unanswered_since_ms_ >= bound_ms_;
+        return unanswered_since_ms_ && now_ms - *unanswered_since_ms_ >= kMaxSilenceMs;
     }
-    std::uint64_t bound_ms() const { return bound_ms_; }
 
 private:
-    std::uint64_t bound_ms_;
     bool last_write_lost_ = false;
     std::optional<std::uint64_t> unanswered_since_ms_;
 };

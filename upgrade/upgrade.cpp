@@ -157,8 +157,7 @@ private:
     bool fail_gone(UpgradePhase phase, std::int32_t block) {
         if (silence().over(now_ms())) {
             return fail(phase, block,
-                        "the device stopped answering (no answer for " + std::to_string(silence().bound_ms() / 1000) +
-                            " s)");
+                        "the device stopped answering (no answer for " + std::to_string(kMaxSilenceMs / 1000) + " s)");
         }
         return fail(phase, block,
                     "the device stopped answering (" + std::to_string(kMaxFailuresInARow) + " operations failed in a row)");
