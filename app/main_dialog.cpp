@@ -27,7 +27,7 @@ CWXR7305_Upgrade_ToolDlg::CWXR7305_Upgrade_ToolDlg(ToolEnvironment environment)
     : env_(std::move(environment)),
       gate_(env_.hid),
       channel_(gate_, env_.clock, env_.transcript),
-      context_{channel_, env_.mutexes, env_.shift, expected_model_, device_list_} {}
+      context_{channel_, env_.mutexes, env_.shift, expected_model_, device_list_, &silence_} {}
 
 CWXR7305_Upgrade_ToolDlg::~CWXR7305_Upgrade_ToolDlg() {
     stop_device_traffic();
@@ -134,6 +134,7 @@ void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {
     // One run on the device: the query, then the worker's upgrade.
     std::optional<DeviceHold> hold(std::in_place, channel_, context_.list.paths[0]);
     discovery.clear();
+    silence_ = SilenceWatch{};  // no worker is running: the last run's watch is done with
     ImageInfo device;
     query_device_info(context_, device);
     ImageInfo image;

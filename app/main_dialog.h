@@ -106,6 +106,8 @@ private:
 
     HidGate gate_;
     DeviceChannel channel_;
+    // One run's silence bound over the query and the worker's upgrade; new for each run.
+    SilenceWatch silence_;
     DeviceContext context_;
 
     std::int32_t close_requested_ = 0;

@@ -13,6 +13,11 @@ struct Outcome {
     std::string detail;  // written after the operation's name
 };
 
+ReplyState reply_after(ReplyState state, Request request, bool reached) {
+    if (request == Request::Write) return reached ? ReplyState::Awaited : ReplyState::Stale;
+    return reached && state == ReplyState::Awaited ? ReplyState::Fresh : state;
+}
+
 }  // namespace
 
 template <typename Op>
@@ -71,18 +76,18 @@ bool DeviceChannel::attributes(const Device& device, HidAttributes& attrs) {
 }
 
 template <typename Ask>
-bool DeviceChannel::ask(const Device& device, Ask&& ask) {
-    if (!device.silence) return ask();
+bool DeviceChannel::ask(Device& device, Request request, Ask&& ask) {
     const std::uint64_t asked = clock_.now_ms();
-    if (device.silence->over(asked)) return false;
-    const bool answer = ask();
-    device.silence->heard(answer, asked);
-    return answer;
+    SilenceWatch* silence = device.silence;
+    const bool reached = !(silence && silence->over(asked)) && ask();
+    device.reply = reply_after(device.reply, request, reached);
+    if (silence) silence->heard(request, reached, asked);
+    return reached;
 }
 
-bool DeviceChannel::get_feature(const Device& device, std::span<std::uint8_t> report) {
+bool DeviceChannel::get_feature(Device& device, std::span<std::uint8_t> report) {
     return perform(device.path_text, "get", [&] {
-        bool ok = ask(device, [&] { return hid_.get_feature(device.handle, report); });
+        bool ok = ask(device, Request::Read, [&] { return hid_.get_feature(device.handle, report); });
         return std::pair{ok, Outcome{ok, ok ? traced_bytes(report) : std::string{}}};
     });
 }
@@ -97,8 +102,11 @@ bool DeviceChannel::set_feature(Device& device, std::span<const std::uint8_t> re
     auto wire = *device.feature_length != 0 ? fit_feature_report(report, *device.feature_length)
                                             : std::vector<std::uint8_t>(report.begin(), report.end());
     return perform(device.path_text, "set", [&] {
-        if (!wire) return std::pair{false, Outcome{false, traced_bytes(report)}};
-        bool ok = ask(device, [&] { return hid_.set_feature(device.handle, *wire); });
+        if (!wire) {
+            device.reply = reply_after(device.reply, Request::Write, false);
+            return std::pair{false, Outcome{false, traced_bytes(report)}};
+        }
+        bool ok = ask(device, Request::Write, [&] { return hid_.set_feature(device.handle, *wire); });
         return std::pair{ok, Outcome{ok, traced_bytes(*wire)}};
     });
 }

@@ -9,33 +9,20 @@
 #include <vector>
 
 #include "device/hid_platform.h"
+#include "device/silence_watch.h"
 #include "device/transcript.h"
 
 namespace wxr {
 
 class DeviceChannel;
 
-// How long a device that has answered in a run has since left requests
-// unanswered. Once that passes the bound, the channel fails the run's reads
-// and writes at once instead of asking again: on USB each unanswered request
-// waits a timeout of seconds, and an exchange makes up to three.
-struct SilenceWatch {
-    std::uint64_t bound_ms = 0;
-    bool answered = false;
-    // When the first request after the last answer was made, if it went unanswered.
-    std::optional<std::uint64_t> unanswered_since_ms;
-
-    void heard(bool answer, std::uint64_t asked_ms) {
-        if (answer) {
-            answered = true;
-            unanswered_since_ms.reset();
-        } else if (answered && !unanswered_since_ms) {
-            unanswered_since_ms = asked_ms;
-        }
-    }
-    bool over(std::uint64_t now_ms) const {
-        return unanswered_since_ms && now_ms - *unanswered_since_ms >= bound_ms;
-    }
+// What a status read on a handle holds, next to the handle's writes: only a
+// reply read after a write that reached the device answers that write. A
+// read before it, or after a lost write, returns what the device said before.
+enum class ReplyState {
+    Stale,    // no write has reached the device on this handle, or the last one was lost
+    Awaited,  // the last write reached the device; no reply read since
+    Fresh,    // a reply read since
 };
 
 // An interface opened through a channel. Closing is explicit (close_device):
@@ -48,9 +35,14 @@ struct Device {
     // this handle (another device may appear at the same path later).
     std::optional<std::uint16_t> feature_length;
     SilenceWatch* silence = nullptr;  // set by a caller that bounds silence
+    ReplyState reply = ReplyState::Stale;
 
     explicit operator bool() const { return handle != kNoHandle; }
 };
+
+// Whether a status read on the handle holds the device's reply to the
+// handle's last write.
+inline bool has_fresh_reply(const Device& device) { return device.reply == ReplyState::Fresh; }
 
 class DeviceChannel {
 public:
@@ -61,7 +53,7 @@ public:
     Device open(const DevicePath& path);
     bool capabilities(const Device& device, HidCapabilities& caps);
     bool attributes(const Device& device, HidAttributes& attrs);
-    bool get_feature(const Device& device, std::span<std::uint8_t> report);
+    bool get_feature(Device& device, std::span<std::uint8_t> report);
     // Writes the report at the interface's feature-report length (see
     // report_fit.h); the transcript shows the bytes that went out.
     bool set_feature(Device& device, std::span<const std::uint8_t> report);
@@ -78,15 +70,17 @@ public:
     // The system's records of an interface (see HidPlatform); not in the transcript.
     std::string location(const DevicePath& path) { return hid_.location(path); }
     std::string serial_number(const DevicePath& path) { return hid_.serial_number(path); }
+    std::string instance(const DevicePath& path) { return hid_.instance(path); }
 
 private:
     // Runs one operation and writes its transcript line.
     template <typename Op>
     auto perform(const std::string& path, std::string_view name, Op&& op);
     // Runs a read or write unless the device's silence is over its bound, in
-    // which case it fails unasked.
+    // which case it fails unasked; keeps the handle's reply state and the
+    // silence watch up to date.
     template <typename Ask>
-    bool ask(const Device& device, Ask&& ask);
+    bool ask(Device& device, Request request, Ask&& ask);
     // A report's bytes for its transcript line; nothing to format without one
     // (an upgrade makes thousands of reports).
     std::string traced_bytes(std::span<const std::uint8_t> bytes) const {

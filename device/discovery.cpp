@@ -100,7 +100,9 @@ std::int32_t discover_devices(DeviceContext& context) {
 
 Device open_listed_device(DeviceContext& context) {
     if (context.list.count <= 0) return Device{};
-    return open_device(context.channel, context.list.paths[0]);
+    Device device = open_device(context.channel, context.list.paths[0]);
+    device.silence = context.silence;
+    return device;
 }
 
 bool send_device_command(DeviceContext& context, std::uint32_t value) {

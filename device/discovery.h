@@ -40,6 +40,9 @@ struct DeviceContext {
     ShiftKeyState& shift;
     const ExpectedModel& expected_model;
     DeviceList& list;
+    // The run's silence bound, shared by the query and the upgrade procedure
+    // on entry 0; nullptr: the procedure bounds its own silence.
+    SilenceWatch* silence = nullptr;
 };
 
 // One pass: empties the list, probes every present interface in parallel and
@@ -77,7 +80,8 @@ void run_side_by_side(Clock& clock, std::size_t count, const std::function<void(
 // Returns whether the write went through.
 bool send_device_command(DeviceContext& context, std::uint32_t value);
 
-// Opens device list entry 0; an unopened Device when the list is empty.
+// Opens device list entry 0, watched by the context's silence bound; an
+// unopened Device when the list is empty.
 Device open_listed_device(DeviceContext& context);
 
 }  // namespace wxr

@@ -67,6 +67,10 @@ public:
     // when unknown or absent. Records the system keeps, not device operations.
     virtual std::string location(const DevicePath&) { return {}; }
     virtual std::string serial_number(const DevicePath&) { return {}; }
+    // What tells this attachment of a unit from an earlier one at the same
+    // path, read without opening anything (a look at every unit on a bench
+    // must cost nothing); empty when the platform has no such record.
+    virtual std::string instance(const DevicePath&) { return {}; }
 
     // How many interfaces the last enumerate() listed that this user may not
     // open (permissions), so that a front-end can say why nothing was found.

@@ -11,14 +11,16 @@ constexpr std::size_t kSensorByte = 6;
 bool fill_from_reply(Device device, ImageInfo& info) {
     ScopedDevice scoped(std::move(device));
     Report status = make_report();
-    bool written = scoped && exchange_feature(scoped.get(), identification_report(), status, kIdentifyWaitMs);
-    // Whatever the exchange left, even nothing, is the answer.
+    if (scoped) exchange_feature(scoped.get(), identification_report(), status, kIdentifyWaitMs);
+    // Whatever the exchange left, even nothing, fills the record.
     info.version = status[kVersionByte];
     info.model = status[kModelByte];
     info.sensor = status[kSensorByte];
     info.model_name = model_name_of(info.model);
     info.sensor_name = sensor_name_of(info.sensor);
-    return written && status[1] == kIdentityA && status[2] == kIdentityB;
+    // An answer only when read after this query's write reached the device:
+    // a read before it, or after a lost write, returns the probe's reply.
+    return has_fresh_reply(scoped.get()) && status[1] == kIdentityA && status[2] == kIdentityB;
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 
 namespace wxr {
 
-// Fills info from whatever the device answered, zeros when nothing; returns
-// whether it answered as a device of this kind (the dialog looks at the record only).
+// Fills info from whatever the exchange left, zeros when nothing; returns
+// whether the device answered this very query as a device of this kind (the
+// dialog looks at the record only). The context's silence watch, if any,
+// bounds it as part of the run.
 bool query_device_info(DeviceContext& context, ImageInfo& info);
 
 // The same for any interface path (the command line lists every device).

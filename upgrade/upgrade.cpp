@@ -68,11 +68,18 @@ Report end_report(std::int32_t length, std::uint32_t checksum) {
     return report;
 }
 
+// The caller's context, watched by its silence bound or else by `own`.
+DeviceContext watched(const DeviceContext& context, SilenceWatch& own) {
+    DeviceContext out = context;
+    if (!out.silence) out.silence = &own;
+    return out;
+}
+
 // One run of the procedure over its private copy of the image.
 class Transfer {
 public:
-    Transfer(DeviceContext& context, const ImageStore& store, ProgressCounter& progress)
-        : context_(context), progress_(progress), image_(kWorkingCopyBytes, 0) {
+    Transfer(const DeviceContext& context, const ImageStore& store, ProgressCounter& progress)
+        : context_(watched(context, own_silence_)), progress_(progress), image_(kWorkingCopyBytes, 0) {
         length_ = std::clamp<std::int32_t>(store.length, 0, static_cast<std::int32_t>(store.bytes.size()));
         std::copy_n(store.bytes.begin(), length_, image_.begin());
     }
@@ -102,7 +109,7 @@ public:
     // and checksum the device has no reason to take the image.
     bool finish(std::uint32_t checksum) {
         context_.channel.sleep(kBeforeEndMs);
-        if (!send(end_report(length_, checksum), check_status_, kEndReportWait)) {
+        if (!send(end_report(length_, checksum), check_status_, kEndReportWait).written) {
             return fail(UpgradePhase::EndReport, -1, "the end report did not reach the device");
         }
         context_.channel.sleep(kAfterEndMs);
@@ -110,18 +117,22 @@ public:
     }
 
 private:
-    // One report in its own open and close; false when skipped or not written.
-    bool send(const Report& report, Report& status, std::int32_t wait) {
-        if (context_.list.count <= 0 || device_gone()) return false;
+    struct Sent {
+        bool written = false;   // false also when skipped
+        bool answered = false;  // status holds the device's reply to this report
+    };
+
+    // One report in its own open and close.
+    Sent send(const Report& report, Report& status, std::int32_t wait) {
+        if (context_.list.count <= 0 || device_gone()) return {};
         ScopedDevice device(open_listed_device(context_));
-        device.get().silence = &silence_;
-        return note(device && exchange_feature(device.get(), report, status, wait));
+        const bool written = note(device && exchange_feature(device.get(), report, status, wait));
+        return {written, has_fresh_reply(device.get())};
     }
 
     void one_shot(std::uint32_t value) {
         if (context_.list.count <= 0 || device_gone()) return;
-        const std::uint64_t asked = now_ms();
-        silence_.heard(note(send_device_command(context_, value)), asked);
+        note(send_device_command(context_, value));
     }
 
     // Every operation on the listed device counts: one that reached it ends a
@@ -131,7 +142,9 @@ private:
         return reached;
     }
 
-    bool device_gone() const { return failures_in_a_row_ >= kMaxFailuresInARow || silence_.over(now_ms()); }
+    bool device_gone() const { return failures_in_a_row_ >= kMaxFailuresInARow || silence().over(now_ms()); }
+
+    const SilenceWatch& silence() const { return *context_.silence; }
 
     std::uint64_t now_ms() const { return context_.channel.clock().now_ms(); }
 
@@ -142,7 +155,7 @@ private:
         return false;
     }
     bool fail_gone(UpgradePhase phase, std::int32_t block) {
-        if (silence_.over(now_ms())) {
+        if (silence().over(now_ms())) {
             return fail(phase, block,
                         "the device stopped answering (no answer for " + std::to_string(kMaxSilenceMs / 1000) + " s)");
         }
@@ -174,7 +187,6 @@ private:
     std::optional<bool> block_check() {
         if (context_.list.count <= 0) return std::nullopt;
         ScopedDevice device(open_listed_device(context_));
-        device.get().silence = &silence_;
         if (!device) return std::nullopt;
         // A failed read must not pass on the previous block's answer.
         if (!note(read_status(device.get(), check_status_))) return false;
@@ -186,23 +198,23 @@ private:
         const Report report = block_report(block, length);
         for (int tries = 0; tries < kMaxBlockReportTries && !device_gone(); ++tries) {
             Report status = make_report();
-            send(report, status, kBlockReportWaitMs);
-            if (status[kBlockReplyByte] == kCodeBlock) return true;
+            // A reply left from before (a lost write, failed reads) confirms nothing.
+            if (send(report, status, kBlockReportWaitMs).answered && status[kBlockReplyByte] == kCodeBlock) {
+                return true;
+            }
         }
         if (device_gone()) return fail_gone(UpgradePhase::BlockReport, block);
         return fail(UpgradePhase::BlockReport, block,
                     "the block report was refused " + std::to_string(kMaxBlockReportTries) + " times");
     }
 
-    DeviceContext& context_;
+    SilenceWatch own_silence_;
+    DeviceContext context_;
     ProgressCounter& progress_;
     std::vector<std::uint8_t> image_;
     std::int32_t length_ = 0;
     Report check_status_ = make_report();
     int failures_in_a_row_ = 0;
-    // The procedure runs only on a device that has just answered its query:
-    // silence counts from its first request on.
-    SilenceWatch silence_{kMaxSilenceMs, true};
     UpgradeFailure failure_;
 };
 

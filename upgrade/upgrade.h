@@ -28,8 +28,8 @@ inline constexpr int kMaxBlockReportTries = 16;
 // between, mean it is gone or hung, and each may cost a USB timeout of
 // seconds. A device that has failed fewer in a row and answers again goes on.
 inline constexpr int kMaxFailuresInARow = 8;
-// A device that answered and then stays silent this long is gone (two of usbcore's 5 s timeouts).
-inline constexpr std::uint64_t kMaxSilenceMs = 10'000;
+// Silence is bounded by the run's SilenceWatch (device/silence_watch.h): the
+// context's, shared with the query before, or else the procedure's own.
 
 // How the procedure tells the user its outcome: the dialog shows a modal
 // message box (exclamation icon, the application name as caption) and returns

@@ -63,6 +63,7 @@ void DeviceRun::end(RunResult result, std::string detail) {
 
 void DeviceRun::query_check_and_write() {
     DeviceContext context = session_.context_for(list_);
+    context.silence = &silence_;
     report_.answered = query_device_info(context, report_.device);
     if (!report_.answered) return fail("query", "no answer to the query: the device is gone or stopped answering");
     const BenchImage* image = choose_image();
@@ -104,6 +105,7 @@ bool DeviceRun::may_write() {
 
 void DeviceRun::write(const BenchImage& image) {
     DeviceContext context = session_.context_for(list_);
+    context.silence = &silence_;
     SilentMessages messages;
     UpgradeFailure failure;
     UpgradeResult result = UpgradeResult::Failed;

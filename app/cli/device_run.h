@@ -91,6 +91,7 @@ private:
     Session& session_;
     RunPlan plan_;
     DeviceList list_;
+    SilenceWatch silence_;  // one bound over the query and the write
     ProgressCounter progress_{0};
     std::atomic<std::int32_t> range_{0};
     std::atomic<bool> writing_{false};

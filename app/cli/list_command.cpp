@@ -9,6 +9,7 @@
 #include "app/cli/image_choice.h"
 #include "app/cli/json_output.h"
 #include "app/cli/output.h"
+#include "device/device_hold.h"
 #include "upgrade/device_query.h"
 
 namespace wxr::cli {
@@ -54,13 +55,17 @@ int command_list(Session& session, const Options& options, Console& console) {
     std::vector<DevicePath> paths = options.device ? device_paths(session, *options.device)
                                                    : session.channel().enumerate().value_or(std::vector<DevicePath>{});
     std::vector<std::optional<ImageInfo>> devices(paths.size());
+    std::vector<std::pair<std::string, std::string>> whereabouts_of(paths.size());
     DeviceContext context = session.context();
     run_side_by_side(session.clock(), paths.size(), [&](std::size_t i) {
         try {
+            // One descriptor for the probe, the query and the unit's strings.
+            DeviceHold hold(session.channel(), paths[i]);
             if (!passes_probe(context, paths[i])) return;
             ImageInfo device;
             query_device_at(session.channel(), paths[i], device);
             devices[i] = device;
+            whereabouts_of[i] = {session.channel().location(paths[i]), session.channel().serial_number(paths[i])};
         } catch (const std::exception&) {
             // As in a pass: an interface whose probe runs out of resources is not listed.
         }
@@ -69,8 +74,7 @@ int command_list(Session& session, const Options& options, Console& console) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!devices[i]) continue;
         any = true;
-        std::string location = session.channel().location(paths[i]);
-        std::string serial = session.channel().serial_number(paths[i]);
+        const auto& [location, serial] = whereabouts_of[i];
         const BenchImage* fit = image_for(images, *devices[i]);
         if (options.json) {
             console.out << device_json(paths[i], *devices[i], location, serial, images.empty() ? std::nullopt : std::optional(fit));

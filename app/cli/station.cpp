@@ -56,8 +56,14 @@ private:
 
     // --- What the station sees, turned into events ---
 
+    // The node is held from here to the end of the write, so that the
+    // unit's strings, its probe and its run are asked of one descriptor.
     void see(const DevicePath& path) {
-        book_.tell(visits_.add(path, identity_of(path), now()));
+        StationVisit& entry = visits_.add(path, {}, now());
+        entry.instance = session_.channel().instance(path);
+        entry.hold.emplace(session_.channel(), path);
+        entry.visit.identity = identity_of(path);
+        book_.tell(entry);
     }
 
     // The units present now against the visits: a unit gone, or another unit
@@ -72,7 +78,7 @@ private:
         std::vector<DevicePath> left;
         for (auto& [path, entry] : visits_) {
             if (has_run(entry.visit.state)) continue;  // its run ends first
-            if (!present.contains(path) || identity_of(path) != entry.visit.identity) left.push_back(path);
+            if (!present.contains(path) || session_.channel().instance(path) != entry.instance) left.push_back(path);
         }
         for (const DevicePath& path : left) leave(*visits_.find(path));
         for (const DevicePath& path : present) {

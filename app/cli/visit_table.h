@@ -21,6 +21,7 @@ struct StationVisit {
     // The node kept open from the probe to the end of the write: opening a
     // USB unit afresh costs usbhid 50 ms.
     std::optional<DeviceHold> hold;
+    std::string instance;            // which attachment of a unit it is (see HidPlatform::instance)
     Identity reply;                  // what its identification said
     std::uint64_t probe_ms = 0;      // how long its probe took: part of the unit's time
     const DeviceRun* run = nullptr;  // while querying or writing

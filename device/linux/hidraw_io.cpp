@@ -7,13 +7,35 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace wxr::hidraw {
 
 namespace {
 
+// The kernel keeps both texts in 64 bytes; a uevent is a few hundred bytes.
+constexpr std::size_t kMaxRawTextBytes = 256;
+constexpr std::size_t kMaxUeventBytes = 16384;
+
 int result_or_errno(int rc) { return rc < 0 ? -errno : rc; }
+
+// The request for a text, 0 where these headers do not know it (serial
+// numbers came to hidraw with Linux 5.6).
+unsigned long raw_text_request(RawText which) {
+    switch (which) {
+        case RawText::Phys: return HIDIOCGRAWPHYS(kMaxRawTextBytes);
+        case RawText::Uniq:
+#ifdef HIDIOCGRAWUNIQ
+            return HIDIOCGRAWUNIQ(kMaxRawTextBytes);
+#else
+            return 0;
+#endif
+    }
+    return 0;
+}
 
 struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
@@ -72,6 +94,32 @@ int SystemHidrawIo::set_feature(int fd, std::span<const std::uint8_t> report) {
     // The request takes a writable buffer; the caller's report stays untouched.
     std::vector<std::uint8_t> copy(report.begin(), report.end());
     return result_or_errno(::ioctl(fd, HIDIOCSFEATURE(copy.size()), copy.data()));
+}
+
+int SystemHidrawIo::raw_text(int fd, RawText which, std::string& text) {
+    const unsigned long request = raw_text_request(which);
+    if (request == 0) return -ENOTTY;
+    char buffer[kMaxRawTextBytes] = {};
+    if (::ioctl(fd, request, buffer) < 0) return -errno;
+    text.assign(buffer, ::strnlen(buffer, sizeof buffer));
+    return 0;
+}
+
+int SystemHidrawIo::hid_device_name(const std::string& node_name, std::string& name) {
+    std::error_code ec;
+    std::filesystem::path target = std::filesystem::read_symlink(class_dir_ + "/" + node_name + "/device", ec);
+    if (ec) return -ec.value();
+    name = target.filename().string();
+    return 0;
+}
+
+int SystemHidrawIo::hid_uevent(const std::string& node_name, std::string& text) {
+    std::ifstream in(class_dir_ + "/" + node_name + "/device/uevent", std::ios::binary);
+    if (!in) return -ENOENT;
+    text.assign(kMaxUeventBytes, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return 0;
 }
 
 }  // namespace wxr::hidraw

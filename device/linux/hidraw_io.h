@@ -4,6 +4,7 @@
 // Every call returns a negative errno on failure.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -15,6 +16,12 @@ struct RawInfo {
     std::uint32_t bus_type = 0;
     std::uint16_t vendor_id = 0;
     std::uint16_t product_id = 0;
+};
+
+// What the kernel says of a node's HID device beyond its ids.
+enum class RawText {
+    Phys,  // where it is attached (e.g. usb-0000:00:14.0-2/input0)
+    Uniq,  // its serial number string; empty when it has none
 };
 
 class HidrawIo {
@@ -31,6 +38,13 @@ public:
     // Bytes transferred, or -errno. report[0] holds the report ID.
     virtual int get_feature(int fd, std::span<std::uint8_t> report) = 0;
     virtual int set_feature(int fd, std::span<const std::uint8_t> report) = 0;
+    // The text from the open node; -ENOTTY where the kernel does not tell it.
+    virtual int raw_text(int fd, RawText which, std::string& text) = 0;
+    // The text of the node's HID device uevent in sysfs (hidraw3: hidraw3/device/uevent).
+    virtual int hid_uevent(const std::string& node_name, std::string& text) = 0;
+    // The name of the node's HID device in sysfs ("0003:1209:7305.0004"): the
+    // kernel numbers each HID device it adds anew.
+    virtual int hid_device_name(const std::string& /*node_name*/, std::string& /*name*/) { return -ENOENT; }
 };
 
 // The kernel's hidraw nodes: names from `class_dir`, nodes under `dev_dir`.
@@ -46,6 +60,9 @@ public:
     int raw_info(int fd, RawInfo& info) override;
     int get_feature(int fd, std::span<std::uint8_t> report) override;
     int set_feature(int fd, std::span<const std::uint8_t> report) override;
+    int raw_text(int fd, RawText which, std::string& text) override;
+    int hid_uevent(const std::string& node_name, std::string& text) override;
+    int hid_device_name(const std::string& node_name, std::string& name) override;
 
 private:
     std::string class_dir_;

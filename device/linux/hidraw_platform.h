@@ -42,9 +42,10 @@ public:
     void close(HidHandle device) override;
     void hold(const DevicePath& path) override;
     void release(const DevicePath& path) override;
-    // From sysfs (hidraw_location.cpp).
+    // From the open node, or else sysfs (hidraw_location.cpp).
     std::string location(const DevicePath& path) override;
     std::string serial_number(const DevicePath& path) override;
+    std::string instance(const DevicePath& path) override;
 
     // Interfaces refused for lack of permission (EACCES, EPERM) since the
     // last enumerate(): nodes the user cannot open need a udev rule.
@@ -70,6 +71,7 @@ private:
     };
 
     std::shared_ptr<NodeFd> node_of(HidHandle device) const;
+    std::string device_text(const DevicePath& path, RawText which);
     // The held path's descriptor for a new handle: false when the path is not
     // held or its descriptor is in use; `kept` is empty when none is kept.
     bool lend(const std::string& file, std::shared_ptr<NodeFd>& kept);

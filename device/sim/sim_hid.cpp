@@ -273,6 +273,16 @@ std::string SimHid::serial_number(const DevicePath& path) {
     return iface ? iface->config.serial : std::string{};
 }
 
+std::string SimHid::instance(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    Interface* iface = attached_at(path);
+    if (!iface) return {};
+    for (std::size_t index : by_path_.at(path)) {
+        if (interfaces_[index].get() == iface) return std::to_string(index);
+    }
+    return {};
+}
+
 void SimHid::close(HidHandle device) {
     std::lock_guard lock(mutex_);
     auto it = handles_.find(device);

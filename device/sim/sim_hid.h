@@ -84,6 +84,8 @@ public:
     // The system's records: no operation on the device, so not counted.
     std::string location(const DevicePath& path) override;
     std::string serial_number(const DevicePath& path) override;
+    // The index of the interface attached at the path now.
+    std::string instance(const DevicePath& path) override;
 
     // Whether an interface is still to arrive, leave or return on the clock:
     // without, the set of interfaces stays as it is for good.

@@ -21,7 +21,9 @@ constexpr std::string_view kSetKeys[] = {"devices", "arrive-every", "ctrl-c-at"}
 // Keys that describe one interface only.
 constexpr std::string_view kOneKeys[] = {"path"};
 
+// Plain decimal digits only: no sign, no space.
 std::optional<long> number(std::string_view text, long min, long max) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
     long value = 0;
     auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc{} || ptr != text.data() + text.size() || value < min || value > max) return std::nullopt;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "device/sim/sim_spec.h"
 
 namespace wxr::sim {
@@ -66,6 +68,13 @@ TEST(SimSpec, MistakesAreNamed) {
     EXPECT_EQ(parse_error("model=1x"), "bad value for simulation key 'model': '1x'");
     EXPECT_EQ(parse_error("fail-block-check=4"), "bad value for simulation key 'fail-block-check': '4'");
     EXPECT_EQ(parse_error("devices=100000"), "bad value for simulation key 'devices': '100000'");
+    // Numbers are plain decimal digits, for values and interface numbers alike.
+    for (const char* spec : {"model=-0", "model=+0", "model= 1", "fail-block-check=-0:1", "fail-block-check=1:+2"}) {
+        EXPECT_EQ(parse_error(spec).rfind("bad value for simulation key", 0), 0u) << spec;
+    }
+    for (const char* spec : {"-0:busy=1", "+0:busy=1", " 0:busy=1", ":busy=1"}) {
+        EXPECT_EQ(parse_error(spec), "bad interface number in '" + std::string(spec) + "'");
+    }
 }
 
 }  // namespace

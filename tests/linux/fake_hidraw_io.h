@@ -26,12 +26,14 @@ struct FakeNode {
     int opens = 0;             // successful open() calls
     int descriptor_reads = 0;
     std::uint64_t generation = 1;  // replace() gives the path a new node
+    std::map<RawText, std::string> texts;  // what the node tells; -ENOTTY for the others
 };
 
 class FakeHidrawIo final : public HidrawIo {
 public:
     std::map<std::string, FakeNode> nodes;  // by path
     std::vector<std::string> listing;       // what list_nodes answers
+    std::string class_dir = "/nonexistent";  // where the uevents are, as in sysfs
     int list_error = 0;
     int interruptions = 0;  // the next this many calls fail with EINTR
     std::vector<int> open_flags;
@@ -115,6 +117,20 @@ public:
         if (n->io_error) return -n->io_error;
         n->sets.emplace_back(report.begin(), report.end());
         return static_cast<int>(report.size());
+    }
+
+    int raw_text(int fd, RawText which, std::string& text) override {
+        std::lock_guard lock(mutex_);
+        FakeNode* n = node_of(fd);
+        if (!n) return -EBADF;
+        auto it = n->texts.find(which);
+        if (it == n->texts.end()) return -ENOTTY;
+        text = it->second;
+        return 0;
+    }
+
+    int hid_uevent(const std::string& node_name, std::string& text) override {
+        return SystemHidrawIo(class_dir).hid_uevent(node_name, text);
     }
 
 private:

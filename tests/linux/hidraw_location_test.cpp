@@ -5,26 +5,52 @@
 #include <filesystem>
 #include <fstream>
 
+#include "device/channel.h"
+#include "device/linux/hidraw_platform.h"
+#include "tests/linux/fake_hidraw_io.h"
 #include "tests/linux/temp_dir.h"
 
 namespace wxr::hidraw {
 namespace {
 
-TEST(HidrawLocation, ReadsPhysAndUniqFromTheHidDevicesUevent) {
-    testing::TempDir dir;
-    auto device = dir.path() / "hidraw3" / "device";
-    std::filesystem::create_directories(device);
-    std::ofstream(device / "uevent") << "DRIVER=hid-generic\nHID_ID=0003:00001209:00007305\nHID_NAME=ZQ unit\n"
-                                        "HID_PHYS=usb-0000:00:14.0-3.2/input0\nHID_UNIQ=A0017\nMODALIAS=hid:b0003\n";
-    HidUevent found = read_hid_uevent(dir.path().string(), "hidraw3");
-    EXPECT_EQ(found.phys, "usb-0000:00:14.0-3.2/input0");
-    EXPECT_EQ(found.uniq, "A0017");
+const DevicePath kNode = u"/dev/hidraw3";
+// A serial number carrying a line of its own after the kernel's HID_PHYS.
+const std::string kForgingUevent = "HID_NAME=ZQ\nHID_PHYS=usb-2/input0\nHID_UNIQ=A1\nHID_PHYS=hubA\nMODALIAS=hid:b3\n";
 
-    // No serial number, a missing node, a name that is no node: empty, never an error.
-    EXPECT_EQ(parse_hid_uevent("HID_PHYS=usb-1/input1\nHID_UNIQ=\n").uniq, "");
-    EXPECT_EQ(parse_hid_uevent("HID_PHYS=usb-1/input1").phys, "usb-1/input1");
-    EXPECT_EQ(read_hid_uevent(dir.path().string(), "hidraw9").phys, "");
-    EXPECT_EQ(read_hid_uevent(dir.path().string(), "").phys, "");
+TEST(HidrawLocation, TheOpenNodeTellsElseTheFirstOfEachUeventKey) {
+    using Texts = std::map<RawText, std::string>;
+    const Texts both = {{RawText::Phys, "usb-1/input0"}, {RawText::Uniq, "A\nHID_PHYS=hubA"}};
+    const Texts phys = {{RawText::Phys, "usb-1/input0"}};
+    struct Case {
+        Texts node;  // what the open node tells
+        bool opens;
+        std::string uevent, location, serial;
+    } const cases[] = {
+        {both, true, kForgingUevent, "usb-1/input0", "A\nHID_PHYS=hubA"},
+        {phys, true, kForgingUevent, "usb-1/input0", "A1"},  // no serial number request before Linux 5.6
+        {phys, false, kForgingUevent, "usb-2/input0", "A1"},
+        {{}, true, "HID_PHYS=usb-1/input1", "usb-1/input1", ""},
+        {{}, true, "", "", ""},  // no uevent file
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.uevent + (c.opens ? "" : " (no open)"));
+        testing::TempDir sysfs;
+        std::filesystem::create_directories(sysfs.path() / "hidraw3" / "device");
+        if (!c.uevent.empty()) std::ofstream(sysfs.path() / "hidraw3" / "device" / "uevent") << c.uevent;
+        auto io = std::make_unique<testing::FakeHidrawIo>();
+        testing::FakeHidrawIo& fake = *io;
+        fake.class_dir = sysfs.path().string();
+        fake.node(to_utf8(kNode)).texts = c.node;
+        if (!c.opens) fake.node(to_utf8(kNode)).open_errors = {{O_RDWR, EACCES}, {O_RDONLY, EACCES}, {O_WRONLY, EACCES}};
+        HidrawPlatform platform(std::move(io));
+        platform.hold(kNode);  // as a run does: its probe then uses the same descriptor
+        EXPECT_EQ(platform.location(kNode), c.location);
+        EXPECT_EQ(platform.serial_number(kNode), c.serial);
+        platform.close(platform.open(kNode));
+        EXPECT_EQ(fake.node(to_utf8(kNode)).opens, c.opens ? 1 : 0);  // opening a USB node costs 50 ms
+        platform.release(kNode);
+        EXPECT_EQ(fake.open_descriptors(), 0u);
+    }
 }
 
 }  // namespace

@@ -52,6 +52,8 @@ TEST(SystemHidrawIo, RequestsOnAPlainFileFail) {
     EXPECT_EQ(io.set_feature(fd, report), -ENOTTY);
     RawInfo info;
     EXPECT_EQ(io.raw_info(fd, info), -ENOTTY);
+    std::string text;
+    for (RawText which : {RawText::Phys, RawText::Uniq}) EXPECT_EQ(io.raw_text(fd, which, text), -ENOTTY);
     EXPECT_EQ(io.close(fd), 0);
 }
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <set>
 
-#include "device/forwarding_hid.h"
+#include "tests/device/scripted_hid.h"
 #include "tests/upgrade/engine_fixture.h"
 
 namespace wxr {
@@ -250,19 +250,6 @@ TEST_F(UpgradeTest, EmptyDeviceListWritesNothingAndFails) {
     EXPECT_EQ(bench.progress.load(), 112);
 }
 
-// Fails chosen status reads of the wrapped platform, counted from 1.
-class FailingReads final : public ForwardingHid {
-public:
-    FailingReads(HidPlatform& inner, std::set<int> failing) : ForwardingHid(inner), failing_(std::move(failing)) {}
-    bool get_feature(HidHandle h, std::span<std::uint8_t> r) override {
-        return !failing_.contains(++reads_) && inner_.get_feature(h, r);
-    }
-
-private:
-    std::set<int> failing_;
-    int reads_ = 0;
-};
-
 TEST_F(UpgradeTest, FailedBlockCheckReadDoesNotPassOnTheLastAnswer) {
     // Block 1 loses a chunk and its block check read fails: the previous
     // block's passing answer must not count for it.
@@ -270,31 +257,13 @@ TEST_F(UpgradeTest, FailedBlockCheckReadDoesNotPassOnTheLastAnswer) {
     EngineBench& bench = *owner;
     // Reads during the run: start report 2, one-shot pre-polls 2, block 0 check 1,
     // block report 2; the next read is block 1's check.
-    FailingReads flaky(bench.hid, {8});
+    testing::ScriptedHid flaky(bench.hid, bench.clock, {.lost_gets = {8}});
     DeviceChannel channel(flaky, bench.clock, &bench.transcript);
     DeviceContext context{channel, bench.mutexes, bench.shift, bench.expected_model, bench.list};
     ASSERT_EQ(upgrade_firmware(context, bench.store, bench.progress, bench.messages), UpgradeResult::Succeeded);
     EXPECT_EQ(bench.writes_of(kChunk).size(), 2464u + 112u);
     EXPECT_TRUE(flash_equals(bench, image));
 }
-
-// Answers every read and write of the wrapped platform, but only after `ms` of the clock.
-class SlowHid final : public ForwardingHid {
-public:
-    SlowHid(HidPlatform& inner, Clock& clock, std::uint32_t ms) : ForwardingHid(inner), clock_(clock), ms_(ms) {}
-    bool get_feature(HidHandle h, std::span<std::uint8_t> r) override {
-        clock_.sleep_ms(ms_);
-        return inner_.get_feature(h, r);
-    }
-    bool set_feature(HidHandle h, std::span<const std::uint8_t> r) override {
-        clock_.sleep_ms(ms_);
-        return inner_.set_feature(h, r);
-    }
-
-private:
-    Clock& clock_;
-    std::uint32_t ms_;
-};
 
 TEST_F(UpgradeTest, SilenceEndsARunSoonWhileSlowAnswersNeverDo) {
     // Silent from the middle of block 2 on, each request then failing after
@@ -318,7 +287,7 @@ TEST_F(UpgradeTest, SilenceEndsARunSoonWhileSlowAnswersNeverDo) {
     // Every answer a little under the bound apart: slow, but never silent.
     prepare({});
     EngineBench& bench = *owner;
-    SlowHid slow(bench.hid, bench.clock, kMaxSilenceMs - 1);
+    testing::ScriptedHid slow(bench.hid, bench.clock, {.answer_ms = kMaxSilenceMs - 1});
     DeviceChannel channel(slow, bench.clock);
     DeviceContext context{channel, bench.mutexes, bench.shift, bench.expected_model, bench.list};
     ASSERT_EQ(upgrade_firmware(context, bench.store, bench.progress, bench.messages), UpgradeResult::Succeeded);

@@ -59,6 +59,8 @@ expect_summary device-summary wxr-self "sets=1 " "set-lengths=32 get-lengths=21,
 
 run_cli list wxr7305 list
 expect list "$SCRATCH/list.out" "^$main  version 57 "
+# The kernel's own strings, asked of the open node: the port and the serial number.
+expect list-strings "$SCRATCH/list.out" "^$main  version 57 .*  at usb-dummy_hcd\.0-[0-9.]*/input0  serial WXR0000$"
 expect_code list-exit list 0
 if grep -q "$other" "$SCRATCH/list.out"; then fail list-other "$other listed"; else pass list-other; fi
 

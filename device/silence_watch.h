@@ -1,0 +1,40 @@
+// The bound on a unit's silence over one run on it: its query and the upgrade
+// procedure after it. The channel tells the watch of each read and write of
+// the run; the exchange itself is never changed by it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+namespace wxr {
+
+// A unit that leaves a run's requests unanswered this long is gone: over USB
+// each unanswered request waits usbcore's 5 s control timeout, so two of them.
+inline constexpr std::uint64_t kMaxSilenceMs = 10'000;
+
+enum class Request { Read, Write };
+
+// Silence counts from the first request that got no fresh answer: a write
+// that did not reach the unit, a failed read, or a read after such a write
+// (it returns what the unit said before). Past the bound the channel fails
+// the run's reads and writes at once instead of asking again.
+class SilenceWatch {
+public:
+    void heard(Request request, bool reached, std::uint64_t asked_ms) {
+        if (request == Request::Write) last_write_lost_ = !reached;
+        if (reached && !last_write_lost_) {
+            unanswered_since_ms_.reset();
+        } else if (!unanswered_since_ms_) {
+            unanswered_since_ms_ = asked_ms;
+        }
+    }
+    bool over(std::uint64_t now_ms) const {
+        return unanswered_since_ms_ && now_ms - *unanswered_since_ms_ >= kMaxSilenceMs;
+    }
+
+private:
+    bool last_write_lost_ = false;
+    std::optional<std::uint64_t> unanswered_since_ms_;
+};
+
+}  // namespace wxr
