@@ -204,8 +204,7 @@ std::string help_text() {
            "  --log FILE       (upgrade) append one JSON record per unit result to FILE,\n"
            "                   on disk before the result is shown\n"
            "  --simulate[=SPEC]  use simulated devices instead of real HID; SPEC is a\n"
-           "                   comma-separated list of these keys:\n" +
-           sim::sim_spec_help() +
+           "                   comma-separated list of the simulation keys below\n"
            "  --virtual-time   run the simulation on a virtual clock (pauses take no time)\n"
            "  --trace FILE     write every device operation to FILE (a regular file)\n"
            "  --shift          list devices of any model, as holding Shift does in the dialog\n"
@@ -213,6 +212,9 @@ std::string help_text() {
            "  --version        show the version and the built-in firmware's model, sensor,\n"
            "                   version, size, checksum and customer\n"
            "  --               end of options: what follows is a command or operand\n"
+           "\n"
+           "Simulation keys (--simulate=KEY[=VALUE],...):\n" +
+           sim::sim_spec_help() +
            "\n"
            "Ctrl-C while devices are written lets the running writes end; a second Ctrl-C\n"
            "leaves at once, and a device left half-written may not start.\n"
