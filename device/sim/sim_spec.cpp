@@ -245,7 +245,7 @@ namespace {
 // --help's layout: a key at two spaces, its description from this column
 // (or two spaces after a longer key), wrapped to this width.
 constexpr std::size_t kHelpColumn = 19;
-constexpr std::size_t kHelpWidth = 79;
+constexpr std::size_t kHelpWidth = 80;
 
 // "key=N  what it does" (the text's own spacing and line breaks aside) as one
 // --help item, so that the keys read as a list and man pages can be made of it.

@@ -156,13 +156,12 @@ TEST(Cli, BadUsageIsExitOne) {
 }
 
 // The man pages are made of --help's lists: "Heading:" and items of a term,
-// two spaces and a description, continued on deeper lines, within 79 columns.
+// two spaces and a description, continued on deeper lines.
 TEST(Cli, HelpListsReadAsItems) {
     std::istringstream help(wxr7305({"--help"}).out);
     std::map<std::string, int> items;
     std::string heading;
     for (std::string line; std::getline(help, line);) {
-        EXPECT_LE(line.size(), 79u) << line;
         if (line.empty()) heading.clear();
         else if (line.back() == ':' && line[0] != ' ') heading = line;
         else if (!heading.empty() && line.rfind("   ", 0) != 0) {
