@@ -18,7 +18,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(WXR7305_DEBIAN_ARCH arm64)
 set(WXR7305_CROSS_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
 
-# The cross libraries' loader and libraries, for help2man and ctest.
+# The cross libraries' loader and libraries, for the man page and ctest.
 find_program(WXR7305_QEMU_AARCH64 qemu-aarch64)
 if(WXR7305_QEMU_AARCH64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${WXR7305_QEMU_AARCH64} -L /usr/${WXR7305_CROSS_TRIPLE})

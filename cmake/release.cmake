@@ -28,8 +28,27 @@ set(WXR7305_RELEASE_NAME
     "wxr7305-upgrade-${WXR7305_FIRMWARE_LABEL}-v${WXR7305_FIRMWARE_VERSION}_${PROJECT_VERSION}")
 set(WXR7305_CLI_RELEASE_NAME
     "wxr7305-${WXR7305_FIRMWARE_LABEL}-v${WXR7305_FIRMWARE_VERSION}_${PROJECT_VERSION}")
-file(WRITE ${CMAKE_BINARY_DIR}/release-name.txt "${WXR7305_RELEASE_NAME}\n")
-file(WRITE ${CMAKE_BINARY_DIR}/release-cli-name.txt "${WXR7305_CLI_RELEASE_NAME}\n")
+# What tools/release needs to know of this build, as shell assignments (every
+# value is letters, digits, dots and dashes: the label comes from the model
+# table or is "model<N>").
+file(WRITE ${CMAKE_BINARY_DIR}/release-vars.sh
+  "release_name=${WXR7305_RELEASE_NAME}\ncli_release_name=${WXR7305_CLI_RELEASE_NAME}\n"
+  "tool_version=${PROJECT_VERSION}\nfirmware_label=${WXR7305_FIRMWARE_LABEL}\n"
+  "firmware_version=${WXR7305_FIRMWARE_VERSION}\ncli_package=${WXR7305_CLI_PACKAGE}\n"
+  "dialog_package=${WXR7305_PACKAGE_NAME}\n")
+
+# The dialog names itself after its desktop entry, so that docks tie its window
+# to the entry: the package's entry in a release, the plain one otherwise.
+if(WXR7305_RELEASE)
+  set(WXR7305_DESKTOP_ID "${WXR7305_PACKAGE_NAME}")
+else()
+  set(WXR7305_DESKTOP_ID "wxr7305")
+endif()
+
+# Who publishes the programs: the Windows version block's CompanyName and
+# LegalCopyright, and the installer's manufacturer.
+set(WXR7305_VENDOR "the WXR7305 device vendor" CACHE STRING "Publisher named in the Windows version block")
+string(TIMESTAMP WXR7305_COPYRIGHT_YEAR "%Y" UTC)  # SOURCE_DATE_EPOCH's year in a release
 
 set(WXR7305_FIRMWARE_SUMMARY "model ${WXR7305_FIRMWARE_LABEL}, version ${WXR7305_FIRMWARE_VERSION}")
 if(NOT WXR7305_FIRMWARE_CUSTOMER STREQUAL "")
@@ -46,9 +65,24 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   add_compile_options(-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=.)
   add_link_options(-s)
 endif()
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT WIN32)
+  # Debian's hardening flags (dpkg-buildflags with hardening=+all): stack
+  # protector, fortified libc calls, read-only relocations bound at start.
+  add_compile_options(-fstack-protector-strong -fstack-clash-protection -D_FORTIFY_SOURCE=2
+                      -Wformat -Werror=format-security)
+  if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+    add_compile_options(-fcf-protection)
+  endif()
+  add_link_options(-pie -Wl,-z,relro -Wl,-z,now)
+  set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+  # The compiler's and C library's start files carry a .comment naming their
+  # build; the programs do not need it.
+  string(APPEND CMAKE_CXX_LINK_EXECUTABLE " && \"${CMAKE_OBJCOPY}\" --remove-section=.comment <TARGET>")
+endif()
 if(WIN32)
-  # The PE header's link time would differ on every build.
-  add_link_options(-Wl,--no-insert-timestamp)
+  # The PE header's link time would differ on every build. Address space
+  # randomisation (64-bit) and no execution from data pages.
+  add_link_options(-Wl,--no-insert-timestamp -Wl,--dynamicbase -Wl,--nxcompat -Wl,--high-entropy-va)
   # What the .zip holds, for tools/release: the programs, a short readme and the licence.
   configure_file(${PROJECT_SOURCE_DIR}/dist/windows/README.txt.in ${CMAKE_BINARY_DIR}/README.txt
                  @ONLY NEWLINE_STYLE CRLF)

@@ -207,8 +207,7 @@ std::string help_text() {
            "                   it is acted on: a start record before a unit is written,\n"
            "                   a result record when its visit ends\n"
            "  --simulate[=SPEC]  use simulated devices instead of real HID; SPEC is a\n"
-           "                   comma-separated list of these keys:\n" +
-           sim::sim_spec_help() +
+           "                   comma-separated list of the simulation keys below\n"
            "  --virtual-time   run the simulation on a virtual clock (pauses take no time)\n"
            "  --trace FILE     write every device operation to FILE (a regular file)\n"
            "  --shift          list devices of any model, as holding Shift does in the dialog\n"
@@ -216,6 +215,9 @@ std::string help_text() {
            "  --version        show the version and the built-in firmware's model, sensor,\n"
            "                   version, size, checksum and customer\n"
            "  --               end of options: what follows is a command or operand\n"
+           "\n"
+           "Simulation keys (--simulate=KEY[=VALUE],...):\n" +
+           sim::sim_spec_help() +
            "\n"
            "Every unit that answers as ours gets a result; one kept from being written\n"
            "(--count reached, Ctrl-C, a failed log) is told as not-written, and why.\n"

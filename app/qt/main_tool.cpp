@@ -9,7 +9,10 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    QGuiApplication::setDesktopFileName(QStringLiteral("wxr7305"));  // the installed desktop entry
+    // The installed desktop entry's name, for Wayland's app id and X11's
+    // WM_CLASS alike (its StartupWMClass), so that docks tie the window to it.
+    QGuiApplication::setDesktopFileName(QStringLiteral(WXR7305_DESKTOP_ID));
+    QCoreApplication::setApplicationName(QStringLiteral(WXR7305_DESKTOP_ID));
     wxr::SteadyClock clock;
     wxr::SystemPlatform system = wxr::make_system_platform();
     wxr::FedShiftKeyState shift;

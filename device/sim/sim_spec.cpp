@@ -257,10 +257,44 @@ std::variant<SimBench, SimSpecError> parse_sim_spec(std::string_view spec) {
     return bench;
 }
 
+namespace {
+
+// --help's layout: a key at two spaces, its description from this column
+// (or two spaces after a longer key), wrapped to this width.
+constexpr std::size_t kHelpColumn = 19;
+constexpr std::size_t kHelpWidth = 80;
+
+// "key=N  what it does" (the text's own spacing and line breaks aside) as one
+// --help item, so that the keys read as a list and man pages can be made of it.
+std::string help_item(std::string_view text) {
+    const std::size_t term_end = std::min(text.find(' '), text.size());
+    std::string line = "  " + std::string(text.substr(0, term_end));
+    line += std::string(line.size() + 2 <= kHelpColumn ? kHelpColumn - line.size() : 2, ' ');
+    std::string out;
+    bool line_has_words = false;
+    for (std::size_t at = text.find_first_not_of(" \n", term_end); at < text.size();
+         at = text.find_first_not_of(" \n", at)) {
+        const std::size_t end = std::min(text.find_first_of(" \n", at), text.size());
+        const std::string_view word = text.substr(at, end - at);
+        if (line_has_words && line.size() + 1 + word.size() > kHelpWidth) {
+            out += line + "\n";
+            line = std::string(kHelpColumn, ' ');
+        } else if (line_has_words) {
+            line += ' ';
+        }
+        line += word;
+        line_has_words = true;
+        at = end;
+    }
+    return out + line + "\n";
+}
+
+}  // namespace
+
 std::string sim_spec_help() {
     std::string out;
-    for (const auto& [name, key] : keys()) out += std::string("  ") + key.help + "\n";
-    out += "  I:KEY=VALUE   a key for interface I alone, e.g. 3:unplug-after=900\n";
+    for (const auto& [name, key] : keys()) out += help_item(key.help);
+    out += help_item("I:KEY=VALUE a key for interface I alone, e.g. 3:unplug-after=900");
     return out;
 }
 

@@ -3,13 +3,15 @@
 #
 # Packages, one pair per model so that two models install side by side:
 #   wxr7305-tq16          /usr/bin/wxr7305-tq16 (update-alternatives gives a
-#                         plain wxr7305), man page, udev text and rule; needs
-#                         only the C and C++ runtimes
+#                         plain wxr7305), man page, udev text and rule, the
+#                         firmware as /usr/share/wxr7305/firmware/tq16.bin
 #   wxr7305-upgrade-tq16  the dialog in /usr/lib/wxr7305-upgrade-tq16 (its
 #                         file name is its caption), WXR7305_Upgrade_Tool-TQ16
-#                         on PATH, desktop entry and icon; needs the first
+#                         on PATH, desktop entry and icon; needs the first at
+#                         the same version, so that both always move together
 # Their dependencies come from dpkg-shlibdeps (a cross build names them in its
-# toolchain file), their timestamps from SOURCE_DATE_EPOCH.
+# toolchain file), their timestamps from SOURCE_DATE_EPOCH. The station
+# service's package, the same for every model, is station/build-deb's.
 
 set(WXR7305_PACKAGE_MAINTAINER "WXR7305 vendor <support@wxr7305.example>" CACHE STRING
     "Maintainer field of the Debian packages: Name <mail>")
@@ -27,9 +29,8 @@ if(TARGET ${WXR7305_GUI_TARGET})
   set(has_dialog TRUE)
 endif()
 
-# Man pages, from the programs' own --help and --version (help2man); the
-# dialog's from a text of its own, through the same tool.
-find_program(WXR7305_HELP2MAN help2man REQUIRED)
+# Man pages, one per installed name: hand-written templates (man/) with the
+# lists of the command line's --help spliced in at build time (make-page).
 set(cli_runner $<TARGET_FILE:wxr7305>)
 if(CMAKE_CROSSCOMPILING_EMULATOR)
   list(JOIN CMAKE_CROSSCOMPILING_EMULATOR "\" \"" emulator)
@@ -37,27 +38,83 @@ if(CMAKE_CROSSCOMPILING_EMULATOR)
        CONTENT "#!/bin/sh\nexec \"${emulator}\" \"$<TARGET_FILE:wxr7305>\" \"$@\"\n")
   set(cli_runner ${out}/run-wxr7305)
 endif()
-# The page's date: SOURCE_DATE_EPOCH of the configure (tools/release sets it).
-set(help2man ${WXR7305_HELP2MAN} --no-info --no-discard-stderr --section 1)
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-  set(help2man ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=$ENV{SOURCE_DATE_EPOCH} ${help2man})
+string(TIMESTAMP WXR7305_MAN_DATE "%Y-%m-%d" UTC)  # SOURCE_DATE_EPOCH's day in a release
+string(REPLACE "\\" "\\e" MAN_FIRMWARE_SUMMARY "${WXR7305_FIRMWARE_SUMMARY}")  # troff's escape
+set(man_pages_deb "")
+set(man_pages_tarball "")
+# wxr_man_page(TEMPLATE NAME VARIANT [--help of the command line]): man/NAME.1 of
+# the package ("deb") or the tarball, from the MAN_* variables of the caller.
+function(wxr_man_page template name variant)
+  string(TOUPPER "${MAN_PROGRAM}" MAN_TITLE)
+  set(page ${out}/man-${variant}/${name}.1)
+  configure_file(${CMAKE_CURRENT_SOURCE_DIR}/man/${template}.1.in ${page}.in @ONLY)
+  set(runner "")
+  set(depends ${page}.in ${CMAKE_CURRENT_SOURCE_DIR}/man/make-page ${CMAKE_CURRENT_SOURCE_DIR}/man/help-to-man.awk)
+  if(ARGN)
+    set(runner ${cli_runner})
+    list(APPEND depends wxr7305)
+  endif()
+  add_custom_command(OUTPUT ${page}
+    COMMAND chmod 755 ${cli_runner}
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/man/make-page ${page}.in ${page} ${runner}
+    DEPENDS ${depends} VERBATIM)
+  set(man_pages_${variant} ${man_pages_${variant}} ${page} PARENT_SCOPE)
+endfunction()
+
+set(rules_path /usr/lib/udev/rules.d/${rules_name})
+set(station_unit /lib/systemd/system/wxr7305-station@.service)
+set(man_station ".TP\n.I ${station_unit}\n(package wxr7305\\-station) the station service:\n\
+.B wxr7305\\-station@NAME\nruns\n.B wxr7305 upgrade \\-\\-watch\nwith the options of\n.IR /etc/wxr7305/NAME.conf .\n\
+.TP\n.I /var/log/wxr7305/NAME.jsonl\nthat station's log: one JSON record per unit result, as\n.B \\-\\-log\nwrites them\n")
+set(MAN_PROGRAM ${cli_program})
+set(MAN_ALTERNATIVE "Installed from its package it is also reachable as\n.BR wxr7305 :\n\
+the model with the highest model number when several are installed, unless\n\
+.B update\\-alternatives \\-\\-config wxr7305\npicked another.")
+if(WXR7305_UDEV_RULES)
+  set(man_rule "the rule the package ${cli_package} installs for the vendor's USB ids: the logged-in user and the\n\
+group wxr7305 may write to those devices. A file of the same name in\n.I /etc/udev/rules.d\nreplaces it.")
+else()
+  set(man_rule "where a rule for the devices' USB ids goes (this release names no ids):\n\
+.B ${cli_program} udev\\-rule\nprints one for the devices attached.")
+  set(rules_path /etc/udev/rules.d/${rules_name})
 endif()
-add_custom_command(OUTPUT ${out}/wxr7305.1
-  COMMAND chmod 755 ${cli_runner}
-  COMMAND ${help2man} --name "write the built-in firmware into WXR7305 devices"
-          --output ${out}/wxr7305.1 ${cli_runner}
-  DEPENDS wxr7305 VERBATIM)
-set(man_pages ${out}/wxr7305.1)
+set(MAN_FILES ".TP\n.I /usr/share/wxr7305/firmware/${WXR7305_FIRMWARE_LABEL_LOWER}.bin\n\
+the firmware this program carries, for\n.B \\-\\-image\non a station that writes several models\n\
+.TP\n.I ${rules_path}\n${man_rule}\n.TP\n.I /usr/share/doc/${cli_package}/udev-access.txt\n\
+how to let users reach the devices\n${man_station}")
+set(MAN_EXAMPLES ".TP\n.B systemctl enable \\-\\-now wxr7305\\-station@default\n\
+a station service with the options of\n.I /etc/wxr7305/default.conf\n(package wxr7305\\-station)")
+set(MAN_SEE_ALSO "")
 if(has_dialog)
-  file(GENERATE OUTPUT ${out}/dialog-help
-       CONTENT "#!/bin/sh\n[ \"$1\" = --version ] && exec echo 'WXR7305_Upgrade_Tool ${PROJECT_VERSION}'\n\
-exec cat '${CMAKE_CURRENT_SOURCE_DIR}/WXR7305_Upgrade_Tool.help'\n")
-  add_custom_command(OUTPUT ${out}/WXR7305_Upgrade_Tool.1
-    COMMAND chmod 755 ${out}/dialog-help
-    COMMAND ${help2man} --name "the WXR7305 firmware upgrade dialog"
-            --output ${out}/WXR7305_Upgrade_Tool.1 ${out}/dialog-help
-    DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/WXR7305_Upgrade_Tool.help VERBATIM)
-  list(APPEND man_pages ${out}/WXR7305_Upgrade_Tool.1)
+  set(MAN_SEE_ALSO ".BR ${dialog_program} (1),\n")
+endif()
+string(APPEND MAN_SEE_ALSO ".BR update\\-alternatives (1),\n.BR systemctl (1),\n.BR udev (7),\n.BR udevadm (8)")
+wxr_man_page(wxr7305 ${cli_program} deb --help)
+
+set(MAN_PROGRAM wxr7305)
+set(MAN_ALTERNATIVE "Run it from the folder it was unpacked in, as\n.BR ./wxr7305 .")
+set(MAN_FILES ".TP\n.I udev-access.txt\n(in the program's folder) how to let users reach the devices\n\
+.TP\n.I /etc/udev/rules.d/70-wxr7305.rules\nwhere a rule for the devices goes:\n.B ./wxr7305 udev\\-rule\n\
+prints one for the devices attached")
+if(WXR7305_UDEV_RULES)
+  string(APPEND MAN_FILES "\n.TP\n.I 70-wxr7305.rules\n(in the program's folder) the rule for the vendor's USB ids, to copy there")
+endif()
+set(MAN_EXAMPLES "")
+set(MAN_SEE_ALSO ".BR udev (7),\n.BR udevadm (8)")
+wxr_man_page(wxr7305 wxr7305 tarball --help)
+
+if(has_dialog)
+  set(MAN_FILES ".TP\n.I /usr/share/applications/${dialog_package}.desktop\nthe desktop entry\n\
+.TP\n.I /usr/lib/${dialog_package}/${WXR7305_GUI_TARGET}\nthe program itself\n\
+.TP\n.I ${rules_path}\n${man_rule}\n.TP\n.I /usr/share/doc/${cli_package}/udev-access.txt\n\
+how to let users reach the device")
+  set(MAN_PROGRAM ${dialog_program})
+  set(MAN_CLI ${cli_program})
+  wxr_man_page(WXR7305_Upgrade_Tool ${dialog_program} deb)
+  set(MAN_FILES ".TP\n.I udev-access.txt\n(in the program's folder) how to let users reach the device")
+  set(MAN_PROGRAM ${WXR7305_GUI_TARGET})
+  set(MAN_CLI wxr7305)
+  wxr_man_page(WXR7305_Upgrade_Tool ${WXR7305_GUI_TARGET} tarball)
 endif()
 
 # What lintian expects beside every package: copyright and changelog.
@@ -69,26 +126,36 @@ foreach(package IN ITEMS ${cli_package} ${dialog_package})
   list(APPEND gzipped ${out}/changelog-${package}/changelog)
 endforeach()
 set(gzipped_files "")
-foreach(file IN LISTS gzipped man_pages)
+foreach(file IN LISTS gzipped man_pages_deb)
   add_custom_command(OUTPUT ${file}.gz COMMAND gzip -9nkf ${file} DEPENDS ${file} VERBATIM)
   list(APPEND gzipped_files ${file}.gz)
 endforeach()
-add_custom_target(wxr_release_files ALL DEPENDS ${gzipped_files})
 
 # The command-line package.
 set(cli_doc share/doc/${cli_package})
 install(PROGRAMS $<TARGET_FILE:wxr7305> DESTINATION bin RENAME ${cli_program} COMPONENT cli)
-install(FILES ${out}/wxr7305.1.gz DESTINATION share/man/man1 RENAME ${cli_program}.1.gz COMPONENT cli)
+install(FILES ${out}/man-deb/${cli_program}.1.gz DESTINATION share/man/man1 COMPONENT cli)
 set(WXR7305_CLI_COMMAND ${cli_program})
 configure_file(udev-access.txt.in ${out}/deb/udev-access.txt @ONLY)
 install(FILES copyright ${out}/deb/udev-access.txt ${out}/changelog-${cli_package}/changelog.gz
         DESTINATION ${cli_doc} COMPONENT cli)
+# The firmware as a file too, so that one station writes several models (--image).
+install(FILES ${WXR7305_FIRMWARE} DESTINATION share/wxr7305/firmware
+        RENAME ${WXR7305_FIRMWARE_LABEL_LOWER}.bin COMPONENT cli)
 if(WXR7305_UDEV_RULES)
+  # The package's rule also gives the devices to the group wxr7305 (postinst),
+  # in which the station service runs.
+  file(READ ${WXR7305_UDEV_RULES} rules)
+  string(REPLACE "TAG+=\"uaccess\"" "GROUP=\"wxr7305\", MODE=\"0660\", TAG+=\"uaccess\"" rules "${rules}")
+  file(WRITE ${out}/deb/${rules_name}.new "${rules}")
+  configure_file(${out}/deb/${rules_name}.new ${out}/deb/${rules_name} COPYONLY)
   # lib, not the multiarch library folder: udev reads /usr/lib/udev/rules.d.
-  install(FILES ${WXR7305_UDEV_RULES} DESTINATION lib/udev/rules.d RENAME ${rules_name} COMPONENT cli)
+  install(FILES ${out}/deb/${rules_name} DESTINATION lib/udev/rules.d COMPONENT cli)
 endif()
-# A plain wxr7305 on PATH: the model installed last, or the one the admin picks.
-set(WXR7305_ALTERNATIVE_PRIORITY 50)
+# A plain wxr7305 on PATH: in automatic mode the model with the highest model
+# number, whatever the order they were installed in; update-alternatives
+# --config picks another for good.
+math(EXPR WXR7305_ALTERNATIVE_PRIORITY "1000 + ${WXR7305_FIRMWARE_MODEL}")
 foreach(script postinst prerm)
   configure_file(${script}.in ${out}/deb/${script} @ONLY)
 endforeach()
@@ -100,8 +167,7 @@ if(has_dialog)
   file(MAKE_DIRECTORY ${out}/deb)
   file(CREATE_LINK ../${dialog_dir}/${WXR7305_GUI_TARGET} ${out}/deb/${dialog_program} SYMBOLIC)
   install(FILES ${out}/deb/${dialog_program} DESTINATION bin COMPONENT dialog)
-  install(FILES ${out}/WXR7305_Upgrade_Tool.1.gz DESTINATION share/man/man1
-          RENAME ${dialog_program}.1.gz COMPONENT dialog)
+  install(FILES ${out}/man-deb/${dialog_program}.1.gz DESTINATION share/man/man1 COMPONENT dialog)
   wxr_desktop_entry(${out}/deb/${dialog_package}.desktop ${dialog_program} false
                     "WXR7305 Upgrade Tool ${label} v${WXR7305_FIRMWARE_VERSION}" ${dialog_package})
   install(FILES ${out}/deb/${dialog_package}.desktop DESTINATION share/applications COMPONENT dialog)
@@ -115,11 +181,13 @@ endif()
 set(WXR7305_CLI_COMMAND ./wxr7305)
 configure_file(udev-access.txt.in ${out}/tarball/udev-access.txt @ONLY)
 set(WXR7305_TARBALL_DIALOG "")
+set(tarball_programs $<TARGET_FILE:wxr7305>)
 if(has_dialog)
   set(WXR7305_TARBALL_DIALOG "
 WXR7305_Upgrade_Tool    the dialog: attach the device, start ./WXR7305_Upgrade_Tool,
-                        press \"Check and Upgrade\". It needs Qt 6.4 or later
+                        press \"Check and Upgrade\". It needs @WXR7305_QT_NEEDS@
                         (Debian, Ubuntu: libqt6widgets6) and a desktop.")
+  list(APPEND tarball_programs $<TARGET_FILE:${WXR7305_GUI_TARGET}>)
 endif()
 set(WXR7305_TARBALL_RULES "")
 if(WXR7305_UDEV_RULES)
@@ -127,12 +195,24 @@ if(WXR7305_UDEV_RULES)
 70-wxr7305.rules        the rule for the vendor's USB ids: copy it into
                         /etc/udev/rules.d instead of running udev-rule")
 endif()
-configure_file(README.tarball.in ${out}/tarball/README @ONLY)
+# What the programs need of the system is read from them once built.
+set(WXR7305_TARBALL_ARCH ${CMAKE_SYSTEM_PROCESSOR})
+set(WXR7305_RUNTIME_NEEDS "@WXR7305_RUNTIME_NEEDS@")
+set(WXR7305_QT_NEEDS "@WXR7305_QT_NEEDS@")
+configure_file(README.tarball.in ${out}/tarball/README.in @ONLY)
+list(JOIN tarball_programs "|" tarball_programs)
+add_custom_command(OUTPUT ${out}/tarball/README
+  COMMAND ${CMAKE_COMMAND} -DREADELF=${CMAKE_READELF} "-DPROGRAMS=${tarball_programs}"
+          -DTEMPLATE=${out}/tarball/README.in -DOUT=${out}/tarball/README
+          -P ${CMAKE_CURRENT_SOURCE_DIR}/runtime-needs.cmake
+  DEPENDS ${out}/tarball/README.in ${CMAKE_CURRENT_SOURCE_DIR}/runtime-needs.cmake wxr7305
+          $<$<BOOL:${has_dialog}>:${WXR7305_GUI_TARGET}> VERBATIM)
+add_custom_target(wxr_release_files ALL DEPENDS ${gzipped_files} ${man_pages_tarball} ${out}/tarball/README)
 configure_file(copyright ${out}/tarball/LICENSE COPYONLY)
 install(PROGRAMS $<TARGET_FILE:wxr7305> DESTINATION . COMPONENT tarball)
 install(FILES ${out}/tarball/README ${out}/tarball/LICENSE ${out}/tarball/udev-access.txt
         DESTINATION . COMPONENT tarball)
-install(FILES ${man_pages} DESTINATION man/man1 COMPONENT tarball)
+install(FILES ${man_pages_tarball} DESTINATION man/man1 COMPONENT tarball)
 if(WXR7305_UDEV_RULES)
   install(FILES ${WXR7305_UDEV_RULES} DESTINATION . COMPONENT tarball)
 endif()
@@ -180,6 +260,8 @@ the command line ${cli_program}, also reachable as wxr7305.
 Firmware: ${WXR7305_FIRMWARE_SUMMARY}.")
 # The single-package releases before the model went into the name.
 set(CPACK_DEBIAN_CLI_PACKAGE_CONFLICTS "wxr7305-upgrade")
+# What the station service (package wxr7305-station) runs: any model's command line.
+set(CPACK_DEBIAN_CLI_PACKAGE_PROVIDES "wxr7305")
 set(CPACK_DEBIAN_CLI_PACKAGE_CONTROL_EXTRA "${out}/deb/postinst;${out}/deb/prerm")
 if(has_dialog)
   list(APPEND CPACK_COMPONENTS_ALL dialog)

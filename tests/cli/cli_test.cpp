@@ -163,10 +163,29 @@ TEST(Cli, BadUsageIsExitOne) {
     }
     EXPECT_EQ(wxr7305({"--help"}).code, 0);
     EXPECT_TRUE(contains(wxr7305({"--help"}).out, "fail-block-check=B:K"));
-    // The first line is what help2man takes; the second names the built-in firmware.
+    // The first line names the tool, the second the built-in firmware.
     EXPECT_EQ(wxr7305({"--version"}).out,
               "wxr7305 1.0.0.1\n"
               "Firmware: TQ16, LX300, version 57, 38648 bytes, checksum 7DF8, customer Demo\n");
+}
+
+// The man pages are made of --help's lists: "Heading:" and items of a term,
+// two spaces and a description, continued on deeper lines.
+TEST(Cli, HelpListsReadAsItems) {
+    std::istringstream help(wxr7305({"--help"}).out);
+    std::map<std::string, int> items;
+    std::string heading;
+    for (std::string line; std::getline(help, line);) {
+        if (line.empty()) heading.clear();
+        else if (line.back() == ':' && line[0] != ' ') heading = line;
+        else if (!heading.empty() && line.rfind("   ", 0) != 0) {
+            EXPECT_TRUE(line.rfind("  ", 0) == 0 && line.find("  ", 3) != std::string::npos) << line;
+            ++items[heading];
+        }
+    }
+    EXPECT_GE(items["Commands:"], 4);
+    EXPECT_GE(items["Options:"], 15);
+    EXPECT_GE(items["Simulation keys (--simulate=KEY[=VALUE],...):"], 20);
 }
 
 TEST(Cli, ImageOptionGetsTheBuiltInImagesChecks) {

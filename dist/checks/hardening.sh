@@ -1,0 +1,27 @@
+# check-release's read of the programs' hardening (sourced), as checksec would
+# make it: every ELF position-independent, with a stack protector, fortified
+# libc calls, full RELRO, bound at start, and no .comment; every .exe with
+# address space randomisation (64-bit) and no execution from data.
+
+check_elf_hardening() {  # check_elf_hardening FILE...
+  local file dynamic symbols
+  for file in "$@"; do
+    dynamic=$(readelf -dW "$file") symbols=$(readelf --dyn-syms -W "$file")
+    readelf -hW "$file" | grep -q 'Type: *DYN' || fail "$file: not position-independent"
+    readelf -lW "$file" | grep -q GNU_RELRO || fail "$file: no RELRO"
+    grep -q -e '(BIND_NOW)' -e 'Flags: NOW' <<<"$dynamic" || fail "$file: not bound at start (BIND_NOW)"
+    grep -q ' __stack_chk_fail' <<<"$symbols" || fail "$file: no stack protector"
+    grep -v __stack_chk_fail <<<"$symbols" | grep -q ' __[a-z0-9_]*_chk\b' || fail "$file: no fortified calls"
+    readelf -SW "$file" | grep -q ' \.comment ' && fail "$file: has a .comment"
+  done
+}
+
+check_pe_hardening() {  # check_pe_hardening FILE...
+  local file flags
+  for file in "$@"; do
+    flags=$(x86_64-w64-mingw32-objdump -p "$file")
+    for flag in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT; do
+      grep -qw "$flag" <<<"$flags" || fail "$(basename "$file"): no $flag"
+    done
+  done
+}
