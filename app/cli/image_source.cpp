@@ -51,10 +51,6 @@ std::optional<std::string> upgrade_refusal(const ImageInfo& info) {
     return std::nullopt;
 }
 
-bool load_image(Session& session, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err) {
-    return load_image_into(session.store, file, info, err);
-}
-
 bool load_image_into(ImageStore& store, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err) {
     if (!file) {
         load_embedded_image(store);

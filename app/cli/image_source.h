@@ -19,9 +19,7 @@ bool read_info_of_file(const std::string& file, ImageInfo& info, std::ostream& e
 // 65535 bytes"); nullopt when it would take it.
 std::optional<std::string> upgrade_refusal(const ImageInfo& info);
 
-// The image to write into session.store: the built-in one, or `file`.
-bool load_image(Session& session, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err);
-// The same into any store.
+// The image to write into `store`: the built-in one, or `file`.
 bool load_image_into(ImageStore& store, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err);
 
 }  // namespace wxr::cli

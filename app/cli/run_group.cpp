@@ -81,11 +81,4 @@ std::size_t RunGroup::running() const {
     return slots_.size();
 }
 
-std::vector<const Run*> RunGroup::going() const {
-    std::lock_guard lock(mutex_);
-    std::vector<const Run*> out;
-    for (const auto& slot : slots_) out.push_back(slot->run.get());
-    return out;
-}
-
 }  // namespace wxr::cli

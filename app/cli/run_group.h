@@ -32,8 +32,6 @@ public:
     std::vector<std::unique_ptr<Run>> wait_for_ended(std::chrono::milliseconds timeout);
 
     std::size_t running() const;
-    // Those still going, for the progress display (valid until they end and are collected).
-    std::vector<const Run*> going() const;
 
 private:
     struct Slot {
