@@ -239,8 +239,12 @@ struct Files {
     std::string dir, image16, image22;
     Files() {
         std::error_code ec;
+#ifdef _WIN32
+        auto base = std::filesystem::temp_directory_path();
+#else
         auto base = std::filesystem::is_directory("/dev/shm", ec) ? std::filesystem::path("/dev/shm")
                                                                   : std::filesystem::temp_directory_path();
+#endif
         const std::string tag = "oracle" + std::to_string(std::random_device{}());
         dir = (base / ("wxr7305_" + tag)).string();
         std::filesystem::create_directories(dir);
@@ -309,7 +313,11 @@ Scenario generate(unsigned seed) {
         // The log under the name of another file of the command: the image, or the trace through a link.
         std::string target = s.mixed ? files().image22 : file_in(seed, "trace.txt");
         if (!s.mixed) s.args.insert(s.args.end(), {"--trace", target});
-        s.args.insert(s.args.end(), {"--log", one_in(rng, 2) ? target : file_in(seed, "link")});
+        bool by_link = one_in(rng, 2);
+#ifdef _WIN32
+        by_link = by_link && s.mixed;  // no symbolic links: a hard link needs a file to link to
+#endif
+        s.args.insert(s.args.end(), {"--log", by_link ? file_in(seed, "link") : target});
     }
     return s;
 }
@@ -405,10 +413,18 @@ std::string log_before(LogKind kind) {
     return kind == LogKind::Whole ? "{\"earlier\":1}\n" : kind == LogKind::Torn ? "{\"torn\":" : "";
 }
 
+// Another name for `target`: a symbolic link, or where there are none a hard
+// link (generate() names a file still to be made only where links exist).
+void make_link(const std::string& target, const std::string& name) {
+    std::error_code ec;
+    std::filesystem::create_symlink(target, name, ec);
+    if (ec) std::filesystem::create_hard_link(target, name);
+}
+
 Ran run_once(unsigned seed, const Scenario& s) {
     for (const char* name : {"log.jsonl", "trace.txt", "link"}) std::filesystem::remove(file_in(seed, name));
     std::ofstream(file_in(seed, "log.jsonl"), std::ios::binary) << log_before(s.log);
-    if (s.alias) std::filesystem::create_symlink(s.mixed ? files().image22 : file_in(seed, "trace.txt"), file_in(seed, "link"));
+    if (s.alias) make_link(s.mixed ? files().image22 : file_in(seed, "trace.txt"), file_in(seed, "link"));
     std::ostringstream out, err;
     int code = 0;
 #ifndef _WIN32

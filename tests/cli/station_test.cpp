@@ -161,8 +161,9 @@ TEST(Station, FilesThatAreOneFileAreRefusedBeforeAnyWrite) {
     const std::string image = bench_image_file(16, 3, "aliases"), log = (dir / "log.jsonl").string();
     std::ofstream(log) << "{\"kept\":true}\n";
     fs::create_hard_link(image, dir / "hard.bin");
-    fs::create_symlink(log, dir / "soft.jsonl");
-    fs::create_symlink(dir / "new.txt", dir / "dangling");
+    std::error_code no_links;  // Windows without symbolic links: those rows are left out
+    fs::create_symlink(log, dir / "soft.jsonl", no_links);
+    fs::create_symlink(dir / "new.txt", dir / "dangling", no_links);
     const std::string image_bytes = read_text(image);
     const std::vector<std::string> sim = {"--simulate", "--virtual-time"};
     const std::vector<std::vector<std::string>> commands = {
@@ -174,6 +175,7 @@ TEST(Station, FilesThatAreOneFileAreRefusedBeforeAnyWrite) {
         {"list", "--image", image, "--trace", image},
     };
     for (auto args : commands) {
+        if (no_links && (contains(args[2] + args[4], "soft") || contains(args[4], "dangling"))) continue;
         args.insert(args.end(), sim.begin(), sim.end());
         Outcome r = wxr7305(args);
         EXPECT_EQ(r.code, kExitOther) << args[2] << " " << args[4];
