@@ -86,7 +86,7 @@ struct Unit {
 struct Scenario {
     Mode mode = Mode::All;
     std::vector<Unit> units;
-    bool mixed = false, force = false, trace = false, alias = false;
+    bool mixed = false, force = false, trace = false, alias = false, by_link = false;
     std::optional<int> count, ctrl_c_ms;
     LogKind log = LogKind::None;
     std::size_t log_room = 0;  // Failing: bytes the log may grow
@@ -313,11 +313,11 @@ Scenario generate(unsigned seed) {
         // The log under the name of another file of the command: the image, or the trace through a link.
         std::string target = s.mixed ? files().image22 : file_in(seed, "trace.txt");
         if (!s.mixed) s.args.insert(s.args.end(), {"--trace", target});
-        bool by_link = one_in(rng, 2);
+        s.by_link = one_in(rng, 2);
 #ifdef _WIN32
-        by_link = by_link && s.mixed;  // no symbolic links: a hard link needs a file to link to
+        s.by_link = s.by_link && s.mixed;  // no symbolic links: a hard link needs a file to link to
 #endif
-        s.args.insert(s.args.end(), {"--log", by_link ? file_in(seed, "link") : target});
+        s.args.insert(s.args.end(), {"--log", s.by_link ? file_in(seed, "link") : target});
     }
     return s;
 }
@@ -424,7 +424,7 @@ void make_link(const std::string& target, const std::string& name) {
 Ran run_once(unsigned seed, const Scenario& s) {
     for (const char* name : {"log.jsonl", "trace.txt", "link"}) std::filesystem::remove(file_in(seed, name));
     std::ofstream(file_in(seed, "log.jsonl"), std::ios::binary) << log_before(s.log);
-    if (s.alias) make_link(s.mixed ? files().image22 : file_in(seed, "trace.txt"), file_in(seed, "link"));
+    if (s.by_link) make_link(s.mixed ? files().image22 : file_in(seed, "trace.txt"), file_in(seed, "link"));
     std::ostringstream out, err;
     int code = 0;
 #ifndef _WIN32

@@ -159,7 +159,7 @@ TEST(Station, FilesThatAreOneFileAreRefusedBeforeAnyWrite) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     const std::string image = bench_image_file(16, 3, "aliases"), log = (dir / "log.jsonl").string();
-    std::ofstream(log) << "{\"kept\":true}\n";
+    std::ofstream(log, std::ios::binary) << "{\"kept\":true}\n";
     fs::create_hard_link(image, dir / "hard.bin");
     std::error_code no_links;  // Windows without symbolic links: those rows are left out
     fs::create_symlink(log, dir / "soft.jsonl", no_links);
