@@ -134,6 +134,11 @@ void PageServer::Core::routes() {
 }
 
 void PageServer::Core::events(httplib::Response& res) {
+    // The station has ended: nothing more will come (204 tells a browser not to ask again).
+    if (board->closed()) {
+        res.status = 204;
+        return;
+    }
     if (viewers.fetch_add(1) >= kMaxViewers) {
         viewers.fetch_sub(1);
         res.status = 503;
