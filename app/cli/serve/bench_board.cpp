@@ -71,14 +71,14 @@ bool same_view(const PortView& a, const PortView& b) {
 
 }  // namespace
 
-BenchBoard::BenchBoard(const BenchImages& images, PortNames names, const Clock& clock)
-    : clock_(clock), names_(std::move(names)), start_ms_(clock.now_ms()),
+BenchBoard::BenchBoard(const BenchImages& images, const PortNames& names, const Clock& clock)
+    : clock_(clock), start_ms_(clock.now_ms()),
       results_(std::make_shared<std::vector<ResultView>>()), counts_(std::make_shared<BenchCounts>()) {
     for (const auto& image : images) {
         firmware_.push_back({image->name, model_text(image->info), sensor_text(image->info),
                              image_checksum_text(image->info), image->info.version, image->info.size});
     }
-    for (const auto& [location, label] : names_.entries) {
+    for (const auto& [location, label] : names.entries) {
         Port& port = ports_[location];
         port = {location, label, true};
         order_.push_back(&port);
@@ -93,9 +93,8 @@ BenchBoard::Port& BenchBoard::port_of(const StationVisit& visit) {
     std::string key = location.empty() ? to_utf8(visit.visit.path) : location;
     auto [it, added] = ports_.try_emplace(key);
     if (!added) return it->second;
-    const std::string* label = names_.label_of(key);
-    it->second = {key, label ? *label : key, label != nullptr};
-    // Named ports go by their labels, the others by location: both orders are natural ones.
+    // Named ports are there from the start; another is called by its location.
+    it->second = {key, key};
     auto at = std::lower_bound(order_.begin(), order_.end(), &it->second, [](const Port* a, const Port* b) {
         return natural_less(from_utf8(a->label), from_utf8(b->label));
     });

@@ -30,7 +30,7 @@ inline constexpr std::size_t kShownResults = 100;
 class BenchBoard final : public StationListener {
 public:
     // clock: the session's, read on the station's thread only.
-    BenchBoard(const BenchImages& images, PortNames names, const Clock& clock);
+    BenchBoard(const BenchImages& images, const PortNames& names, const Clock& clock);
 
     void moved(const StationVisit& visit, const StationStatus& status) override;
     void ended(const StationVisit& visit, const StationStatus& status) override;
@@ -68,7 +68,6 @@ private:
 
     // Station thread only.
     const Clock& clock_;
-    PortNames names_;
     std::vector<FirmwareView> firmware_;
     std::uint64_t start_ms_;
     std::map<std::string, Port> ports_;

@@ -12,7 +12,7 @@ std::unique_ptr<BenchPage> BenchPage::start(const Options& options, const BenchI
     if (options.port_names && !read_port_names(*options.port_names, names, err)) return nullptr;
     const ServeAddress address = std::get<ServeAddress>(parse_serve_address(*options.serve));
     auto page = std::make_unique<BenchPage>();
-    page->board_ = std::make_shared<BenchBoard>(images, std::move(names), clock);
+    page->board_ = std::make_shared<BenchBoard>(images, names, clock);
     std::string why;
     page->server_ = PageServer::start(address, page->board_, why);
     if (!page->server_) {

@@ -84,6 +84,7 @@ struct PageServer::Core {
     void routes();
     bool send_event(std::uint64_t& seen, httplib::DataSink& sink);
     void events(httplib::Response& res);
+    void leave();  // a viewer's stream has ended
 };
 
 namespace {
@@ -140,7 +141,7 @@ void PageServer::Core::events(httplib::Response& res) {
         return;
     }
     if (viewers.fetch_add(1) >= kMaxViewers) {
-        viewers.fetch_sub(1);
+        leave();
         res.status = 503;
         res.set_header("Retry-After", "10");
         res.set_content("Too many viewers.\n", "text/plain");
@@ -150,13 +151,15 @@ void PageServer::Core::events(httplib::Response& res) {
     res.set_chunked_content_provider(
         "text/event-stream",
         [this, seen](std::size_t, httplib::DataSink& sink) { return send_event(*seen, sink); },
-        [this](bool) {
-            {
-                std::lock_guard lock(mutex);
-                viewers.fetch_sub(1);
-            }
-            changed.notify_all();
-        });
+        [this](bool) { leave(); });
+}
+
+void PageServer::Core::leave() {
+    {
+        std::lock_guard lock(mutex);
+        viewers.fetch_sub(1);
+    }
+    changed.notify_all();
 }
 
 // One event per call: the newest snapshot, or a sign of life; done once the
