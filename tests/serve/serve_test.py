@@ -78,11 +78,11 @@ MOMENTS = [
     ("A writing", lambda p: p.writing(1, 10, 60) and p.state(2) == "writing", "WWRKEEEEEEEE", (0, 0, 1, 1)),
     ("A written", lambda p: p.state(1) == p.state(2) == "success", "SSRKEEEEEEEE", (2, 0, 1, 1)),
     ("unit 1 taken away", lambda p: p.state(1) == "empty" and p.state(5) == "empty", "ESRKEEEEEEEE", (2, 0, 1, 1)),
-    ("B writing", lambda p: p.writing(5, 10, 35) and p.state(6) == p.state(8) == "writing", "ESRKWWPWEEEE",
+    ("B writing", lambda p: p.writing(5, 10, 50) and p.state(6) == p.state(8) == "writing", "ESRKWWPWEEEE",
      (2, 0, 1, 1)),
     ("B done", lambda p: p.state(7) == "failed" and p.state(5) == p.state(8) == "success" and p.state(9) == "empty",
      "ESRKSEFSEEEE", (4, 2, 1, 1)),
-    ("C writing", lambda p: p.writing(10, 10, 35) and p.state(9) == p.state(11) == p.state(12) == "writing",
+    ("C writing", lambda p: p.writing(10, 10, 45) and p.state(9) == p.state(11) == p.state(12) == "writing",
      "ESRKSEFSWWWW", (4, 2, 1, 1)),
     ("after the run", lambda p: p.station == "ended", "ESRKSEFSFSSS", (7, 3, 1, 1)),
 ]
@@ -225,6 +225,8 @@ def prometheus(program):
             counts = {r["metric"]["result"]: int(r["value"][1]) for r in query["data"]["result"]}
             for key, result in SUMMARY_KEYS.items():
                 assert counts.get(result, 0) == summary[key], f"{result}: {counts} against {summary}"
+            writes = json.loads(get(api + "query?query=wxr7305_upgrade_seconds_count")[1])["data"]["result"]
+            assert int(writes[0]["value"][1]) == summary["success"], f"histogram: {writes}"
             print("Prometheus counts by result:", counts, "= the summary", summary)
         finally:
             server.terminate()
@@ -290,12 +292,15 @@ def hostile(program):
         ("no Host", b"GET /status.json HTTP/1.1\r\n\r\n", b" 403 "),
         ("a write", b"POST /status.json HTTP/1.1\r\nHost: " + host + b"\r\nContent-Length: 0\r\n\r\n", b" 405 "),
         ("half-sent request", b"GET / HTTP/1.1\r\nHost: " + host, b""),
+        ("a good request", b"GET /status.json HTTP/1.1\r\nHost: " + host + b"\r\nOrigin: http://evil.example\r\n\r\n",
+         b" 200 "),
     ]
     for name, data, status in cases:
         reply = exchange(port, data)
         # Refused with its status, or dropped; a reset may overtake a refusal of what was not read.
         ok = status in reply[:16] or reply.endswith(b"<reset>") if status else reply == b"" or reply[:10] == b"HTTP/1.1 4"
-        ok = ok and not (name == "wrong Host" and reply.endswith(b"<reset>"))
+        ok = ok and not (name in ("wrong Host", "a good request") and reply.endswith(b"<reset>"))
+        assert b"access-control" not in reply.lower(), f"{name}: a cross-origin header"
         assert ok, f"{name}: {reply[:80]!r}"
         print(f"{name}: {reply[:30]!r}")
     status, body = get(station.url + "status.json")
