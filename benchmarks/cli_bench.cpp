@@ -3,9 +3,12 @@
 //   - one upgrade against the protocol's pauses (summed from a trace);
 //   - list over 200 interfaces against list over 1;
 //   - upgrade --all over 20 devices against one device;
-//   - when piped progress lines arrive during an upgrade.
+//   - when piped progress lines arrive during an upgrade;
+//   - upgrade --all over 20 devices with --serve and 20 viewers following
+//     its events, against the same without.
 // Prints ratios; asserts nothing (speed is measured, not tested).
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -13,9 +16,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <httplib.h>
+
 #include "app/cli/cli.h"
+#include "app/cli/serve/page_server.h"
 #include "device/local_mutex.h"
 #include "device/sim/sim_hid.h"
 #include "device/steady_clock.h"
@@ -168,6 +175,65 @@ void print_clock_agreement() {
                 same_results, real.size(), worst * 100);
 }
 
+// Browsers following the page's events: each connects as soon as the
+// server listens and again whenever its stream ends, until told to stop.
+class Viewers {
+public:
+    Viewers(int port, int count) {
+        for (int i = 0; i < count; ++i) {
+            threads_.emplace_back([this, port] {
+                bool followed = false;
+                httplib::Client client("127.0.0.1", port);
+                while (!stop_) {
+                    client.Get("/events", [&](const char*, std::size_t) { return followed = true; });
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // not listening yet, or ended
+                }
+                if (followed) ++followed_;
+            });
+        }
+    }
+    // How many got an event.
+    int stop() {
+        stop_ = true;
+        for (auto& thread : threads_) thread.join();
+        return followed_;
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::atomic<int> followed_{0};
+    std::vector<std::thread> threads_;
+};
+
+// A port no one listens on now: one the system gave a server that has ended.
+int free_port() {
+    wxr::SteadyClock clock;
+    std::string why;
+    auto board = std::make_shared<wxr::cli::BenchBoard>(wxr::cli::BenchImages{}, wxr::cli::PortNames{}, clock);
+    return wxr::cli::PageServer::start({"127.0.0.1", 0}, board, why)->port();
+}
+
+// The same --all with the page served to 20 viewers and without, alternately.
+void print_serve_cost() {
+    constexpr int kViewers = 20;
+    const int port = free_port();
+    const std::vector<std::string> plain = {"upgrade", "--all", "--simulate=devices=20,busy=0"};
+    std::vector<std::string> served = plain;
+    served.insert(served.end(), {"--serve", std::to_string(port)});
+    std::vector<double> with, without;
+    int followed = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        without.push_back(wxr7305(plain).ms);
+        Viewers viewers(port, kViewers);
+        with.push_back(wxr7305(served).ms);
+        followed += viewers.stop();
+    }
+    std::printf("upgrade --all, 20 devices: with --serve and %d viewers %.1f ms, without %.1f ms; ratio %.3f "
+                "(target <= 1.02); %d of %d viewers followed the events\n",
+                kViewers, median(with), median(without), median(with) / median(without), followed,
+                kViewers * kRounds);
+}
+
 }  // namespace
 
 int main() {
@@ -199,6 +265,7 @@ int main() {
                 count(unplugged.out, "  success  "));
 
     print_clock_agreement();
+    print_serve_cost();
 
     auto start = Clock::now();
     ArrivalClock buffer(start);

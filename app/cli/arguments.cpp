@@ -1,9 +1,11 @@
 #include "app/cli/arguments.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <string_view>
 
+#include "app/cli/serve/serve_address.h"
 #include "device/sim/sim_spec.h"
 
 namespace wxr::cli {
@@ -23,7 +25,8 @@ enum CommandBits : unsigned {
     kAnyCommand = kInfo | kDeviceCommands,
 };
 
-enum class Value { None, Required, Optional };
+// AddressNext: optional, or the next word when it looks like an address.
+enum class Value { None, Required, Optional, AddressNext };
 
 // Unwinds the parse at the first bad word.
 struct Refusal {
@@ -52,6 +55,19 @@ void count(Options& options, const std::string& text) {
     options.count = n;
 }
 
+void serve(Options& options, const std::string& text) {
+    const std::string address = text.empty() ? kDefaultServeAddress : text;
+    auto parsed = parse_serve_address(address);
+    if (auto* error = std::get_if<std::string>(&parsed)) throw Refusal{*error};
+    options.serve = address;
+}
+
+// "8730", "0.0.0.0:8730", "[::1]:8730": never a command (no colon) or an option.
+bool looks_like_address(const std::string& word) {
+    return !word.empty() && word[0] != '-' &&
+           (word.find(':') != std::string::npos || std::isdigit(static_cast<unsigned char>(word[0])));
+}
+
 void non_empty(const std::string& name, const std::string& value) {
     if (value.empty()) throw Refusal{name + " needs a non-empty value"};
 }
@@ -74,6 +90,12 @@ constexpr OptionSpec kOptions[] = {
      [](Options& o, const std::string& v) {
          non_empty("--log", v);
          o.log = v;
+     }},
+    {"--serve", Value::AddressNext, kUpgrade, serve},
+    {"--port-names", Value::Required, kUpgrade,
+     [](Options& o, const std::string& v) {
+         non_empty("--port-names", v);
+         o.port_names = v;
      }},
     {"--all", Value::None, kUpgrade, [](Options& o, const std::string&) { o.all = true; }},
     {"--watch", Value::None, kUpgrade, [](Options& o, const std::string&) { o.watch = true; }},
@@ -120,6 +142,8 @@ const OptionSpec& take_option(const std::vector<std::string>& args, std::size_t&
     } else if (spec->value == Value::Required) {
         if (i + 1 >= args.size()) throw Refusal{name + " needs a value"};
         value = args[++i];
+    } else if (spec->value == Value::AddressNext && i + 1 < args.size() && looks_like_address(args[i + 1])) {
+        value = args[++i];
     }
     spec->apply(options, value);
     return *spec;
@@ -133,6 +157,7 @@ void check_combinations(const Options& o) {
     if (o.device && (o.all || o.watch)) throw Refusal{"--device names one device: not with --all or --watch"};
     if (o.count && !o.watch) throw Refusal{"--count needs --watch"};
     if (o.force && !o.watch) throw Refusal{"--force needs --watch"};
+    if (o.port_names && !o.serve) throw Refusal{"--port-names needs --serve"};
     // A real device needs its pauses to pass: virtual time is for simulated ones.
     if (o.session.virtual_time && !o.session.simulated) throw Refusal{"--virtual-time needs --simulate"};
 }
@@ -206,6 +231,11 @@ std::string help_text() {
            "  --log FILE       (upgrade) append JSON records to FILE, each on disk before\n"
            "                   it is acted on: a start record before a unit is written,\n"
            "                   a result record when its visit ends\n"
+           "  --serve [ADDR]   (upgrade) also serve a live page of the bench, /status.json\n"
+           "                   and Prometheus /metrics, read-only, at ADDR: HOST:PORT or\n"
+           "                   PORT (default 127.0.0.1:8730; 0.0.0.0:8730 serves the line)\n"
+           "  --port-names FILE  (with --serve) lines LOCATION = LABEL naming the ports,\n"
+           "                   LOCATION as list shows it\n"
            "  --simulate[=SPEC]  use simulated devices instead of real HID; SPEC is a\n"
            "                   comma-separated list of the simulation keys below\n"
            "  --virtual-time   run the simulation on a virtual clock (pauses take no time)\n"

@@ -17,6 +17,8 @@ struct Options {
     std::vector<std::string> images;    // write these files instead; several: each device the one that fits
     std::optional<std::string> device;  // list, upgrade: this interface (or USB location) only
     std::optional<std::string> log;     // upgrade: append a record per unit result
+    std::optional<std::string> serve;   // upgrade: serve the bench's page at this address
+    std::optional<std::string> port_names;  // with serve: what the bench calls each port
     SessionOptions session;
     bool all = false;    // upgrade every fitting device
     bool watch = false;  // upgrade each fitting device that appears

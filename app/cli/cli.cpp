@@ -44,6 +44,7 @@ int usage_error(const std::string& message, std::ostream& err) {
 std::optional<std::string> files_in_conflict(const Options& options) {
     FileSet files;
     for (const std::string& image : options.images) files.reads(image, "the image file");
+    if (options.port_names) files.reads(*options.port_names, "the port names file");
     files.writes(options.session.trace_file, "the trace file");
     files.writes(options.log, "the log file");
     return files.conflict();

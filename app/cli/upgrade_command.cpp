@@ -5,6 +5,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/image_source.h"
 #include "app/cli/output.h"
+#include "app/cli/serve/bench_page.h"
 #include "app/cli/station.h"
 #include "app/cli/station_output.h"
 
@@ -46,6 +47,9 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     BenchImages images;
     if (!load_bench_images(options.images, images, console.err)) return kExitOther;
     session.expected_model = images.front()->info.model;
+    // Before any file is written or unit touched: a port in use ends the command here.
+    std::unique_ptr<BenchPage> page;
+    if (options.serve && !(page = BenchPage::start(options, images, session.clock(), console.err))) return kExitOther;
     session.open_trace();
     std::optional<LogFile> log_file;
     std::optional<StationLog> log;
@@ -56,7 +60,9 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     StationPlan plan = plan_for(session, options, images);
     RunPlan run_plan{images, options.watch && !options.force};
     auto output = make_station_output(form_for(options, plan), console);
-    return run_station(session, plan, run_plan, console.stop, log ? &*log : nullptr, {output.get()});
+    std::vector<StationListener*> listeners{output.get()};
+    if (page) listeners.push_back(&page->board());
+    return run_station(session, plan, run_plan, console.stop, log ? &*log : nullptr, listeners);
 }
 
 }  // namespace wxr::cli
