@@ -39,6 +39,16 @@ constexpr char kLeavingText[] =
 
 namespace {
 
+// Windows ends a process this long after its handler got a console close
+// (SPI_GETHUNGAPPTIMEOUT, 5 s by default), a log-off or a shutdown
+// (SPI_GETWAITTOKILLTIMEOUT, 5 s; a service at shutdown
+// SPI_GETWAITTOKILLSERVICETIMEOUT, 20 s), or at once when the handler
+// returns. The handler therefore holds the process for the longest of them:
+// the writes that end in time are shown and logged, and the process ends by
+// itself as soon as the command has; a write that needs longer is cut off by
+// the system, which no program can prevent.
+constexpr DWORD kLongestAllowanceMs = 20000;
+
 // The console calls its handler without any context, so the request it
 // reports to is kept here, set once before the handler is installed.
 std::atomic<StopRequest*>& handler_target() {
@@ -48,9 +58,25 @@ std::atomic<StopRequest*>& handler_target() {
 
 BOOL WINAPI on_console_control(DWORD type) {
     StopRequest* stop = handler_target().load();
-    if ((type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) || !stop || !stop->armed()) return FALSE;
-    if (stop->press() >= 2 && stop->writing()) leave_at_once();
-    return TRUE;
+    if (!stop) return FALSE;
+    switch (type) {
+        case CTRL_C_EVENT:
+        case CTRL_BREAK_EVENT:
+            switch (on_stop_signal(*stop, StopSignal::Interrupt)) {
+                case StopAction::Default: return FALSE;
+                case StopAction::LeaveAtOnce: leave_at_once();
+                case StopAction::Handled: return TRUE;
+            }
+            return TRUE;
+        case CTRL_CLOSE_EVENT:
+        case CTRL_LOGOFF_EVENT:
+        case CTRL_SHUTDOWN_EVENT:
+            if (on_stop_signal(*stop, StopSignal::Terminate) == StopAction::Default) return FALSE;
+            Sleep(kLongestAllowanceMs);
+            return TRUE;
+        default:
+            return FALSE;
+    }
 }
 
 }  // namespace
@@ -64,36 +90,48 @@ void install_interrupt_handler(StopRequest& stop) {
 
 namespace {
 
-[[noreturn]] void end_as_interrupted(const sigset_t& set) {
-    ::signal(SIGINT, SIG_DFL);
-    ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
-    ::raise(SIGINT);
-    std::_Exit(128 + SIGINT);
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+[[noreturn]] void end_by_default(int signal) {
+    ::signal(signal, SIG_DFL);
+    sigset_t one;
+    sigemptyset(&one);
+    sigaddset(&one, signal);
+    ::pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+    ::raise(signal);
+    std::_Exit(128 + signal);
 }
 
-bool sigint_ignored() {
+bool ignored(int signal) {
     struct sigaction current {};
-    return ::sigaction(SIGINT, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+    return ::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
 }
 
 }  // namespace
 
-// SIGINT is blocked in every thread and taken by one waiting thread, which
-// may then do anything, not only what a signal handler may. A SIGINT ignored
-// by whoever started us (background jobs of a script) stays ignored.
+// The signals are blocked in every thread and taken by one waiting thread,
+// which may then do anything, not only what a signal handler may. A signal
+// ignored by whoever started us (SIGINT for background jobs of a script,
+// SIGHUP under nohup) stays ignored.
 void install_interrupt_handler(StopRequest& stop) {
-    if (sigint_ignored()) return;
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    if (::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
+    bool any = false;
+    for (int signal : kStopSignals) {
+        if (ignored(signal)) continue;
+        sigaddset(&set, signal);
+        any = true;
+    }
+    if (!any || ::pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return;
     std::thread([&stop, set] {
         while (true) {
             int signal = 0;
             if (::sigwait(&set, &signal) != 0) continue;
-            if (!stop.armed()) end_as_interrupted(set);
-            // With nothing being written, the command itself leaves with its results.
-            if (stop.press() >= 2 && stop.writing()) leave_at_once();
+            switch (on_stop_signal(stop, signal == SIGINT ? StopSignal::Interrupt : StopSignal::Terminate)) {
+                case StopAction::Default: end_by_default(signal);
+                case StopAction::LeaveAtOnce: leave_at_once();
+                case StopAction::Handled: break;
+            }
         }
     }).detach();
 }
