@@ -41,6 +41,7 @@ void simulate(Options& options, std::string_view spec) {
     auto parsed = sim::parse_sim_spec(spec);
     if (auto* error = std::get_if<sim::SimSpecError>(&parsed)) throw Refusal{error->message};
     options.session.simulated = std::get<std::vector<sim::SimInterfaceConfig>>(std::move(parsed));
+    options.simulate_spec = std::string(spec);
 }
 
 void count(Options& options, const std::string& text) {

@@ -18,6 +18,9 @@ struct Options {
     std::optional<std::string> device;  // list, upgrade: this interface (or USB location) only
     std::optional<std::string> log;     // upgrade: append a record per unit result
     SessionOptions session;
+    // --simulate's text: the units are made again once the firmware they
+    // default to is known (session.simulated holds them as the text alone says).
+    std::optional<std::string> simulate_spec;
     bool all = false;    // upgrade every fitting device
     bool watch = false;  // upgrade each fitting device that appears
     std::optional<long> count;  // with watch: stop after this many devices

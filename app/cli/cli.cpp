@@ -6,9 +6,11 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
+#include "app/cli/image_source.h"
 #include "app/cli/output.h"
 #include "app/cli/session.h"
 #include "device/clock_threads.h"
+#include "device/sim/sim_spec.h"
 
 namespace wxr::cli {
 
@@ -40,6 +42,10 @@ int usage_error(const std::string& message, std::ostream& err) {
 
 int run_device_command(const Options& options, Console& console) {
     SessionOptions session_options = options.session;
+    if (options.simulate_spec) {
+        auto units = sim::parse_sim_spec(*options.simulate_spec, simulated_identity(options.images));
+        session_options.simulated = std::get<std::vector<sim::SimInterfaceConfig>>(std::move(units));
+    }
     // A mixed bench lists units of every model; each then gets the image that fits it, or none.
     if (options.images.size() > 1) session_options.shift = true;
     Session session(session_options);

@@ -95,9 +95,9 @@ const std::map<std::string_view, Key>& keys() {
     using u8 = std::uint8_t;
     using u64 = std::uint64_t;
     static const std::map<std::string_view, Key> table = {
-        {"model", {true, "model=N       model byte the device reports (default 16)",
+        {"model", {true, "model=N       model byte the device reports (default: the firmware's)",
                    numeric(0, 255, [](C& c, Shape&, long n) { c.identity.model = static_cast<u8>(n); })}},
-        {"sensor", {true, "sensor=N      sensor byte the device reports (default 3)",
+        {"sensor", {true, "sensor=N      sensor byte the device reports (default: the firmware's)",
                     numeric(0, 255, [](C& c, Shape&, long n) { c.identity.sensor = static_cast<u8>(n); })}},
         {"version", {true, "version=N     firmware version the device reports (default 57)",
                      numeric(0, 255, [](C& c, Shape&, long n) { c.identity.version = static_cast<u8>(n); })}},
@@ -203,8 +203,10 @@ std::optional<IndexedItem> indexed(std::string_view item) {
 
 }  // namespace
 
-std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::string_view spec) {
+std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::string_view spec,
+                                                                          const Identity& defaults) {
     SimInterfaceConfig config;
+    config.identity = defaults;
     Shape shape;
     std::vector<IndexedItem> per_interface;
     while (!spec.empty()) {

@@ -17,8 +17,11 @@ struct SimSpecError {
     std::string message;
 };
 
-// One config per simulated interface, or what is wrong with the text.
-std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::string_view spec);
+// One config per simulated interface, or what is wrong with the text. An
+// interface is `defaults` unless the text says otherwise: the caller passes
+// what the firmware it writes fits, so that a plain simulation fits it.
+std::variant<std::vector<SimInterfaceConfig>, SimSpecError> parse_sim_spec(std::string_view spec,
+                                                                          const Identity& defaults = {});
 
 // The keys, one per line, for --help.
 std::string sim_spec_help();
