@@ -30,7 +30,7 @@ inline constexpr std::u16string_view kCloseDuringUpgradeText =
 // The second line of "Device not found!!" when permissions hid devices (Linux).
 inline constexpr std::u16string_view kRefusedInterfacesText =
     u" HID interface(s) could not be opened: permission denied.\n"
-    u"Run 'sudo wxr7305 udev-rule' for the rule that lets users reach the device.";
+    u"Run 'sudo wxr7305 udev-rule --install' to let users reach the device.";
 inline constexpr std::u16string_view kBinaryFilterName = u"binary File";
 inline constexpr std::u16string_view kBinaryFilterPattern = u"*.bin";
 // The file-open dialog's name buffer, terminating zero included.

@@ -26,6 +26,7 @@ struct Options {
     std::optional<long> count;  // with watch: stop after this many devices
     bool force = false;  // with watch: write devices already at the image's version
     bool json = false;   // one JSON object per line
+    bool install = false;  // udev-rule: write the rule into place and reload udev
     bool help = false;
     bool version = false;
 };

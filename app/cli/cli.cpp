@@ -54,7 +54,9 @@ int run_device_command(const Options& options, Console& console) {
     if (options.command != "upgrade") session.open_trace({});
     int code = kExitSuccess;
     if (options.command == "list") code = command_list(session, options, console);
-    else if (options.command == "udev-rule") code = command_udev_rule(session, console);
+#ifndef _WIN32
+    else if (options.command == "udev-rule") code = command_udev_rule(session, options, console);
+#endif
     else code = command_upgrade(session, options, console);
     // The run's outcome is printed; a trace that lost lines still fails the command.
     if (TraceFile* trace = session.trace(); trace && !trace->intact()) {

@@ -51,8 +51,7 @@ int report_not_found(Session& session, std::ostream& err) {
     err << locked << " HID interface" << (locked == 1 ? " was" : "s were")
         << " found but could not be opened: permission denied.\n"
            "To let logged-in users reach the device, run once:\n"
-           "  sudo wxr7305 udev-rule | sudo tee /etc/udev/rules.d/" << kUdevRuleFile << "\n"
-           "  sudo udevadm control --reload-rules && sudo udevadm trigger\n"
+           "  sudo wxr7305 udev-rule --install\n"
            "or run this command as root.\n";
     return kExitNoDevice;
 }

@@ -13,9 +13,6 @@
 
 namespace wxr::cli {
 
-// Sorts before 73-seat-late.rules, which turns the uaccess tag into access.
-inline constexpr char kUdevRuleFile[] = "70-wxr7305.rules";
-
 std::string model_text(const ImageInfo& info);
 std::string sensor_text(const ImageInfo& info);
 

@@ -234,7 +234,7 @@ TEST(DialogUpgrade, NotFoundNamesInterfacesRefusedForPermissionsWhenAsked) {
         bench.dialog->OnCommand(app::kIdCheckAndUpgrade);
         EXPECT_EQ(bench.window.boxes().at(0).text,
                   explain ? "Device not found!!\n2 HID interface(s) could not be opened: permission denied.\n"
-                            "Run 'sudo wxr7305 udev-rule' for the rule that lets users reach the device."
+                            "Run 'sudo wxr7305 udev-rule --install' to let users reach the device."
                           : "Device not found!!");
     }
 }
