@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "device/device_hold.h"
+#include "device/unit_claim.h"
 #include "upgrade/compatibility.h"
 #include "upgrade/device_query.h"
 
@@ -94,6 +95,14 @@ bool DeviceRun::identified() {
 }
 
 void DeviceRun::probe_query_check_and_write() {
+    // No other program probes, queries or writes the unit until this run ends.
+    auto stopped = [this] { return plan_.gate && plan_.gate->stopped(); };
+    UnitClaim claim = UnitClaim::take(session_.channel(), list_.paths[0], kClaimWaitMs, stopped);
+    if (!claim) {
+        if (stopped()) report_.result = RunResult::NotStarted;
+        else fail("claim", kInUseText);
+        return;
+    }
     // The probe, the query and the write: one run, one descriptor kept.
     DeviceHold hold(session_.channel(), list_.paths[0]);
     if (plan_.probe && !identified()) return;

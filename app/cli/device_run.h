@@ -35,6 +35,10 @@ inline constexpr std::uint32_t kFirstAnswerMs = 3000;
 // Between those probes.
 inline constexpr std::uint32_t kAnswerRetryMs = 250;
 
+// The detail of a unit another program kept for the whole of kClaimWaitMs.
+inline constexpr char kInUseText[] =
+    "in use by another program (a station, a dialog or another command line): not written";
+
 struct RunReport {
     DevicePath path;
     std::string location;   // the USB port, as the system names it; empty when unknown

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -72,6 +73,11 @@ int SystemHidrawIo::set_feature(int fd, std::span<const std::uint8_t> report) {
     // The request takes a writable buffer; the caller's report stays untouched.
     std::vector<std::uint8_t> copy(report.begin(), report.end());
     return result_or_errno(::ioctl(fd, HIDIOCSFEATURE(copy.size()), copy.data()));
+}
+
+int SystemHidrawIo::lock(int fd, NodeLock how) {
+    const int operation = how == NodeLock::Shared ? LOCK_SH : how == NodeLock::Exclusive ? LOCK_EX : LOCK_UN;
+    return result_or_errno(::flock(fd, operation | LOCK_NB));
 }
 
 }  // namespace wxr::hidraw

@@ -4,6 +4,7 @@
 // Every call returns a negative errno on failure.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -16,6 +17,10 @@ struct RawInfo {
     std::uint16_t vendor_id = 0;
     std::uint16_t product_id = 0;
 };
+
+// An advisory lock on a node (flock), held by one open file: a shared one
+// for every descriptor that talks to the unit, an exclusive one for a claim.
+enum class NodeLock { Shared, Exclusive, None };
 
 class HidrawIo {
 public:
@@ -31,7 +36,23 @@ public:
     // Bytes transferred, or -errno. report[0] holds the report ID.
     virtual int get_feature(int fd, std::span<std::uint8_t> report) = 0;
     virtual int set_feature(int fd, std::span<const std::uint8_t> report) = 0;
+    // Takes (or with None drops) the lock without waiting: 0, or
+    // -EWOULDBLOCK when another open file holds a conflicting one. Locking
+    // nothing by default, for fakes that do not model it.
+    virtual int lock(int /*fd*/, NodeLock /*how*/) { return 0; }
 };
+
+// A signal may interrupt a system call; past this many interruptions in a
+// row the operation counts as failed rather than holding its caller.
+inline constexpr int kMaxInterruptedRetries = 16;
+
+// Calls `call` (returning -errno on failure) again while a signal interrupted it.
+template <typename Call>
+int retrying(Call&& call) {
+    int rc = call();
+    for (int retry = 0; rc == -EINTR && retry < kMaxInterruptedRetries; ++retry) rc = call();
+    return rc;
+}
 
 // The kernel's hidraw nodes: names from `class_dir`, nodes under `dev_dir`.
 class SystemHidrawIo final : public HidrawIo {
@@ -46,6 +67,7 @@ public:
     int raw_info(int fd, RawInfo& info) override;
     int get_feature(int fd, std::span<std::uint8_t> report) override;
     int set_feature(int fd, std::span<const std::uint8_t> report) override;
+    int lock(int fd, NodeLock how) override;
 
 private:
     std::string class_dir_;

@@ -152,6 +152,11 @@ const std::map<std::string_view, Key>& keys() {
                       text([](C& c, std::string_view v) { c.location = std::string(v); })}},
         {"serial", {true, "serial=TEXT   the serial number the unit reports (default none)",
                     text([](C& c, std::string_view v) { c.serial = std::string(v); })}},
+        {"in-use-for", {true, "in-use-for=MS  another program writes the unit for MS ms after it arrives:\n"
+                              "                it can be neither claimed nor opened",
+                        numeric(0, kMaxTimeMs, [](C& c, Shape&, long n) {
+                            c.in_use_for_ms = static_cast<u64>(n);
+                        })}},
         {"answer-after", {true, "answer-after=MS  the device answers nothing until MS ms after arriving",
                           numeric(0, kMaxTimeMs, [](C& c, Shape&, long n) {
                               c.transport_faults.answer_after_ms = static_cast<u64>(n);
