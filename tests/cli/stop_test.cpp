@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <fstream>
 #include <set>
 #include <sstream>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <thread>
+#else
 #include <signal.h>
 #endif
 
 #include "app/cli/stop_request.h"
 #include "tests/cli/cli_process.h"
+#include "tests/cli/cli_run.h"
 
 namespace wxr::cli {
 namespace {
@@ -101,6 +107,67 @@ TEST(Stop, TheSystemsRequestLetsRunningWritesEndAndStartsNoOther) {
         EXPECT_EQ(written, (std::set<std::string>{"sim:0", "sim:1"}));
         std::filesystem::remove(run.log);
     }
+}
+#else
+// Windows raises a console close, log-off or shutdown in a process by
+// starting a thread of its own there at kernelbase's CtrlRoutine; this test
+// does the same. (Wine raises none: closing a wine console window ends its
+// processes without any event.) The process is then held until the running
+// writes have ended and been logged, and ends by itself.
+TEST(Stop, AConsoleCloseLetsRunningWritesEndAndStartsNoOther) {
+    auto ctrl_routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine")));
+    ASSERT_NE(ctrl_routine, nullptr);
+    const std::string log = "wxr7305_stop_test_close.log";
+    DeleteFileA(log.c_str());
+    std::string program = WXR7305_PROGRAM;
+    if (program.front() == '/') program = "Z:" + program;  // the build tree, seen from wine
+    std::string command = "\"" + program + "\" upgrade --watch --log " + log +
+                          " --simulate=devices=3,busy=4,version=50,2:arrive-at=2500";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE read_end = nullptr, write_end = nullptr;
+    ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 0));
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = write_end;
+    PROCESS_INFORMATION child{};
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child));
+    CloseHandle(write_end);
+    std::string seen;
+    auto read_more = [&] {
+        char buffer[256];
+        DWORD got = 0;
+        if (!ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) || got == 0) return false;
+        seen.append(buffer, got);
+        return true;
+    };
+    while (!(contains(seen, "sim:0 progress") && contains(seen, "sim:1 progress")) && read_more()) {
+    }
+    HANDLE event = CreateRemoteThread(child.hProcess, nullptr, 0, ctrl_routine,
+                                      reinterpret_cast<void*>(static_cast<ULONG_PTR>(CTRL_CLOSE_EVENT)), 0, nullptr);
+    ASSERT_NE(event, nullptr);
+    while (read_more()) {
+    }
+    // Bounds a hung test only: the process ends as soon as its writes have.
+    ASSERT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(child.hProcess, &code);
+    for (HANDLE h : {event, child.hProcess, child.hThread, read_end}) CloseHandle(h);
+    EXPECT_EQ(code, 0u) << seen;
+    EXPECT_TRUE(contains(seen, "2 devices: 2 succeeded")) << seen;
+    EXPECT_FALSE(contains(seen, "sim:2")) << seen;
+    std::ifstream records(log);
+    std::set<std::string> written;
+    for (std::string line; std::getline(records, line);) {
+        auto record = nlohmann::json::parse(line);
+        EXPECT_EQ(record["result"], "success") << line;
+        written.insert(record["path"].get<std::string>());
+    }
+    EXPECT_EQ(written, (std::set<std::string>{"sim:0", "sim:1"}));
+    records.close();
+    DeleteFileA(log.c_str());
 }
 #endif
 
