@@ -8,6 +8,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+
+#include <thread>
 #else
 #include <pthread.h>
 #include <signal.h>
@@ -48,6 +50,9 @@ namespace {
 // itself as soon as the command has; a write that needs longer is cut off by
 // the system, which no program can prevent.
 constexpr DWORD kLongestAllowanceMs = 20000;
+// What Windows shows while a log-off or shutdown waits for this program.
+constexpr wchar_t kBlockReason[] = L"Writing firmware into a device: stopping the moment the write ends.";
+constexpr wchar_t kSessionWindowClass[] = L"wxr7305 session end";
 
 // The console calls its handler without any context, so the request it
 // reports to is kept here, set once before the handler is installed.
@@ -79,11 +84,51 @@ BOOL WINAPI on_console_control(DWORD type) {
     }
 }
 
+// A process that loads user32 (this one does: SetupAPI and the shell load
+// it) gets log-off and shutdown not as console events but as
+// WM_QUERYENDSESSION and WM_ENDSESSION to its top-level windows: a hidden one
+// takes them. While a unit is being written the log-off or shutdown is asked
+// to wait, with the reason shown; the process ends by itself once the writes
+// have. Forced on (WM_ENDSESSION), the process is held as for a console close.
+LRESULT CALLBACK on_session_end(HWND window, UINT message, WPARAM ending, LPARAM info) {
+    StopRequest* stop = handler_target().load();
+    if (message == WM_QUERYENDSESSION && stop &&
+        on_stop_signal(*stop, StopSignal::Terminate) != StopAction::Default && stop->writing()) {
+        ShutdownBlockReasonCreate(window, kBlockReason);
+        return FALSE;
+    }
+    if (message == WM_ENDSESSION && ending && stop && stop->armed()) {
+        on_stop_signal(*stop, StopSignal::Terminate);
+        Sleep(kLongestAllowanceMs);
+        return 0;
+    }
+    return DefWindowProcW(window, message, ending, info);
+}
+
+// Only for a command that writes: a window costs wine a desktop process.
+void watch_session_end() {
+    std::thread([] {
+        WNDCLASSW type{};
+        type.lpfnWndProc = on_session_end;
+        type.hInstance = GetModuleHandleW(nullptr);
+        type.lpszClassName = kSessionWindowClass;
+        if (!RegisterClassW(&type)) return;
+        // Top-level (a message-only window is not asked) and never shown.
+        HWND window = CreateWindowExW(0, kSessionWindowClass, L"wxr7305", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                      type.hInstance, nullptr);
+        if (!window) return;
+        // For the process's life: the thread ends with it.
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    }).detach();
+}
+
 }  // namespace
 
 void install_interrupt_handler(StopRequest& stop) {
     handler_target().store(&stop);
     SetConsoleCtrlHandler(on_console_control, TRUE);
+    stop.on_first_arm(watch_session_end);
 }
 
 #else

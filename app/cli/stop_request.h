@@ -11,6 +11,8 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <utility>
 
 namespace wxr::cli {
 
@@ -27,7 +29,13 @@ public:
         int none = 0;
         presses_.compare_exchange_strong(none, 1);
     }
-    void arm(bool on) { armed_.store(on); }
+    void arm(bool on) {
+        armed_.store(on);
+        if (on && first_arm_ && !armed_before_.exchange(true)) first_arm_();
+    }
+    // Called on the first arm(true), on the arming thread: what a platform's
+    // handler needs only for a command that writes. Set before any arm().
+    void on_first_arm(std::function<void()> start) { first_arm_ = std::move(start); }
 
     // Devices being written now; a write starts only while no stop is asked for.
     bool begin_write() {
@@ -43,6 +51,8 @@ private:
     std::atomic<int> presses_{0};
     std::atomic<bool> armed_{false};
     std::atomic<int> writing_{0};
+    std::function<void()> first_arm_;
+    std::atomic<bool> armed_before_{false};
 };
 
 // How a stop reaches the process, and what its handler then does.

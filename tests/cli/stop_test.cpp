@@ -7,8 +7,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include <thread>
 #else
 #include <signal.h>
 #endif
@@ -58,15 +56,34 @@ TEST(Stop, EachSignalActsByTheStateItFinds) {
     }
 }
 
+// Two units being written and a third plugged in well after the stop and
+// well before their writes end (busy reads stretch each write to seconds).
+constexpr char kStation[] = "--simulate=devices=3,busy=4,version=50,2:arrive-at=2500";
+
+// What a stop during the writes leaves: both writes ended, each on disk in
+// the log; the third unit never started; the results' exit code.
+void expect_running_writes_ended(int code, const std::string& output, const std::string& log) {
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_TRUE(contains(output, "2 devices: 2 succeeded")) << output;
+    EXPECT_FALSE(contains(output, "sim:2")) << output;
+    std::istringstream records(log);
+    std::set<std::string> written;
+    for (std::string line; std::getline(records, line);) {
+        auto record = nlohmann::json::parse(line);
+        EXPECT_EQ(record["result"], "success") << line;
+        EXPECT_EQ(record["simulated_flash_equals_image"], true) << line;
+        written.insert(record["path"].get<std::string>());
+    }
+    EXPECT_EQ(written, (std::set<std::string>{"sim:0", "sim:1"}));
+}
+
 #ifndef _WIN32
 std::filesystem::path temp_log(const std::string& name) {
     return std::filesystem::temp_directory_path() / ("wxr7305_stop_test_" + name + ".log");
 }
 
 // SIGTERM (systemd, kill, a shutdown) and SIGHUP (a closed terminal) while
-// two units are written, with a third plugged in a moment later: the two
-// finish, each on disk in the log, the third is never started, and the
-// station exits with the results.
+// two units are written.
 TEST(Stop, TheSystemsRequestLetsRunningWritesEndAndStartsNoOther) {
     struct Running {
         int signal;
@@ -75,12 +92,9 @@ TEST(Stop, TheSystemsRequestLetsRunningWritesEndAndStartsNoOther) {
         int fd = -1;
     };
     std::vector<Running> runs{{SIGTERM, temp_log("sigterm")}, {SIGHUP, temp_log("sighup")}};
-    // Busy reads stretch each write to seconds; the third unit arrives well
-    // after the signal and well before the writes end.
     for (Running& run : runs) {
         std::filesystem::remove(run.log);
-        std::tie(run.pid, run.fd) = spawn({"upgrade", "--watch", "--log", run.log.string(),
-                                           "--simulate=devices=3,busy=4,version=50,2:arrive-at=2500"});
+        std::tie(run.pid, run.fd) = spawn({"upgrade", "--watch", "--log", run.log.string(), kStation});
         ASSERT_GT(run.pid, 0);
     }
     for (Running& run : runs) {
@@ -92,81 +106,107 @@ TEST(Stop, TheSystemsRequestLetsRunningWritesEndAndStartsNoOther) {
     for (Running& run : runs) {
         std::string rest = read_until(run.fd, "\x01");  // to the end
         close(run.fd);
-        EXPECT_EQ(exit_status(run.pid), 0) << rest;
         EXPECT_TRUE(contains(rest, "stopping once the devices being written are done")) << rest;
-        EXPECT_TRUE(contains(rest, "2 devices: 2 succeeded")) << rest;
-        EXPECT_FALSE(contains(rest, "sim:2")) << rest;
-        std::istringstream records(file_text(run.log));
-        std::set<std::string> written;
-        for (std::string line; std::getline(records, line);) {
-            auto record = nlohmann::json::parse(line);
-            EXPECT_EQ(record["result"], "success") << line;
-            EXPECT_EQ(record["simulated_flash_equals_image"], true) << line;
-            written.insert(record["path"].get<std::string>());
-        }
-        EXPECT_EQ(written, (std::set<std::string>{"sim:0", "sim:1"}));
+        const int code = exit_status(run.pid);
+        expect_running_writes_ended(code, rest, file_text(run.log));
         std::filesystem::remove(run.log);
     }
 }
 #else
-// Windows raises a console close, log-off or shutdown in a process by
-// starting a thread of its own there at kernelbase's CtrlRoutine; this test
-// does the same. (Wine raises none: closing a wine console window ends its
-// processes without any event.) The process is then held until the running
-// writes have ended and been logged, and ends by itself.
+// wxr7305 writing the station's units, its output read until both show progress.
+class Writing {
+public:
+    explicit Writing(const std::string& log) {
+        std::string program = WXR7305_PROGRAM;
+        if (program.front() == '/') program = "Z:" + program;  // the build tree, seen from wine
+        std::string command = "\"" + program + "\" upgrade --watch --log " + log + " " + kStation;
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE write_end = nullptr;
+        if (!CreatePipe(&read_end_, &write_end, &inherit, 0)) return;
+        SetHandleInformation(read_end_, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = startup.hStdError = write_end;
+        CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child_);
+        CloseHandle(write_end);
+        while (!(contains(seen, "sim:0 progress") && contains(seen, "sim:1 progress")) && read_more()) {
+        }
+    }
+    ~Writing() {
+        for (HANDLE h : {child_.hProcess, child_.hThread, read_end_}) CloseHandle(h);
+    }
+    HANDLE process() const { return child_.hProcess; }
+    // Reads to the end; the exit code, or -1 for a process that did not end.
+    int finish() {
+        while (read_more()) {
+        }
+        // Bounds a hung test only: the process ends as soon as its writes have.
+        DWORD code = 1;
+        if (WaitForSingleObject(child_.hProcess, 60000) != WAIT_OBJECT_0) return -1;
+        GetExitCodeProcess(child_.hProcess, &code);
+        return static_cast<int>(code);
+    }
+    std::string seen;
+
+private:
+    bool read_more() {
+        char buffer[256];
+        DWORD got = 0;
+        if (!ReadFile(read_end_, buffer, sizeof buffer, &got, nullptr) || got == 0) return false;
+        seen.append(buffer, got);
+        return true;
+    }
+    HANDLE read_end_ = nullptr;
+    PROCESS_INFORMATION child_{};
+};
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Windows raises a console close in a process by starting a thread of its
+// own there at kernelbase's CtrlRoutine; this does the same. (Wine raises
+// none: closing a wine console window ends its processes without an event.)
 TEST(Stop, AConsoleCloseLetsRunningWritesEndAndStartsNoOther) {
     auto ctrl_routine = reinterpret_cast<LPTHREAD_START_ROUTINE>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine")));
     ASSERT_NE(ctrl_routine, nullptr);
     const std::string log = "wxr7305_stop_test_close.log";
     DeleteFileA(log.c_str());
-    std::string program = WXR7305_PROGRAM;
-    if (program.front() == '/') program = "Z:" + program;  // the build tree, seen from wine
-    std::string command = "\"" + program + "\" upgrade --watch --log " + log +
-                          " --simulate=devices=3,busy=4,version=50,2:arrive-at=2500";
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE read_end = nullptr, write_end = nullptr;
-    ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inherit, 0));
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = write_end;
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child));
-    CloseHandle(write_end);
-    std::string seen;
-    auto read_more = [&] {
-        char buffer[256];
-        DWORD got = 0;
-        if (!ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) || got == 0) return false;
-        seen.append(buffer, got);
-        return true;
-    };
-    while (!(contains(seen, "sim:0 progress") && contains(seen, "sim:1 progress")) && read_more()) {
-    }
-    HANDLE event = CreateRemoteThread(child.hProcess, nullptr, 0, ctrl_routine,
+    Writing writing(log);
+    HANDLE event = CreateRemoteThread(writing.process(), nullptr, 0, ctrl_routine,
                                       reinterpret_cast<void*>(static_cast<ULONG_PTR>(CTRL_CLOSE_EVENT)), 0, nullptr);
     ASSERT_NE(event, nullptr);
-    while (read_more()) {
-    }
-    // Bounds a hung test only: the process ends as soon as its writes have.
-    ASSERT_EQ(WaitForSingleObject(child.hProcess, 60000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    GetExitCodeProcess(child.hProcess, &code);
-    for (HANDLE h : {event, child.hProcess, child.hThread, read_end}) CloseHandle(h);
-    EXPECT_EQ(code, 0u) << seen;
-    EXPECT_TRUE(contains(seen, "2 devices: 2 succeeded")) << seen;
-    EXPECT_FALSE(contains(seen, "sim:2")) << seen;
-    std::ifstream records(log);
-    std::set<std::string> written;
-    for (std::string line; std::getline(records, line);) {
-        auto record = nlohmann::json::parse(line);
-        EXPECT_EQ(record["result"], "success") << line;
-        written.insert(record["path"].get<std::string>());
-    }
-    EXPECT_EQ(written, (std::set<std::string>{"sim:0", "sim:1"}));
-    records.close();
+    CloseHandle(event);
+    const int code = writing.finish();
+    expect_running_writes_ended(code, writing.seen, file_text(log));
+    DeleteFileA(log.c_str());
+}
+
+// A log-off or shutdown (wine's end of session: WM_QUERYENDSESSION to every
+// top-level window) is asked to wait while units are written: it is refused,
+// and the program stops as at a console close. Needs a display and wine's
+// wineboot: run by its own test (tests/cli/CMakeLists.txt).
+TEST(StopSessionEnd, ALogOffWaitsForRunningWritesAndStartsNoOther) {
+    if (!GetEnvironmentVariableA("WXR7305_SESSION_END_TEST", nullptr, 0)) GTEST_SKIP() << "run by WindowsStop.SessionEnd";
+    const std::string log = "wxr7305_stop_test_session.log";
+    DeleteFileA(log.c_str());
+    Writing writing(log);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION ending{};
+    std::string command = "wineboot.exe --end-session";
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &ending));
+    WaitForSingleObject(ending.hProcess, 60000);
+    DWORD refused = 0;
+    GetExitCodeProcess(ending.hProcess, &refused);
+    CloseHandle(ending.hProcess);
+    CloseHandle(ending.hThread);
+    EXPECT_EQ(refused, 1u);
+    const int code = writing.finish();
+    expect_running_writes_ended(code, writing.seen, file_text(log));
     DeleteFileA(log.c_str());
 }
 #endif
