@@ -4,11 +4,15 @@
 #include <cstdlib>
 
 #include "app/cli/cli.h"
+#ifdef _WIN32
+#include "device/windows/win32_platform.h"
+#endif
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
 
+#include <system_error>
 #include <thread>
 #else
 #include <pthread.h>
@@ -106,7 +110,11 @@ LRESULT CALLBACK on_session_end(HWND window, UINT message, WPARAM ending, LPARAM
 }
 
 // Only for a command that writes: a window costs wine a desktop process.
-void watch_session_end() {
+// Wine without a display has no session end to send, and a window there can
+// wait on a desktop process that cannot start. Without a thread for it, a
+// log-off ends the process as it always did.
+void watch_session_end() try {
+    if (running_on_wine() && GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0) return;
     std::thread([] {
         WNDCLASSW type{};
         type.lpfnWndProc = on_session_end;
@@ -121,6 +129,7 @@ void watch_session_end() {
         MSG message;
         while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
     }).detach();
+} catch (const std::system_error&) {
 }
 
 }  // namespace

@@ -55,12 +55,12 @@ std::wstring location_path(HDEVINFO set, SP_DEVINFO_DATA& device) {
     return {};
 }
 
+}  // namespace
+
 bool running_on_wine() {
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
-
-}  // namespace
 
 std::string Win32Hid::location(const DevicePath& path) {
     std::wstring found, usb, own;

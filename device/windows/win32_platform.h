@@ -65,6 +65,9 @@ private:
     std::set<DevicePath> in_use_;  // refused since the last enumerate()
 };
 
+// Wine says so through ntdll; some of its answers need reading differently.
+bool running_on_wine();
+
 class Win32NamedMutexFactory final : public NamedMutexFactory {
 public:
     std::unique_ptr<NamedMutex> create(const std::u16string& name) override;
