@@ -67,7 +67,9 @@ TEST(MixedBench, EachUnitGetsTheImageOfItsModelAndSensorAndOneThatFitsNoneIsRefu
 
 TEST(MixedBench, TwoImagesForTheSameUnitsAreRefusedBeforeAnyWrite) {
     const std::string tq16 = image_file(16, 3), copy = image_file(16, 3) + ".copy";
-    std::filesystem::copy_file(tq16, copy, std::filesystem::copy_options::overwrite_existing);
+    // mingw's copy_file does not overwrite: an earlier run's copy goes first.
+    std::filesystem::remove(copy);
+    std::filesystem::copy_file(tq16, copy);
     Outcome r = wxr7305({"upgrade", "--all", kBench, "--virtual-time", "--image", tq16, "--image", copy});
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(contains(r.err, "are both for TQ16 LX300")) << r.err;
