@@ -8,6 +8,7 @@
 #include "app/about_dialog.h"
 #include "app/file_error_text.h"
 #include "device/device_hold.h"
+#include "device/unit_claim.h"
 #include "image/image_info.h"
 #include "upgrade/compatibility.h"
 #include "upgrade/device_query.h"
@@ -131,6 +132,13 @@ void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {
         show_box(not_found_text(), application_name(), MessageIcon::None);
         return;
     }
+    // No other program writes the device from its query to the worker's end.
+    UnitClaim claim = UnitClaim::take(channel_, context_.list.paths[0]);
+    if (!claim) {
+        discovery.clear();
+        show_box(kDeviceInUseText, application_name(), MessageIcon::Exclamation);
+        return;
+    }
     // One run on the device: the query, then the worker's upgrade.
     std::optional<DeviceHold> hold(std::in_place, channel_, context_.list.paths[0]);
     discovery.clear();
@@ -143,21 +151,25 @@ void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {
     const std::u16string mismatch = mismatch_text(image, device);
     if (!mismatch.empty()) {
         hold.reset();
+        claim = UnitClaim();
         show_box(mismatch, kMismatchCaption, MessageIcon::None);
         return;
     }
-    start_upgrade(image.size);
+    start_upgrade(image.size, std::move(claim));
 }
 
 std::u16string CWXR7305_Upgrade_ToolDlg::not_found_text() const {
     std::u16string text(kDeviceNotFoundText);
-    const std::size_t refused = env_.explain_refused_interfaces ? gate_.inaccessible_interfaces() : 0;
-    if (refused == 0) return text;
-    const std::string count = std::to_string(refused);
-    return text + u"\n" + std::u16string(count.begin(), count.end()) + std::u16string(kRefusedInterfacesText);
+    auto line = [&](std::size_t count, std::u16string_view why) {
+        const std::string digits = std::to_string(count);
+        if (count > 0) text += u"\n" + std::u16string(digits.begin(), digits.end()) + std::u16string(why);
+    };
+    line(gate_.interfaces_in_use(), kInUseInterfacesText);
+    line(env_.explain_refused_interfaces ? gate_.inaccessible_interfaces() : 0, kRefusedInterfacesText);
+    return text;
 }
 
-void CWXR7305_Upgrade_ToolDlg::start_upgrade(std::int32_t image_size) {
+void CWXR7305_Upgrade_ToolDlg::start_upgrade(std::int32_t image_size, UnitClaim claim) {
     window().enable_control(kIdCheckAndUpgrade, false);
     window().set_progress_range(0, image_size / kBytesPerProgressStep + 1);
     window().set_progress_position(0);
@@ -170,7 +182,7 @@ void CWXR7305_Upgrade_ToolDlg::start_upgrade(std::int32_t image_size) {
     try {
         // The worker's run keeps the device held until it ends.
         DeviceHold hold(channel_, context_.list.paths[0]);
-        worker_ = std::thread([this, hold = std::move(hold)] { upgrade_worker(); });
+        worker_ = std::thread([this, hold = std::move(hold), claim = std::move(claim)] { upgrade_worker(); });
     } catch (const std::system_error&) {
         worker_running_.store(false);
         worker_done_.store(true);

@@ -17,6 +17,7 @@
 #include "app/tool_environment.h"
 #include "device/channel.h"
 #include "device/discovery.h"
+#include "device/unit_claim.h"
 #include "image/image_store.h"
 #include "upgrade/upgrade.h"
 
@@ -30,7 +31,13 @@ inline constexpr std::u16string_view kCloseDuringUpgradeText =
 // The second line of "Device not found!!" when permissions hid devices (Linux).
 inline constexpr std::u16string_view kRefusedInterfacesText =
     u" HID interface(s) could not be opened: permission denied.\n"
-    u"Run 'sudo wxr7305 udev-rule' for the rule that lets users reach the device.";
+    u"Run 'sudo wxr7305 udev-rule --install' to let users reach the device.";
+// The second line of "Device not found!!" when another program had the units.
+inline constexpr std::u16string_view kInUseInterfacesText =
+    u" HID interface(s) in use by another program writing the device: try again once it is done.";
+// The box when another program took the device between the search and the write.
+inline constexpr std::u16string_view kDeviceInUseText =
+    u"The device is being written by another program. Try again once it is done.";
 inline constexpr std::u16string_view kBinaryFilterName = u"binary File";
 inline constexpr std::u16string_view kBinaryFilterPattern = u"*.bin";
 // The file-open dialog's name buffer, terminating zero included.
@@ -85,7 +92,8 @@ private:
     void dispatch_command(int id);
     void end_dialog(std::intptr_t result);
     void stop_device_traffic();
-    void start_upgrade(std::int32_t image_size);
+    // The claim goes with the worker and ends with it.
+    void start_upgrade(std::int32_t image_size, UnitClaim claim);
     void upgrade_worker() noexcept;
     void run_upgrade() noexcept;
     void join_worker();

@@ -66,6 +66,10 @@ public:
     // transcript line.
     std::vector<DevicePath> present_paths() { return hid_.enumerate().value_or(std::vector<DevicePath>{}); }
     void release(const DevicePath& path) { hid_.release(path); }
+    // The unit's claim (see HidPlatform::claim, and UnitClaim); like hold, no
+    // transcript line: nothing reaches the device.
+    bool claim(const DevicePath& path) { return hid_.claim(path); }
+    void unclaim(const DevicePath& path) { hid_.unclaim(path); }
     Clock& clock() const { return clock_; }
     // The system's records of an interface (see HidPlatform); not in the transcript.
     std::string location(const DevicePath& path) { return hid_.location(path); }

@@ -19,7 +19,12 @@ public:
     bool feature_report_length(HidHandle h, std::uint16_t& n) override { return inner_.feature_report_length(h, n); }
     void hold(const DevicePath& p) override { inner_.hold(p); }
     void release(const DevicePath& p) override { inner_.release(p); }
+    std::string location(const DevicePath& p) override { return inner_.location(p); }
+    std::string serial_number(const DevicePath& p) override { return inner_.serial_number(p); }
     std::size_t inaccessible_interfaces() const override { return inner_.inaccessible_interfaces(); }
+    bool claim(const DevicePath& p) override { return inner_.claim(p); }
+    void unclaim(const DevicePath& p) override { inner_.unclaim(p); }
+    std::size_t interfaces_in_use() const override { return inner_.interfaces_in_use(); }
 
 protected:
     HidPlatform& inner_;

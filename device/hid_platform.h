@@ -75,6 +75,20 @@ public:
     // How many interfaces the last enumerate() listed that this user may not
     // open (permissions), so that a front-end can say why nothing was found.
     virtual std::size_t inaccessible_interfaces() const { return 0; }
+
+    // The unit behind an interface, claimed for one run (its probe, query
+    // and write) so that no other program writes it meanwhile: a station
+    // service, a desktop user's dialog, another command line, across users
+    // and sessions. Taken or refused at once, never waited for (UnitClaim
+    // waits). While another program has the unit, open() of its interfaces
+    // fails as well, so that no probe reaches a unit being written. True when
+    // this process has it now, or when nothing can exclude (the run then
+    // meets whatever fails on its own); each true is ended by one unclaim().
+    virtual bool claim(const DevicePath& /*path*/) { return true; }
+    virtual void unclaim(const DevicePath& /*path*/) {}
+    // How many interfaces the last enumerate() listed that could not be
+    // opened because another program had claimed their unit.
+    virtual std::size_t interfaces_in_use() const { return 0; }
 };
 
 // Pauses, waits and timestamps. The tests' clock is virtual: it moves to the

@@ -44,6 +44,7 @@ void simulate(Options& options, std::string_view spec) {
     auto parsed = sim::parse_sim_spec(spec);
     if (auto* error = std::get_if<sim::SimSpecError>(&parsed)) throw Refusal{error->message};
     options.session.simulated = std::get<sim::SimBench>(std::move(parsed));
+    options.simulate_spec = std::string(spec);
 }
 
 void count(Options& options, const std::string& text) {
@@ -101,6 +102,7 @@ constexpr OptionSpec kOptions[] = {
     {"--watch", Value::None, kUpgrade, [](Options& o, const std::string&) { o.watch = true; }},
     {"--count", Value::Required, kUpgrade, count},
     {"--force", Value::None, kUpgrade, [](Options& o, const std::string&) { o.force = true; }},
+    {"--install", Value::None, kUdevRule, [](Options& o, const std::string&) { o.install = true; }},
     {"--simulate", Value::Optional, kDeviceCommands, [](Options& o, const std::string& v) { simulate(o, v); }},
     {"--virtual-time", Value::None, kDeviceCommands,
      [](Options& o, const std::string&) { o.session.virtual_time = true; }},
@@ -124,7 +126,11 @@ unsigned command_bit(const std::string& command) {
     if (command == "info") return kInfo;
     if (command == "list") return kList;
     if (command == "upgrade") return kUpgrade;
+#ifdef _WIN32
+    if (command == "udev-rule") throw Refusal{"udev-rule is a Linux command: Windows needs no rule to reach the device"};
+#else
     if (command == "udev-rule") return kUdevRule;
+#endif
     throw Refusal{command.empty() ? "no command given" : "unknown command " + command};
 }
 
@@ -208,8 +214,11 @@ std::string help_text() {
            "  upgrade          what \"Check and Upgrade\" does: find the device, check that it\n"
            "                   fits the firmware, write it with a progress bar; of several,\n"
            "                   the first in path order that the firmware fits\n"
-           "  udev-rule        (Linux, as root) print a udev rule that lets logged-in users\n"
-           "                   reach the devices found, for /etc/udev/rules.d/70-wxr7305.rules\n"
+#ifndef _WIN32
+           "  udev-rule        (as root) print the udev rule that lets logged-in users reach\n"
+           "                   the devices: for the USB ids this release knows and those of\n"
+           "                   the devices found\n"
+#endif
            "\n"
            "Options:\n"
            "  --device PATH    (list, upgrade) only this interface, or the interfaces at\n"
@@ -228,6 +237,10 @@ std::string help_text() {
            "                   several times, each device gets the image of its model and\n"
            "                   sensor, and one that fits none is refused; (list) show\n"
            "                   which image each device would get\n"
+#ifndef _WIN32
+           "  --install        (udev-rule) write the rule into /etc/udev/rules.d, replacing\n"
+           "                   it in one step, and have udev apply it\n"
+#endif
            "  --log FILE       (upgrade) append JSON records to FILE, each on disk before\n"
            "                   it is acted on: a start record before a unit is written,\n"
            "                   a result record when its visit ends\n"

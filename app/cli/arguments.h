@@ -20,11 +20,15 @@ struct Options {
     std::optional<std::string> serve;   // upgrade: serve the bench's page at this address
     std::optional<std::string> port_names;  // with serve: what the bench calls each port
     SessionOptions session;
+    // --simulate's text: the units are made again once the firmware they
+    // default to is known (session.simulated holds them as the text alone says).
+    std::optional<std::string> simulate_spec;
     bool all = false;    // upgrade every fitting device
     bool watch = false;  // upgrade each fitting device that appears
     std::optional<long> count;  // with watch: stop after this many devices
     bool force = false;  // with watch: write devices already at the image's version
     bool json = false;   // one JSON object per line
+    bool install = false;  // udev-rule: write the rule into place and reload udev
     bool help = false;
     bool version = false;
 };

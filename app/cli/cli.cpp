@@ -7,10 +7,12 @@
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
 #include "app/cli/file_set.h"
+#include "app/cli/image_source.h"
 #include "app/cli/output.h"
 #include "app/cli/session.h"
 #include "app/cli/simulated_ctrl_c.h"
 #include "device/clock_threads.h"
+#include "device/sim/sim_spec.h"
 
 namespace wxr::cli {
 
@@ -56,18 +58,24 @@ int run_device_command(const Options& options, Console& console) {
         return kExitOther;
     }
     SessionOptions session_options = options.session;
+    if (options.simulate_spec) {
+        auto units = sim::parse_sim_spec(*options.simulate_spec, simulated_identity(options.images));
+        session_options.simulated = std::get<sim::SimBench>(std::move(units));
+    }
     // A mixed bench lists units of every model; each then gets the image that fits it, or none.
     if (options.images.size() > 1) session_options.shift = true;
     Session session(session_options);
     // Every thread the command starts takes part in the clock, this one too.
     ClockParticipant main_thread(session.clock());
     std::optional<SimulatedCtrlC> ctrl_c;
-    if (options.session.simulated && options.session.simulated->ctrl_c_at_ms) {
-        ctrl_c.emplace(session.clock(), console.stop, *options.session.simulated->ctrl_c_at_ms);
+    if (session_options.simulated && session_options.simulated->ctrl_c_at_ms) {
+        ctrl_c.emplace(session.clock(), console.stop, *session_options.simulated->ctrl_c_at_ms);
     }
     int code = kExitSuccess;
     if (options.command == "list") code = command_list(session, options, console);
-    else if (options.command == "udev-rule") code = command_udev_rule(session, console);
+#ifndef _WIN32
+    else if (options.command == "udev-rule") code = command_udev_rule(session, options, console);
+#endif
     else code = command_upgrade(session, options, console);
     // The run's outcome is printed; a trace that lost lines still fails the command.
     if (TraceFile* trace = session.trace(); trace && !trace->intact()) {

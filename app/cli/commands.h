@@ -20,7 +20,8 @@ struct Console {
 
 int command_info(const Options& options, Console& console);
 int command_list(Session& session, const Options& options, Console& console);
-int command_udev_rule(Session& session, Console& console);
+// Linux only.
+int command_udev_rule(Session& session, const Options& options, Console& console);
 int command_upgrade(Session& session, const Options& options, Console& console);
 
 // The interfaces that pass the probe for the session's expected model: the

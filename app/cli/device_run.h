@@ -33,6 +33,10 @@ inline constexpr std::size_t kRunResults = static_cast<std::size_t>(RunResult::N
 // success, failed, refused, skipped, no-answer, not-written
 std::string result_name(RunResult result);
 
+// The detail of a unit another program kept for the whole of kClaimWaitMs.
+inline constexpr char kInUseText[] =
+    "in use by another program (a station, a dialog or another command line): not written";
+
 struct RunReport {
     std::uint64_t visit = 0;  // the station's visit number
     DevicePath path;

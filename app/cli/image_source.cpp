@@ -1,6 +1,8 @@
 #include "app/cli/image_source.h"
 
 #include <filesystem>
+#include <memory>
+#include <sstream>
 #include <ostream>
 #include <system_error>
 
@@ -76,6 +78,19 @@ bool load_image_into(ImageStore& store, const std::optional<std::string>& file, 
     if (parse_image_info(store.bytes, length, info) == 1) return true;
     complain(err, *file, "holds no info block");
     return false;
+}
+
+sim::Identity simulated_identity(const std::vector<std::string>& images) {
+    auto store = std::make_unique<ImageStore>();
+    ImageInfo info;
+    std::ostringstream unused;
+    std::optional<std::string> first;
+    if (!images.empty()) first = images.front();
+    if (!load_image_into(*store, first, info, unused)) load_image_into(*store, std::nullopt, info, unused);
+    sim::Identity identity;
+    identity.model = info.model;
+    identity.sensor = info.sensor;
+    return identity;
 }
 
 }  // namespace wxr::cli

@@ -6,8 +6,10 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/cli/session.h"
+#include "device/sim/device_model.h"
 #include "image/image_info.h"
 
 namespace wxr::cli {
@@ -21,5 +23,10 @@ std::optional<std::string> upgrade_refusal(const ImageInfo& info);
 
 // The image to write into `store`: the built-in one, or `file`.
 bool load_image_into(ImageStore& store, const std::optional<std::string>& file, ImageInfo& info, std::ostream& err);
+
+// What a simulated unit is unless --simulate says otherwise: what the
+// firmware the command writes fits, the first of `images`, else the built-in
+// one (also when that file cannot be read: loading it reports why).
+sim::Identity simulated_identity(const std::vector<std::string>& images);
 
 }  // namespace wxr::cli

@@ -1,7 +1,8 @@
-// The platform seam for Ctrl-C: SIGINT on POSIX, the console control handler
-// on Windows. Unarmed (see StopRequest), Ctrl-C ends the program as usual;
-// armed, the first press is handed to the command and the second leaves at
-// once with a warning.
+// The platform seam for the requests to stop: Ctrl-C (SIGINT; the console's
+// Ctrl-C and Ctrl-Break on Windows) and the system's requests (SIGTERM and
+// SIGHUP; a console close, log-off or shutdown on Windows). Unarmed (see
+// StopRequest), each ends the program as usual; armed, the first is handed to
+// the command, and a second Ctrl-C leaves at once with a warning.
 #pragma once
 
 #include "app/cli/stop_request.h"

@@ -1,8 +1,6 @@
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <ostream>
-#include <set>
 
 #include "app/cli/cli.h"
 #include "app/cli/commands.h"
@@ -88,35 +86,6 @@ int command_list(Session& session, const Options& options, Console& console) {
     }
     console.out << std::flush;
     return any ? kExitSuccess : report_not_found(session, console.err);
-}
-
-// A rule per vendor and product id of the devices found: TAG+="uaccess" gives
-// the logged-in user access to their hidraw nodes.
-int command_udev_rule(Session& session, Console& console) {
-    expect_builtin_image(session);
-    session.open_trace();
-    std::set<std::pair<std::uint16_t, std::uint16_t>> ids;
-    for (const DevicePath& path : find_devices(session, Options{})) {
-        Device device = open_device(session.channel(), path);
-        HidAttributes attributes;
-        if (device && session.channel().attributes(device, attributes)) {
-            ids.emplace(attributes.vendor_id, attributes.product_id);
-        }
-        close_device(device);
-    }
-    if (ids.empty()) return report_not_found(session, console.err);
-    console.out << "# " << kUdevRuleFile << ": lets the logged-in user reach these devices' hidraw nodes.\n";
-    for (auto [vendor, product] : ids) {
-        char line[128];
-        std::snprintf(line, sizeof line,
-                      "KERNEL==\"hidraw*\", ATTRS{idVendor}==\"%04x\", ATTRS{idProduct}==\"%04x\", "
-                      "TAG+=\"uaccess\"\n",
-                      vendor, product);
-        console.out << line;
-    }
-    console.err << "Save this as /etc/udev/rules.d/" << kUdevRuleFile
-                << ", then run 'udevadm control --reload-rules && udevadm trigger' or replug the device.\n";
-    return kExitSuccess;
 }
 
 }  // namespace wxr::cli

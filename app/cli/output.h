@@ -13,17 +13,14 @@
 
 namespace wxr::cli {
 
-// Sorts before 73-seat-late.rules, which turns the uaccess tag into access.
-inline constexpr char kUdevRuleFile[] = "70-wxr7305.rules";
-
 std::string model_text(const ImageInfo& info);
 std::string sensor_text(const ImageInfo& info);
 
 // Control characters shown as \xNN, so that an image's text cannot drive the terminal.
 std::u16string escape_control_chars(std::u16string_view text);
 
-// "Device not found!!", and why, when permissions are the reason. Returns
-// the exit code for no device.
+// "Device not found!!", and why, when another program has the units or
+// permissions are the reason. Returns the exit code for no device.
 int report_not_found(Session& session, std::ostream& err);
 
 // "sim:3  success  1.62 s", with the reason for a refusal, a skip or a

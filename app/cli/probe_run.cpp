@@ -34,6 +34,10 @@ void ProbeRun::run() noexcept {
 
 ProbeOutcome ProbeRun::probe() {
     Clock& clock = session_.clock();
+    // No other program probes, queries or writes the unit meanwhile.
+    const StopRequest* stop = plan_.stop;
+    claim_ = UnitClaim::take(session_.channel(), path(), kClaimWaitMs, [stop] { return stop && stop->requested(); });
+    if (!claim_) return stop && stop->requested() ? ProbeOutcome::Stopped : ProbeOutcome::InUse;
     for (bool first = true;; first = false) {
         Report status = make_report();
         ProbeAnswer answer = probe_identity(session_.channel(), path(), status);

@@ -11,6 +11,7 @@
 #include "app/cli/session.h"
 #include "app/cli/stop_request.h"
 #include "device/report.h"
+#include "device/unit_claim.h"
 
 namespace wxr::cli {
 
@@ -25,6 +26,7 @@ enum class ProbeOutcome {
     Identified,  // answered as ours
     NoAnswer,    // has our report but did not answer as ours within its window
     Stopped,     // Ctrl-C came while it was still asked
+    InUse,       // another program kept the unit for the whole claim wait
 };
 
 struct ProbePlan {
@@ -52,6 +54,9 @@ public:
     const Identity& identity() const { return identity_; }
     std::string detail() const { return detail_; }  // why it never answered
     std::uint64_t ms() const { return ms_; }
+    // The claim on the unit, taken before the probe's first request: a unit
+    // identified keeps it until its write has ended (see UnitClaim).
+    UnitClaim take_claim() { return std::move(claim_); }
 
 private:
     ProbeOutcome probe();
@@ -60,6 +65,7 @@ private:
     ProbePlan plan_;
     ProbeOutcome outcome_ = ProbeOutcome::NotOurs;
     Identity identity_;
+    UnitClaim claim_;
     std::string detail_;
     std::uint64_t ms_ = 0;
 };

@@ -99,17 +99,23 @@ private:
         for (auto& run : ended) {
             StationVisit* entry = visits_.find(run->path());
             if (!entry) continue;
-            if (auto* probe = dynamic_cast<const ProbeRun*>(run.get())) probe_ended(*entry, *probe);
+            if (auto* probe = dynamic_cast<ProbeRun*>(run.get())) probe_ended(*entry, *probe);
             if (auto* write = dynamic_cast<const DeviceRun*>(run.get())) write_ended(*entry, *write);
         }
     }
 
-    void probe_ended(StationVisit& entry, const ProbeRun& probe) {
+    void probe_ended(StationVisit& entry, ProbeRun& probe) {
         entry.probe_ms = probe.ms();
         switch (probe.outcome()) {
             case ProbeOutcome::Identified:
                 entry.reply = probe.identity();
+                entry.claim = probe.take_claim();
                 return book_.move(entry, VisitEvent::Identified);
+            case ProbeOutcome::InUse:
+                // The dialog's pass does not list a unit another program has; "not found" says why.
+                if (!plan_.choose_one) return book_.conclude(entry, in_use(entry), VisitEvent::InUse);
+                entry.hold.reset();
+                return book_.move(entry, VisitEvent::NotOurs);
             case ProbeOutcome::NoAnswer:
                 // The dialog's pass lists what answers at once; the others are not found.
                 if (!plan_.choose_one) return book_.conclude(entry, no_answer(entry, probe), VisitEvent::NoAnswer);
@@ -127,6 +133,13 @@ private:
         report.result = RunResult::NoAnswer;
         report.phase = "probe";
         report.detail = probe.detail();
+        return report;
+    }
+
+    RunReport in_use(const StationVisit& entry) const {
+        RunReport report = blank_report(entry);
+        report.phase = "claim";
+        report.detail = kInUseText;
         return report;
     }
 
@@ -214,6 +227,7 @@ private:
         entry.report->result = RunResult::NotWritten;
         entry.report->detail = "left alone: a plain upgrade writes one unit (--all writes every one)";
         entry.hold.reset();
+        entry.claim = UnitClaim();
         book_.move(entry, VisitEvent::HoldBack);
     }
 

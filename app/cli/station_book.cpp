@@ -44,6 +44,7 @@ void StationBook::conclude(StationVisit& entry, RunReport report, VisitEvent eve
     const StationStatus now = status();
     for (StationListener* listener : listeners_) listener->ended(entry, now);
     entry.hold.reset();
+    entry.claim = UnitClaim();
     move(entry, event);
 }
 

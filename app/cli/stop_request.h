@@ -3,9 +3,16 @@
 // writes end. A second one leaves at once: the platform's handler ends the
 // process when a device is being written, and otherwise the command leaves
 // with the results so far. Unarmed, Ctrl-C ends the program as usual.
+//
+// The system's requests to stop (SIGTERM, SIGHUP; a console close, log-off or
+// shutdown on Windows) act as the first Ctrl-C and never as a second: they
+// come from a service manager or a shutdown that cannot see the warning a
+// second press gives, and leaving then would leave a unit half-written.
 #pragma once
 
 #include <atomic>
+#include <functional>
+#include <utility>
 
 namespace wxr::cli {
 
@@ -17,7 +24,18 @@ public:
     bool armed() const { return armed_.load(); }
     // Returns the number of presses so far, this one included.
     int press() { return ++presses_; }
-    void arm(bool on) { armed_.store(on); }
+    // A request from the system: the first press when none came yet, else nothing.
+    void request() {
+        int none = 0;
+        presses_.compare_exchange_strong(none, 1);
+    }
+    void arm(bool on) {
+        armed_.store(on);
+        if (on && first_arm_ && !armed_before_.exchange(true)) first_arm_();
+    }
+    // Called on the first arm(true), on the arming thread: what a platform's
+    // handler needs only for a command that writes. Set before any arm().
+    void on_first_arm(std::function<void()> start) { first_arm_ = std::move(start); }
 
     // Devices being written now; a write starts only while no stop is asked for.
     bool begin_write() {
@@ -33,7 +51,27 @@ private:
     std::atomic<int> presses_{0};
     std::atomic<bool> armed_{false};
     std::atomic<int> writing_{0};
+    std::function<void()> first_arm_;
+    std::atomic<bool> armed_before_{false};
 };
+
+// How a stop reaches the process, and what its handler then does.
+enum class StopSignal { Interrupt, Terminate };  // Ctrl-C; SIGTERM, SIGHUP, a console close
+enum class StopAction {
+    Default,      // unarmed: the platform's default, which ends the process
+    Handled,      // the command stops by itself
+    LeaveAtOnce,  // a second Ctrl-C while a device is being written
+};
+
+inline StopAction on_stop_signal(StopRequest& stop, StopSignal signal) {
+    if (!stop.armed()) return StopAction::Default;
+    if (signal == StopSignal::Terminate) {
+        stop.request();
+        return StopAction::Handled;
+    }
+    // With nothing being written, the command itself leaves with its results.
+    return stop.press() >= 2 && stop.writing() ? StopAction::LeaveAtOnce : StopAction::Handled;
+}
 
 // Armed for as long as it lives.
 class ArmedStop {

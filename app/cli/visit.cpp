@@ -21,6 +21,7 @@ constexpr Move kMoves[] = {
     {S::Probing, E::NotOurs, S::NotOurs},
     {S::Probing, E::Identified, S::Waiting},
     {S::Probing, E::NoAnswer, S::Ended},
+    {S::Probing, E::InUse, S::Ended},
     {S::Probing, E::HoldBack, S::Ended},  // stopped while it was asked
     {S::NotOurs, E::Probe, S::Probing},
     {S::NotOurs, E::Gone, S::Departed},
@@ -65,6 +66,7 @@ std::string event_name(VisitEvent event) {
         case E::NotOurs: return "not ours";
         case E::Identified: return "identified";
         case E::NoAnswer: return "no answer";
+        case E::InUse: return "in use";
         case E::Admit: return "admit";
         case E::HoldBack: return "hold back";
         case E::BeginWrite: return "begin write";

@@ -8,7 +8,7 @@
 //            not ours │  │ probe (again,       │ hold back        │ finish                 │ finish
 //                     v  │ in the answer       v                  v                        v
 //                  not ours  window)         ended <──────────────┴────────────────────────┘
-//   probing ──no answer / hold back──> ended;  gone: from seen, not ours, waiting and ended.
+//   probing ──no answer / in use / hold back──> ended;  gone: from seen, not ours, waiting and ended.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +35,7 @@ enum class VisitEvent {
     NotOurs,     // the probe found no feature report of ours, or nothing to open
     Identified,  // the probe's identity reply was ours
     NoAnswer,    // the answer window passed without an identity reply
+    InUse,       // another program kept the unit: not asked at all
     Admit,       // a slot is free: the query and the write may run
     HoldBack,    // it ends without being written (count reached, stopped, log failed, left alone)
     BeginWrite,  // the query said it fits: the procedure starts

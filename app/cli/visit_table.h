@@ -13,6 +13,7 @@
 #include "app/cli/probe_run.h"
 #include "app/cli/visit.h"
 #include "device/device_hold.h"
+#include "device/unit_claim.h"
 
 namespace wxr::cli {
 
@@ -21,6 +22,7 @@ struct StationVisit {
     // The node kept open from the probe to the end of the write: opening a
     // USB unit afresh costs usbhid 50 ms.
     std::optional<DeviceHold> hold;
+    UnitClaim claim;  // from the probe to the end of the write: no other program has the unit
     std::string instance;            // which attachment of a unit it is (see HidPlatform::instance)
     Identity reply;                  // what its identification said
     std::uint64_t probe_ms = 0;      // how long its probe took: part of the unit's time

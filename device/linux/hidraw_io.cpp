@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -120,6 +121,11 @@ int SystemHidrawIo::hid_uevent(const std::string& node_name, std::string& text) 
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<std::size_t>(in.gcount()));
     return 0;
+}
+
+int SystemHidrawIo::lock(int fd, NodeLock how) {
+    const int operation = how == NodeLock::Shared ? LOCK_SH : how == NodeLock::Exclusive ? LOCK_EX : LOCK_UN;
+    return result_or_errno(::flock(fd, operation | LOCK_NB));
 }
 
 }  // namespace wxr::hidraw

@@ -23,6 +23,9 @@ enum class RawText {
     Phys,  // where it is attached (e.g. usb-0000:00:14.0-2/input0)
     Uniq,  // its serial number string; empty when it has none
 };
+// An advisory lock on a node (flock), held by one open file: a shared one
+// for every descriptor that talks to the unit, an exclusive one for a claim.
+enum class NodeLock { Shared, Exclusive, None };
 
 class HidrawIo {
 public:
@@ -45,7 +48,23 @@ public:
     // The name of the node's HID device in sysfs ("0003:1209:7305.0004"): the
     // kernel numbers each HID device it adds anew.
     virtual int hid_device_name(const std::string& /*node_name*/, std::string& /*name*/) { return -ENOENT; }
+    // Takes (or with None drops) the lock without waiting: 0, or
+    // -EWOULDBLOCK when another open file holds a conflicting one. Locking
+    // nothing by default, for fakes that do not model it.
+    virtual int lock(int /*fd*/, NodeLock /*how*/) { return 0; }
 };
+
+// A signal may interrupt a system call; past this many interruptions in a
+// row the operation counts as failed rather than holding its caller.
+inline constexpr int kMaxInterruptedRetries = 16;
+
+// Calls `call` (returning -errno on failure) again while a signal interrupted it.
+template <typename Call>
+int retrying(Call&& call) {
+    int rc = call();
+    for (int retry = 0; rc == -EINTR && retry < kMaxInterruptedRetries; ++retry) rc = call();
+    return rc;
+}
 
 // The kernel's hidraw nodes: names from `class_dir`, nodes under `dev_dir`.
 class SystemHidrawIo final : public HidrawIo {
@@ -63,6 +82,7 @@ public:
     int raw_text(int fd, RawText which, std::string& text) override;
     int hid_uevent(const std::string& node_name, std::string& text) override;
     int hid_device_name(const std::string& node_name, std::string& name) override;
+    int lock(int fd, NodeLock how) override;
 
 private:
     std::string class_dir_;

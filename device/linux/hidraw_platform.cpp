@@ -13,21 +13,10 @@ namespace wxr::hidraw {
 
 namespace {
 
-// A signal may interrupt a system call; past this many interruptions in a
-// row the operation counts as failed rather than holding its caller.
-constexpr int kMaxInterruptedRetries = 16;
-
 // Read-write first; a node the user may only read (or only write) still takes
 // the feature report requests, which hidraw does not restrict by access mode.
 constexpr int kOpenModes[] = {O_RDWR, O_RDONLY, O_WRONLY};
 constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY;
-
-template <typename Call>
-int retrying(Call&& call) {
-    int rc = call();
-    for (int retry = 0; rc == -EINTR && retry < kMaxInterruptedRetries; ++retry) rc = call();
-    return rc;
-}
 
 bool is_permission_error(int rc) { return rc == -EACCES || rc == -EPERM; }
 
@@ -54,6 +43,7 @@ std::optional<std::vector<DevicePath>> HidrawPlatform::enumerate() {
     {
         std::lock_guard lock(mutex_);
         denied_.clear();
+        in_use_.clear();
     }
     std::vector<std::string> names;
     if (io_->list_nodes(names) < 0) return std::nullopt;
@@ -73,6 +63,14 @@ HidHandle HidrawPlatform::open(const DevicePath& path) {
     // is open the kernel keeps its node's number from any other unit, and a
     // unit that has left fails every request on it, which drops it.
     const bool lent = lend(file, node);
+    if (node && !share(*node)) {
+        // Another program has claimed the unit since: the kept descriptor goes.
+        io_->close(node->fd);
+        node.reset();
+        std::lock_guard lock(mutex_);
+        give_back(file, nullptr);
+        return kNoHandle;
+    }
     if (!node) node = open_node(file);
     std::lock_guard lock(mutex_);
     if (!node) {
@@ -93,12 +91,17 @@ bool HidrawPlatform::lend(const std::string& file, std::shared_ptr<NodeFd>& kept
     return true;
 }
 
-std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::open_node(const std::string& file) {
+int HidrawPlatform::open_fd(const std::string& file) {
     int fd = -EACCES;
     for (int mode : kOpenModes) {
         fd = retrying([&] { return io_->open(file, mode | kOpenFlags); });
         if (!is_permission_error(fd)) break;
     }
+    return fd;
+}
+
+std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::open_node(const std::string& file) {
+    int fd = open_fd(file);
     if (fd < 0) {
         std::lock_guard lock(mutex_);
         if (is_permission_error(fd)) denied_.insert(file);
@@ -106,7 +109,10 @@ std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::open_node(const std::str
     }
     auto node = std::make_shared<NodeFd>();
     node->fd = fd;
-    return node;
+    node->file = file;
+    if (share(*node)) return node;
+    io_->close(fd);
+    return nullptr;
 }
 
 std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::node_of(HidHandle device) const {
@@ -219,6 +225,8 @@ std::shared_ptr<HidrawPlatform::NodeFd> HidrawPlatform::give_back(const std::str
         held_.erase(it);
         return node;
     }
+    // Idle, it keeps no lock: a claim of this process must not meet its own.
+    if (node) io_->lock(node->fd, NodeLock::None);
     it->second.idle = std::move(node);
     return nullptr;
 }

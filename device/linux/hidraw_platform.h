@@ -11,6 +11,12 @@
 // handle to the next: open() lends it out again when the path still leads to
 // the same node, and close() keeps it. A failed operation, or the end of the
 // hold, closes it for real, so that the next open opens afresh.
+//
+// A claim (hidraw_claim.cpp) is an exclusive flock on a descriptor of its
+// own, held for the run; every other descriptor takes a shared flock while
+// a handle uses it, unless this process has claimed the unit. flock belongs
+// to the open file, so it excludes other programs of any user that can open
+// the node, and the kernel drops it when its holder ends, however it ends.
 #pragma once
 
 #include <cstddef>
@@ -51,11 +57,15 @@ public:
     // last enumerate(): nodes the user cannot open need a udev rule.
     std::size_t permission_denied_count() const;
     std::size_t inaccessible_interfaces() const override { return permission_denied_count(); }
+    bool claim(const DevicePath& path) override;
+    void unclaim(const DevicePath& path) override;
+    std::size_t interfaces_in_use() const override;
 
 private:
     // One open descriptor; a held path lends it to one handle at a time.
     struct NodeFd {
         int fd = -1;
+        std::string file;
         // The node's feature report length, read once per descriptor.
         std::optional<std::uint16_t> feature_length;
         bool failed = false;  // an operation on it failed: closed with its handle
@@ -79,6 +89,11 @@ private:
     // path is held, and returns what the caller must close.
     std::shared_ptr<NodeFd> give_back(const std::string& file, std::shared_ptr<NodeFd> node);
     std::shared_ptr<NodeFd> open_node(const std::string& file);
+    // A descriptor of the node in any mode the user may open it in; -errno when none.
+    int open_fd(const std::string& file);
+    // The shared lock for a handle's use, unless this process has claimed
+    // the unit: false (and counted) when another program has claimed it.
+    bool share(NodeFd& node);
     void mark_failed(NodeFd& node);
     // nullopt when the descriptor cannot be had or parsed.
     std::optional<std::uint16_t> feature_length(NodeFd& node);
@@ -90,6 +105,8 @@ private:
     std::map<std::string, Held> held_;
     HidHandle next_handle_ = 1;
     std::set<std::string> denied_;
+    std::map<std::string, int> claims_;  // the claim's own descriptor; -1 when nothing could be locked
+    std::set<std::string> in_use_;       // refused since the last enumerate(): claimed elsewhere
 };
 
 }  // namespace wxr::hidraw

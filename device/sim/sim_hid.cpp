@@ -129,6 +129,7 @@ void SimHid::fail_enumeration(bool fail) {
 std::optional<std::vector<DevicePath>> SimHid::enumerate() {
     std::lock_guard lock(mutex_);
     if (fail_enumeration_) return std::nullopt;
+    in_use_.clear();
     admit_arrivals();
     std::vector<DevicePath> paths;
     for (auto it = on_bench_.begin(); it != on_bench_.end();) {
@@ -170,6 +171,10 @@ HidHandle SimHid::open(const DevicePath& path) {
     std::lock_guard lock(mutex_);
     Interface* iface = attached_at(path);
     if (!iface) return kNoHandle;
+    if (in_use_elsewhere(*iface)) {
+        in_use_.insert(path);
+        return kNoHandle;
+    }
     HidHandle handle = next_handle_++;
     handles_[handle] = iface;
     if (!operate(handle)) {
@@ -281,6 +286,35 @@ std::string SimHid::instance(const DevicePath& path) {
         if (interfaces_[index].get() == iface) return std::to_string(index);
     }
     return {};
+}
+
+bool SimHid::in_use_elsewhere(const Interface& iface) const {
+    return clock_.now_ms() < iface.config.presence.arrive_ms + iface.config.in_use_for_ms;
+}
+
+bool SimHid::claim(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    Interface* iface = attached_at(path);
+    if (!iface) return true;  // nothing there: the run's opens fail and say so
+    if (in_use_elsewhere(*iface)) {
+        in_use_.insert(path);  // another program has it: "not found" says so
+        return false;
+    }
+    if (iface->claimed) return false;
+    iface->claimed = true;
+    return true;
+}
+
+void SimHid::unclaim(const DevicePath& path) {
+    std::lock_guard lock(mutex_);
+    auto same_path = by_path_.find(path);
+    if (same_path == by_path_.end()) return;
+    for (std::size_t i : same_path->second) interfaces_[i]->claimed = false;
+}
+
+std::size_t SimHid::interfaces_in_use() const {
+    std::lock_guard lock(mutex_);
+    return in_use_.size();
 }
 
 void SimHid::close(HidHandle device) {

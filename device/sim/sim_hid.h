@@ -42,6 +42,9 @@ struct SimInterfaceConfig {
     HidAttributes attributes{0x1209, 0x7305, 0x0100};
     std::string location;  // the USB port the system names; empty: unknown
     std::string serial;    // empty: the unit has none
+    // Another program has the unit for this long after it arrives: it can be
+    // neither claimed nor opened.
+    std::uint64_t in_use_for_ms = 0;
     Identity identity{};
     ModelFaults model_faults{};
     TransportFaults transport_faults{};
@@ -86,6 +89,10 @@ public:
     std::string serial_number(const DevicePath& path) override;
     // The index of the interface attached at the path now.
     std::string instance(const DevicePath& path) override;
+    // One claim per unit at a time; none while another program has it.
+    bool claim(const DevicePath& path) override;
+    void unclaim(const DevicePath& path) override;
+    std::size_t interfaces_in_use() const override;
 
     // Whether an interface is still to arrive, leave or return on the clock:
     // without, the set of interfaces stays as it is for good.
@@ -102,6 +109,7 @@ private:
         bool left = false;      // the replug's absence has begun
         bool returned = false;  // and is over: the model was power-cycled
         bool gone = false;      // taken away for good (leave_after_ms)
+        bool claimed = false;   // by a run of this process
     };
 
     // Whether the interface is attached now; carries out an arrival, a
@@ -119,6 +127,7 @@ private:
     // Pauses outside the lock, as a device that does not answer holds the caller.
     bool fail_slowly(std::uint32_t ms);
     bool is_silent(const Interface& iface) const;
+    bool in_use_elsewhere(const Interface& iface) const;
 
     Clock& clock_;
     mutable std::mutex mutex_;
@@ -134,6 +143,7 @@ private:
     std::map<HidHandle, Interface*> handles_;
     HidHandle next_handle_ = 1;
     bool fail_enumeration_ = false;
+    std::set<DevicePath> in_use_;  // refused since the last enumerate()
 };
 
 }  // namespace wxr::sim

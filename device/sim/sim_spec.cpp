@@ -100,9 +100,9 @@ const std::map<std::string_view, Key>& keys() {
     using u8 = std::uint8_t;
     using u64 = std::uint64_t;
     static const std::map<std::string_view, Key> table = {
-        {"model", {true, "model=N       model byte the device reports (default 16)",
+        {"model", {true, "model=N       model byte the device reports (default: the firmware's)",
                    numeric(0, 255, [](C& c, Shape&, long n) { c.identity.model = static_cast<u8>(n); })}},
-        {"sensor", {true, "sensor=N      sensor byte the device reports (default 3)",
+        {"sensor", {true, "sensor=N      sensor byte the device reports (default: the firmware's)",
                     numeric(0, 255, [](C& c, Shape&, long n) { c.identity.sensor = static_cast<u8>(n); })}},
         {"version", {true, "version=N     firmware version the device reports (default 57)",
                      numeric(0, 255, [](C& c, Shape&, long n) { c.identity.version = static_cast<u8>(n); })}},
@@ -164,6 +164,11 @@ const std::map<std::string_view, Key>& keys() {
                       text([](C& c, std::string_view v) { c.location = std::string(v); })}},
         {"serial", {true, "serial=TEXT   the serial number the unit reports (default none)",
                     text([](C& c, std::string_view v) { c.serial = std::string(v); })}},
+        {"in-use-for", {true, "in-use-for=MS  another program writes the unit for MS ms after it arrives:\n"
+                              "                it can be neither claimed nor opened",
+                        numeric(0, kMaxTimeMs, [](C& c, Shape&, long n) {
+                            c.in_use_for_ms = static_cast<u64>(n);
+                        })}},
         {"answer-after", {true, "answer-after=MS  the device answers nothing until MS ms after arriving",
                           numeric(0, kMaxTimeMs, [](C& c, Shape&, long n) {
                               c.transport_faults.answer_after_ms = static_cast<u64>(n);
@@ -215,8 +220,9 @@ std::optional<IndexedItem> indexed(std::string_view item) {
 
 }  // namespace
 
-std::variant<SimBench, SimSpecError> parse_sim_spec(std::string_view spec) {
+std::variant<SimBench, SimSpecError> parse_sim_spec(std::string_view spec, const Identity& defaults) {
     SimInterfaceConfig config;
+    config.identity = defaults;
     Shape shape;
     std::vector<IndexedItem> per_interface;
     while (!spec.empty()) {

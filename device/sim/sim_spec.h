@@ -25,8 +25,10 @@ struct SimBench {
     std::optional<std::uint64_t> ctrl_c_at_ms;  // Ctrl-C pressed at this moment of the clock
 };
 
-// One config per simulated interface, or what is wrong with the text.
-std::variant<SimBench, SimSpecError> parse_sim_spec(std::string_view spec);
+// One config per simulated interface, or what is wrong with the text. An
+// interface is `defaults` unless the text says otherwise: the caller passes
+// what the firmware it writes fits, so that a plain simulation fits it.
+std::variant<SimBench, SimSpecError> parse_sim_spec(std::string_view spec, const Identity& defaults = {});
 
 // The keys, one per line, for --help.
 std::string sim_spec_help();

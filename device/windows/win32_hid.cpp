@@ -97,6 +97,10 @@ void Win32Hid::release(const DevicePath& path) {
 std::optional<std::vector<DevicePath>> Win32Hid::enumerate() {
     GUID hid_guid;
     HidD_GetHidGuid(&hid_guid);
+    {
+        std::lock_guard lock(mutex_);
+        in_use_.clear();
+    }
     const HDEVINFO set =
         SetupDiGetClassDevsW(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) return std::nullopt;
@@ -121,6 +125,7 @@ HidHandle Win32Hid::open(const DevicePath& path) {
     security.nLength = sizeof(security);
     security.lpSecurityDescriptor = nullptr;
     security.bInheritHandle = TRUE;
+    if (in_use_elsewhere(path)) return kNoHandle;
     const std::wstring wide = to_wide(path);
     const HANDLE file = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
                                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);

@@ -234,9 +234,34 @@ TEST(DialogUpgrade, NotFoundNamesInterfacesRefusedForPermissionsWhenAsked) {
         bench.dialog->OnCommand(app::kIdCheckAndUpgrade);
         EXPECT_EQ(bench.window.boxes().at(0).text,
                   explain ? "Device not found!!\n2 HID interface(s) could not be opened: permission denied.\n"
-                            "Run 'sudo wxr7305 udev-rule' for the rule that lets users reach the device."
+                            "Run 'sudo wxr7305 udev-rule --install' to let users reach the device."
                           : "Device not found!!");
     }
+}
+
+// Another program writing the device: not found when it already had it,
+// refused with a box when it took it between the search and the write.
+TEST(DialogUpgrade, AnotherProgramsDeviceIsNeitherFoundNorWritten) {
+    DialogBench bench;
+    bench.sim.add_interface({.path = u"sim0", .in_use_for_ms = 600000});
+    bench.start();
+    bench.dialog->OnCommand(app::kIdCheckAndUpgrade);
+    EXPECT_EQ(bench.window.boxes().at(0).text,
+              "Device not found!!\n1 HID interface(s) in use by another program writing the device: "
+              "try again once it is done.");
+
+    DialogBench taken;
+    taken.add_device();
+    taken.start();
+    ASSERT_TRUE(taken.sim.claim(u"sim0"));  // a station's run on the same unit
+    taken.dialog->OnCommand(app::kIdCheckAndUpgrade);
+    EXPECT_EQ(taken.window.boxes().at(0).text, "The device is being written by another program. Try again once it is done.");
+    EXPECT_FALSE(taken.sim.model(0).end_report().has_value());
+    taken.sim.unclaim(u"sim0");
+    taken.dialog->OnCommand(app::kIdCheckAndUpgrade);
+    ASSERT_TRUE(taken.wait_for_worker());
+    EXPECT_EQ(taken.window.boxes().at(1).text, kSuccess);
+    EXPECT_TRUE(taken.sim.claim(u"sim0"));  // the worker's end gave it back
 }
 
 struct MismatchCase {

@@ -20,7 +20,7 @@ std::string image_file(int model, int sensor) {
 }
 
 // sim:0 TQ16 LX300, sim:1 TQ22 LX300, sim:2 TQ22 LX100, sim:3 TQ23 LX300.
-constexpr char kBench[] = "--simulate=devices=4,version=50,1:model=22,2:model=22,2:sensor=1,3:model=23";
+constexpr char kBench[] = "--simulate=devices=4,version=50,model=16,sensor=3,1:model=22,2:model=22,2:sensor=1,3:model=23";
 
 TEST(MixedBench, EachUnitGetsTheImageOfItsModelAndSensorAndOneThatFitsNoneIsRefused) {
     const std::string tq16 = image_file(16, 3), tq22 = image_file(22, 3), tq22_lx100 = image_file(22, 1);
@@ -54,6 +54,7 @@ TEST(MixedBench, EachUnitGetsTheImageOfItsModelAndSensorAndOneThatFitsNoneIsRefu
 
 TEST(MixedBench, TwoImagesForTheSameUnitsAreRefusedBeforeAnyWrite) {
     const std::string tq16 = image_file(16, 3), copy = image_file(16, 3) + ".copy";
+    // mingw's copy_file does not overwrite: an earlier run's copy goes first.
     std::filesystem::remove(copy);
     std::filesystem::copy_file(tq16, copy);
     Outcome r = wxr7305({"upgrade", "--all", kBench, "--virtual-time", "--image", tq16, "--image", copy});
@@ -64,6 +65,32 @@ TEST(MixedBench, TwoImagesForTheSameUnitsAreRefusedBeforeAnyWrite) {
     Outcome one = wxr7305({"list", kBench, "--virtual-time", "--image", image_file(22, 3)});
     EXPECT_FALSE(contains(one.out, "sim:0")) << one.out;
     EXPECT_TRUE(contains(one.out, "sim:1  version 50  TQ22  LX300  at sim-usb-1.2  image ")) << one.out;
+}
+
+// A simulated unit is, unless told otherwise, what the firmware written fits:
+// the built-in one, or the first --image.
+TEST(SimulatedDefaults, AUnitFitsTheFirmwareTheCommandWrites) {
+    const std::string tq17 = image_file(17, 5), tq22 = image_file(22, 5);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string shown;
+    } cases[] = {
+        {{"upgrade", "--simulate"}, 0, "Firmware upgrade successful."},
+        {{"upgrade", "--simulate", "--image", tq17}, 0, "Firmware upgrade successful."},
+        {{"list", "--simulate", "--image", tq17}, 0, "TQ17  LX500"},
+        {{"upgrade", "--simulate=devices=2,1:model=22", "--all", "--image", tq17, "--image", tq22}, 0,
+         "2 devices: 2 succeeded"},
+        // What the text says wins.
+        {{"upgrade", "--simulate=model=16", "--image", tq17}, 2, ""},
+        {{"upgrade", "--simulate=sensor=3", "--image", tq17}, 3, ""},
+    };
+    for (Case& c : cases) {
+        c.args.push_back("--virtual-time");
+        Outcome r = wxr7305(c.args);
+        EXPECT_EQ(r.code, c.code) << c.args[1] << r.err;
+        EXPECT_TRUE(contains(r.out, c.shown)) << r.out;
+    }
 }
 
 }  // namespace

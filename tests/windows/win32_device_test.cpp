@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <thread>
 
 #include "device/windows/win32_platform.h"
@@ -83,6 +84,45 @@ TEST(Win32Hid, MissingPathDoesNotOpen) {
     EXPECT_EQ(hid.open(u"\\\\?\\hid#vid_0000&pid_0000#none#{4d1e55b2-f16f-11cf-88cb-001111000030}"),
               kNoHandle);
     EXPECT_EQ(hid.open(u""), kNoHandle);
+}
+
+// Every unit tells where it is attached (under wine, which records no
+// location, its device's instance id), and two units never the same place.
+TEST(Win32Hid, EveryInterfaceHasALocationOfItsOwn) {
+    Win32Hid hid;
+    auto paths = hid.enumerate();
+    ASSERT_TRUE(paths && !paths->empty());
+    std::set<std::string> places;
+    for (const auto& path : *paths) {
+        const std::string place = hid.location(path);
+        EXPECT_FALSE(place.empty()) << std::string(path.begin(), path.end());
+        places.insert(place);
+    }
+    EXPECT_EQ(places.size(), paths->size());
+}
+
+// Two platforms as two programs on one unit (wine's virtual mouse here): a
+// claim excludes the other's claim and opens, also from other threads, and
+// is given back on whatever thread ends it.
+TEST(Win32Hid, AClaimExcludesAnotherProgramUntilItEnds) {
+    Win32Hid mine, theirs;
+    auto paths = mine.enumerate();
+    ASSERT_TRUE(paths && !paths->empty());
+    const DevicePath& unit = paths->front();
+    ASSERT_TRUE(mine.claim(unit));
+    EXPECT_FALSE(mine.claim(unit));  // one run per unit in a program too
+    HidHandle own = mine.open(unit);
+    EXPECT_NE(own, kNoHandle);
+    mine.close(own);
+    bool refused = false;
+    std::thread([&] {
+        theirs.enumerate();
+        refused = !theirs.claim(unit) && theirs.open(unit) == kNoHandle && theirs.interfaces_in_use() == 1;
+    }).join();
+    EXPECT_TRUE(refused);
+    std::thread([&] { mine.unclaim(unit); }).join();
+    EXPECT_TRUE(theirs.claim(unit));
+    theirs.unclaim(unit);
 }
 
 // Whether another handle on the same name can take the mutex right now.

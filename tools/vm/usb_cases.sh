@@ -123,6 +123,25 @@ run_cli model-shift wxr7305 upgrade --shift
 expect_code model-shift-exit model-shift 3
 expect_summary model-nothing-written wxr-model "blocks=0 end=no image=differs"
 
+# Two programs of two users on one unit: while root's upgrade writes it,
+# another user's list says it is in use and that user's upgrade is refused;
+# the unit is written once, whole. (The node is opened to all for this.)
+start_usb wxr-shared 0 --expect /image.bin --busy-reads 2 || fail shared "no device"
+shared=$(node_of wxr-shared)
+chmod 0666 "$shared"
+run_cli shared-first wxr7305 upgrade --device "$shared" &
+first=$!
+poll_tenths 300 grep -qs "progress" "$SCRATCH/shared-first.out" || fail shared-writing "no progress"
+run_cli shared-list hidraw-bench as-user 1000 /bin/wxr7305 list
+run_cli shared-second hidraw-bench as-user 1000 /bin/wxr7305 upgrade --device "$shared"
+wait $first
+expect shared-list-why "$SCRATCH/shared-list.out" "1 HID interface is in use by another program"
+expect shared-second-why "$SCRATCH/shared-second.out" "in use by another program"
+expect_code shared-second-exit shared-second 4
+expect_code shared-first-exit shared-first 0
+blocks=$(grep -o 'blocks=[0-9]*' "$SCRATCH/healthy.summary")
+expect_summary shared-written-once wxr-shared "end=yes image=match " "$blocks "
+
 # Failing part-way through the second block (set 200): unplugged, stalling,
 # falling silent. Each ends in "Upgrade fail !!", exit 4, in bounded time.
 for fault in unplug stall silent; do

@@ -258,6 +258,59 @@ cli_cases() {
     stop_device wxr-gone >/dev/null
 
     expect_summary other-untouched wxr-other "gets=0 sets=0 "
+    [ "$TRANSPORT" = usb ] && two_unit_cases
+}
+
+# json_field FIELD: the field's text on each JSON line of stdin, unescaped; "" for null.
+json_field() { sed -n "s/.*\"$1\":\(null\|\"\(\([^\"\\\\]\|\\\\.\)*\)\"\).*/\2/p" | sed 's/\\\\/\\/g'; }
+# expect_lines CHECK FILE FIELD VALUE...: the field's values on FILE's JSON lines, in any order.
+expect_lines() {
+    local check=$1 file=$2 field=$3 got want
+    shift 3
+    got=$(json_field "$field" <"$file" | sort | tr '\n' '|')
+    want=$(printf '%s\n' "$@" | sort | tr '\n' '|')
+    expect_eq "$check" "$got" "$want"
+}
+
+# Two USB units, the second without a serial number: where each is attached
+# and its serial (none for the second) as wine's SetupAPI and HID class give
+# them; upgrade --all logs both; a second program is refused a unit the
+# first is writing; --device LOCATION writes that unit alone.
+two_unit_cases() {
+    echo "" >/sys/kernel/config/usb_gadget/unit1/strings/0x409/serialnumber
+    start_device wxr-serial 0 --expect "$IMAGE" || { fail two-units "wxr-serial"; return; }
+    start_device wxr-plain 1 --expect "$IMAGE" || { fail two-units "wxr-plain"; return; }
+    run_win list-json "$cli" list --json
+    local serial_at plain_at
+    serial_at=$(grep '"serial":"WXR0000"' $SCRATCH/list-json.out | json_field location)
+    plain_at=$(grep '"serial":null' $SCRATCH/list-json.out | json_field location)
+    expect_lines list-json-serials $SCRATCH/list-json.out serial WXR0000 ""
+    if [ -n "$serial_at" ] && [ -n "$plain_at" ] && [ "$serial_at" != "$plain_at" ]; then
+        pass list-json-locations
+    else
+        fail list-json-locations "'$serial_at' and '$plain_at'"
+    fi
+
+    # Not through run_win: its output must reach the file line by line.
+    (timeout $kRunSeconds "$wine" "$cli" upgrade --all --log 'Z:\run\wxr\all.log' </dev/null \
+         >$SCRATCH/all.out 2>&1
+     echo $? >$SCRATCH/all.code) &
+    local first=$!
+    wait_tenths $kHoldTenths grep -qs progress $SCRATCH/all.out || fail all-writing "no progress"
+    run_win lock-second "$cli" upgrade --device "$plain_at"
+    wait $first
+    expect lock-second-why $SCRATCH/lock-second.out "in use by another program"
+    expect_code lock-second-exit lock-second 4
+    expect_code all-exit all 0
+    expect_lines all-log-locations $SCRATCH/all.log location "$serial_at" "$plain_at"
+    expect_lines all-log-serials $SCRATCH/all.log serial WXR0000 ""
+
+    run_win device "$cli" upgrade --device "$serial_at" --log 'Z:\run\wxr\device.log'
+    expect_code device-exit device 0
+    expect_lines device-log $SCRATCH/device.log location "$serial_at"
+    # Written twice, and once: --device left the other alone.
+    expect_summary serial-flash wxr-serial "blocks=44 end=yes image=match "
+    expect_summary plain-flash wxr-plain "blocks=22 end=yes image=match "
 }
 
 # --- the dialog ---
