@@ -41,6 +41,7 @@ void simulate(Options& options, std::string_view spec) {
     auto parsed = sim::parse_sim_spec(spec);
     if (auto* error = std::get_if<sim::SimSpecError>(&parsed)) throw Refusal{error->message};
     options.session.simulated = std::get<sim::SimBench>(std::move(parsed));
+    options.simulate = std::string(spec);
 }
 
 void count(Options& options, const std::string& text) {
@@ -68,7 +69,7 @@ constexpr OptionSpec kOptions[] = {
     {"--device", Value::Required, kList | kUpgrade,
      [](Options& o, const std::string& v) { 
          non_empty("--device", v);
-         o.device = v;
+         o.devices.push_back(v);
      }},
     {"--log", Value::Required, kUpgrade,
      [](Options& o, const std::string& v) {
@@ -130,7 +131,7 @@ void check_combinations(const Options& o) {
     if (o.command == "info" && o.operands.size() > 1) throw Refusal{"info takes at most one FILE"};
     if (o.command != "info" && !o.operands.empty()) throw Refusal{o.command + " takes no operands"};
     if (o.all && o.watch) throw Refusal{"--all and --watch cannot be combined"};
-    if (o.device && (o.all || o.watch)) throw Refusal{"--device names one device: not with --all or --watch"};
+    if (!o.devices.empty() && (o.all || o.watch)) throw Refusal{"--device names the units: not with --all or --watch"};
     if (o.count && !o.watch) throw Refusal{"--count needs --watch"};
     if (o.force && !o.watch) throw Refusal{"--force needs --watch"};
     // A real device needs its pauses to pass: virtual time is for simulated ones.

@@ -15,9 +15,10 @@ struct Options {
     std::string command;
     std::vector<std::string> operands;
     std::vector<std::string> images;    // write these files instead; several: each device the one that fits
-    std::optional<std::string> device;  // list, upgrade: this interface (or USB location) only
+    std::vector<std::string> devices;   // list, upgrade: these interfaces (or USB locations, serials) only
     std::optional<std::string> log;     // upgrade: append a record per unit result
     SessionOptions session;
+    std::optional<std::string> simulate;  // --simulate's text as given, for a command that repeats it
     bool all = false;    // upgrade every fitting device
     bool watch = false;  // upgrade each fitting device that appears
     std::optional<long> count;  // with watch: stop after this many devices

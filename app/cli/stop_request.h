@@ -7,6 +7,8 @@
 
 #include <atomic>
 
+#include "app/cli/writing_board.h"
+
 namespace wxr::cli {
 
 class StopRequest {
@@ -29,10 +31,15 @@ public:
     void end_write() { --writing_; }
     bool writing() const { return writing_.load() > 0; }
 
+    // Which units are being written, for the second press to name.
+    WritingBoard& board() { return board_; }
+    const WritingBoard& board() const { return board_; }
+
 private:
     std::atomic<int> presses_{0};
     std::atomic<bool> armed_{false};
     std::atomic<int> writing_{0};
+    WritingBoard board_;
 };
 
 // Armed for as long as it lives.

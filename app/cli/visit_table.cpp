@@ -8,6 +8,10 @@ StationVisit& VisitTable::add(const DevicePath& path, const UnitIdentity& identi
     StationVisit& entry = visits_[path];
     entry = StationVisit{};
     entry.visit = Visit{next_number_++, path, identity, VisitState::Seen, now_ms, now_ms};
+    if (identity.location.empty() && identity.serial.empty()) return entry;
+    for (auto& [other_path, other] : visits_) {
+        if (other_path != path && other.visit.identity == identity) other.visit.twin = entry.visit.twin = true;
+    }
     return entry;
 }
 

@@ -32,7 +32,8 @@ class VisitTable {
 public:
     using Map = std::map<DevicePath, StationVisit, NaturalLess>;
 
-    // A new visit at a path that has none.
+    // A new visit at a path that has none; it and a visit of the same
+    // identity at another path are twins.
     StationVisit& add(const DevicePath& path, const UnitIdentity& identity, std::uint64_t now_ms);
     StationVisit* find(const DevicePath& path);
     StationVisit* find(std::uint64_t number);
