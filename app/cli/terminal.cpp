@@ -68,15 +68,41 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
     return args;
 }
 
+namespace {
+
+// Some consoles take the mode and still print the sequences as text (wine's
+// in a Unix terminal does): a sequence that draws nothing must leave the
+// cursor where it was. What such a console printed is taken back.
+bool sequences_understood(HANDLE console) {
+    CONSOLE_SCREEN_BUFFER_INFO before, after;
+    if (!GetConsoleScreenBufferInfo(console, &before)) return false;
+    constexpr char kProbe[] = "\x1b[0m";
+    DWORD written = 0;
+    if (!WriteConsoleA(console, kProbe, sizeof kProbe - 1, &written, nullptr)) return false;
+    if (!GetConsoleScreenBufferInfo(console, &after)) return false;
+    if (after.dwCursorPosition.X == before.dwCursorPosition.X && after.dwCursorPosition.Y == before.dwCursorPosition.Y) {
+        return true;
+    }
+    DWORD cleared = 0;
+    FillConsoleOutputCharacterA(console, ' ', written, before.dwCursorPosition, &cleared);
+    SetConsoleCursorPosition(console, before.dwCursorPosition);
+    return false;
+}
+
+}  // namespace
+
 void prepare_output() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     SetConsoleOutputCP(CP_UTF8);
-    // The bars of several devices are redrawn with VT100 cursor movements;
-    // where the console cannot take them, stdout_is_terminal() says no.
+    // Several units are shown with VT100 cursor movements; a console that
+    // cannot take them keeps its mode, and stdout_is_terminal() says no.
     HANDLE console = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD mode = 0;
-    if (GetConsoleMode(console, &mode)) SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    if (!GetConsoleMode(console, &mode)) return;
+    if (SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) && !sequences_understood(console)) {
+        SetConsoleMode(console, mode & ~static_cast<DWORD>(ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+    }
 }
 
 #else
