@@ -81,20 +81,20 @@ int report_not_found(Session& session, std::ostream& err) {
 
 std::string printable(const std::string& text) { return to_utf8(escape_control_chars(from_utf8(text))); }
 
-std::string result_details(const RunReport& report) {
-    std::string text;
+std::string result_details(const RunReport& report, bool where_first) {
     std::string detail = report.detail.substr(0, report.detail.find_last_not_of(' ') + 1);
     if (!report.recorded) detail += std::string(detail.empty() ? "" : "; ") + "not recorded: the log failed";
-    if (!detail.empty()) text += "  (" + printable(detail) + ")";
-    if (std::string where = whereabouts(report.location, report.serial); !where.empty()) text += "  " + where;
-    return text;
+    const std::string why = detail.empty() ? "" : "  (" + printable(detail) + ")";
+    const std::string where = whereabouts(report.location, report.serial);
+    const std::string at = where.empty() ? "" : "  " + where;
+    return where_first ? at + why : why + at;
 }
 
 std::string result_line(const RunReport& report) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", static_cast<double>(report.ms) / 1000.0);
     return printable(to_utf8(report.path)) + "  " + result_name(report.result) + "  " + seconds +
-           result_details(report) + "\n";
+           result_details(report, false) + "\n";
 }
 
 std::string standing_word(RunResult result) {

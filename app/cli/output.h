@@ -33,8 +33,8 @@ int report_not_found(Session& session, std::ostream& err);
 // "sim:3  success  1.62 s", with the reason for a refusal, a skip or a
 // failure, and where the unit is attached and its serial number when known.
 std::string result_line(const RunReport& report);
-// The line's end: "  (why)  at usb-1.4  serial 0042".
-std::string result_details(const RunReport& report);
+// The line's end: "  (why)  at usb-1.4  serial 0042", or where first.
+std::string result_details(const RunReport& report, bool where_first);
 // A text the device or the system gave, for a terminal: control bytes shown as \xNN.
 std::string printable(const std::string& text);
 // "at usb-0000:00:14.0-2/input0  serial 0042", or empty.

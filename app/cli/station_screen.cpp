@@ -98,7 +98,7 @@ public:
     void ended(const StationVisit& visit, const StationStatus&) override {
         const RunReport& report = *visit.report;
         std::string lines = result_mark(report.result, true, colour()) + "  " + seconds(report) + "  " +
-                            printable(to_utf8(report.path)) + result_details(report) + "\n";
+                            printable(to_utf8(report.path)) + result_details(report, true) + "\n";
         if (visit.check) lines += "  simulated: " + check_text(*visit.check) + "\n";
         above(lines, console_.out);
     }
