@@ -4,6 +4,7 @@
 // the station nor on a run.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -21,8 +22,9 @@ public:
     void post(std::string_view text) {
         const std::size_t length = text.size() < kCapacity ? text.size() : kCapacity;
         sequence_.fetch_add(1, std::memory_order_acq_rel);  // odd: being posted
-        for (std::size_t i = 0; i < length; ++i) text_[i].store(text[i], std::memory_order_relaxed);
-        length_.store(length, std::memory_order_relaxed);
+        // Release: a reader that sees any of this post also sees it begun (odd), and reads again.
+        for (std::size_t i = 0; i < length; ++i) text_[i].store(text[i], std::memory_order_release);
+        length_.store(length, std::memory_order_release);
         sequence_.fetch_add(1, std::memory_order_release);
     }
 
@@ -32,9 +34,8 @@ public:
         for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
             const std::uint32_t before = sequence_.load(std::memory_order_acquire);
             if (before % 2 != 0) continue;
-            const std::size_t length = length_.load(std::memory_order_relaxed);
-            for (std::size_t i = 0; i < length; ++i) out[i] = text_[i].load(std::memory_order_relaxed);
-            std::atomic_thread_fence(std::memory_order_acquire);
+            const std::size_t length = std::min(length_.load(std::memory_order_acquire), kCapacity);
+            for (std::size_t i = 0; i < length; ++i) out[i] = text_[i].load(std::memory_order_acquire);
             if (sequence_.load(std::memory_order_relaxed) == before) return length;
         }
         return 0;
