@@ -109,16 +109,20 @@ std::string standing_word(RunResult result) {
     return "failed";
 }
 
-std::string count_line(const ResultTally& tally) {
-    std::string line = std::to_string(tally.total()) + (tally.total() == 1 ? " unit" : " units");
-    const char* separator = ": ";
+std::string standing_counts(const ResultTally& tally) {
+    std::string text;
     for (std::size_t i = 0; i < kRunResults; ++i) {
         const auto result = static_cast<RunResult>(i);
         if (tally.of(result) == 0) continue;
-        line += separator + std::to_string(tally.of(result)) + " " + standing_word(result);
-        separator = ", ";
+        text += (text.empty() ? "" : ", ") + std::to_string(tally.of(result)) + " " + standing_word(result);
     }
-    return line + " (" + std::to_string(tally.attempts()) + (tally.attempts() == 1 ? " attempt)\n" : " attempts)\n");
+    return text;
+}
+
+std::string count_line(const ResultTally& tally) {
+    const std::string counts = standing_counts(tally);
+    return std::to_string(tally.total()) + (tally.total() == 1 ? " unit" : " units") + (counts.empty() ? "" : ": ") +
+           counts + " (" + std::to_string(tally.attempts()) + (tally.attempts() == 1 ? " attempt)\n" : " attempts)\n");
 }
 
 int exit_code_for(const ResultTally& tally, bool stopped) {

@@ -43,6 +43,8 @@ std::string whereabouts(const std::string& location, const std::string& serial);
 // "10 units: 9 written, 1 failed (12 attempts)": units by the result they
 // stand at, those of no unit left out.
 std::string count_line(const ResultTally& tally);
+// "9 written, 1 failed": the count without its head.
+std::string standing_counts(const ResultTally& tally);
 // What a count calls units standing at the result: "written", "no answer", ...
 std::string standing_word(RunResult result);
 // By each unit's standing result: 0 when every unit was written (or was

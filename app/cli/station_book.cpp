@@ -91,7 +91,8 @@ void StationBook::notice_changes() {
     const StationStatus now = status();
     if (!told_stop_ && now.stopping) {
         told_stop_ = true;
-        notice("wxr7305: " + stopping_text(now.writing) + "\n");
+        notice("wxr7305: " + stopping_text(now.writing) +
+               (now.writing > 0 ? " (a unit left part-written may not start).\n" : ".\n"));
     }
     if (!told_log_ && log_failed()) {
         told_log_ = true;
@@ -101,9 +102,9 @@ void StationBook::notice_changes() {
 }
 
 std::string stopping_text(std::size_t writing) {
-    if (writing == 0) return "stopping: nothing is being written.";
+    if (writing == 0) return "stopping: nothing is being written";
     return "stopping: " + std::to_string(writing) + (writing == 1 ? " write" : " writes") +
-           " finishing, none started; Ctrl-C again to leave now (a unit left part-written may not start).";
+           " finishing, none started; Ctrl-C again to leave now";
 }
 
 void StationBook::notice(const std::string& text) {

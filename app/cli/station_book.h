@@ -52,7 +52,7 @@ private:
     bool told_log_ = false;
 };
 
-// What the first Ctrl-C does: "stopping: 2 writes finishing, none started; ...".
+// What the first Ctrl-C does: "stopping: 2 writes finishing, none started; Ctrl-C again to leave now".
 std::string stopping_text(std::size_t writing);
 
 // A report that says only which unit it is.

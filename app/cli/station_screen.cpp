@@ -39,25 +39,12 @@ std::string row_line(const RunRow& row, std::size_t label_columns, std::size_t c
     return line + progress_bar(row.value, row.range, row.bytes, std::min(room, kMaxBar));
 }
 
-std::string totals(const ResultTally& tally) {
-    std::string text;
-    for (std::size_t i = 0; i < kRunResults; ++i) {
-        const auto result = static_cast<RunResult>(i);
-        if (tally.of(result) == 0) continue;
-        text += (text.empty() ? "" : ", ") + std::to_string(tally.of(result)) + " " + standing_word(result);
-    }
-    return text;
-}
-
 }  // namespace
 
 std::string status_line(const StationStatus& status) {
     std::string line;
     if (status.stopping) {
-        line = status.writing == 0 ? "stopping"
-                                   : "stopping: " + std::to_string(status.writing) +
-                                         (status.writing == 1 ? " write" : " writes") +
-                                         " finishing, none started; Ctrl-C again to leave now";
+        line = stopping_text(status.writing);
     } else if (status.writing > 0) {
         line = "writing " + std::to_string(status.writing) +
                (status.watching ? ", waiting for more units (Ctrl-C to stop)" : " (Ctrl-C to stop)");
@@ -65,7 +52,7 @@ std::string status_line(const StationStatus& status) {
         line = status.watching ? "waiting for units (Ctrl-C to stop)" : "looking at the units";
     }
     if (status.count) line += kDot + std::string("count ") + std::to_string(status.count_written) + " of " + std::to_string(*status.count);
-    if (std::string sums = totals(status.tally); !sums.empty()) line += kDot + sums;
+    if (std::string sums = standing_counts(status.tally); !sums.empty()) line += kDot + sums;
     return line;
 }
 

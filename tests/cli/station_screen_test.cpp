@@ -138,7 +138,7 @@ TEST(StationFrame, TheStatusLineSaysWhatTheStationDoes) {
         {status(true, false, 0, {}), "waiting for units (Ctrl-C to stop)"},
         {status(false, false, 3, {}), "writing 3 (Ctrl-C to stop)"},
         {status(true, true, 2, {}), "stopping: 2 writes finishing, none started; Ctrl-C again to leave now"},
-        {status(true, true, 0, {}), "stopping"},
+        {status(true, true, 0, {}), "stopping: nothing is being written"},
         {totals, "writing 1, waiting for more units (Ctrl-C to stop) \u00b7 count 2 of 5 \u00b7 1 failed"},
     };
     for (const auto& [s, text] : cases) EXPECT_EQ(status_line(s), text);
