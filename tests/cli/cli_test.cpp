@@ -281,8 +281,13 @@ TEST(Cli, AllWritesEveryDeviceAndOneThatIsUnpluggedFailsAlone) {
     EXPECT_EQ(occurrences(r.out, "sim:12 progress 100%"), 1u);
     EXPECT_TRUE(contains(r.out, "20 units: 19 written, 1 failed (20 attempts)\n"));
     EXPECT_TRUE(contains(r.out, "Not written (1 unit):\n  failed       sim:7  at sim-usb-1.8  (stopped at block ")) << r.out;
-    EXPECT_TRUE(r.out.ends_with("Retry them:\n  wxr7305 upgrade --simulate=devices=20,busy=0,7:unplug-after=3000 "
-                                "--virtual-time --device sim-usb-1.8\n")) << r.out;
+#ifdef _WIN32
+    const std::string simulate = "\"--simulate=devices=20,busy=0,7:unplug-after=3000\"";  // cmd.exe splits at , and =
+#else
+    const std::string simulate = "--simulate=devices=20,busy=0,7:unplug-after=3000";
+#endif
+    EXPECT_TRUE(r.out.ends_with("Retry them:\n  wxr7305 upgrade " + simulate + " --virtual-time --device sim-usb-1.8\n"))
+        << r.out;
 
     EXPECT_EQ(wxr7305({"upgrade", "--all", "--simulate=devices=3,1:sensor=1", "--virtual-time", "--shift"}).code, 3);
     EXPECT_EQ(wxr7305({"upgrade", "--all", "--simulate=devices=0", "--virtual-time"}).code, 2);
