@@ -6,6 +6,7 @@
 //   - when piped progress lines arrive during an upgrade;
 //   - upgrade --all over 20 devices with --serve and 20 viewers following
 //     its events, against the same without.
+//   - upgrade --all over 200 units on a terminal (a pty) against the same piped.
 // Prints ratios; asserts nothing (speed is measured, not tested).
 #include <algorithm>
 #include <atomic>
@@ -20,6 +21,11 @@
 #include <vector>
 
 #include <httplib.h>
+#ifndef _WIN32
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "app/cli/cli.h"
 #include "app/cli/serve/page_server.h"
@@ -233,6 +239,51 @@ void print_serve_cost() {
                 kViewers, median(with), median(without), median(with) / median(without), followed,
                 kViewers * kRounds);
 }
+#ifndef _WIN32
+// The program itself with its output on a terminal of 80 x 24 (a pty) or a
+// pipe, read to its end; milliseconds from start to exit.
+double program_ms(const std::vector<std::string>& args, bool on_terminal) {
+    int reader = -1, writer = -1;
+    winsize size{24, 80, 0, 0};
+    if (on_terminal) {
+        if (openpty(&reader, &writer, nullptr, nullptr, &size) != 0) return -1;
+    } else {
+        int fds[2];
+        if (pipe(fds) != 0) return -1;
+        reader = fds[0], writer = fds[1];
+    }
+    auto start = Clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(writer, STDOUT_FILENO);
+        dup2(writer, STDERR_FILENO);
+        close(reader);
+        close(writer);
+        std::vector<char*> argv{const_cast<char*>(WXR7305_PROGRAM)};
+        for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(writer);
+    char buffer[65536];
+    while (read(reader, buffer, sizeof buffer) > 0) {
+    }
+    waitpid(pid, nullptr, 0);
+    close(reader);
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+void print_terminal_against_pipe(const std::vector<std::string>& args, const char* what) {
+    std::vector<double> terminal, piped;
+    for (int i = 0; i < kRounds; ++i) {
+        terminal.push_back(program_ms(args, true));
+        piped.push_back(program_ms(args, false));
+    }
+    std::printf("%s: on a terminal %.1f ms, piped %.1f ms; ratio %.3f (target <= 1.05)\n", what, median(terminal),
+                median(piped), median(terminal) / median(piped));
+}
+#endif
 
 }  // namespace
 
@@ -266,6 +317,12 @@ int main() {
 
     print_clock_agreement();
     print_serve_cost();
+#ifndef _WIN32
+    print_terminal_against_pipe({"upgrade", "--all", "--simulate=devices=200,busy=0"},
+                                "upgrade --all over 200 units, real clock");
+    print_terminal_against_pipe({"upgrade", "--all", "--virtual-time", "--simulate=devices=200,busy=0"},
+                                "upgrade --all over 200 units, virtual clock (the display's own cost)");
+#endif
 
     auto start = Clock::now();
     ArrivalClock buffer(start);

@@ -85,7 +85,7 @@ constexpr OptionSpec kOptions[] = {
     {"--device", Value::Required, kList | kUpgrade,
      [](Options& o, const std::string& v) { 
          non_empty("--device", v);
-         o.device = v;
+         o.devices.push_back(v);
      }},
     {"--log", Value::Required, kUpgrade,
      [](Options& o, const std::string& v) {
@@ -160,7 +160,7 @@ void check_combinations(const Options& o) {
     if (o.command == "info" && o.operands.size() > 1) throw Refusal{"info takes at most one FILE"};
     if (o.command != "info" && !o.operands.empty()) throw Refusal{o.command + " takes no operands"};
     if (o.all && o.watch) throw Refusal{"--all and --watch cannot be combined"};
-    if (o.device && (o.all || o.watch)) throw Refusal{"--device names one device: not with --all or --watch"};
+    if (!o.devices.empty() && (o.all || o.watch)) throw Refusal{"--device names the units: not with --all or --watch"};
     if (o.count && !o.watch) throw Refusal{"--count needs --watch"};
     if (o.force && !o.watch) throw Refusal{"--force needs --watch"};
     if (o.port_names && !o.serve) throw Refusal{"--port-names needs --serve"};
@@ -209,8 +209,9 @@ std::string help_text() {
            "\n"
            "Commands:\n"
            "  info [FILE]      print the info block of FILE, or of the built-in firmware\n"
-           "  list             find every attached device and print its path, version,\n"
-           "                   model and sensor\n"
+           "  list             find every attached unit that answers as ours and print its\n"
+           "                   path, version, model and sensor; one the firmware does not\n"
+           "                   fit is marked \"does not fit\", as upgrade --all refuses it\n"
            "  upgrade          what \"Check and Upgrade\" does: find the device, check that it\n"
            "                   fits the firmware, write it with a progress bar; of several,\n"
            "                   the first in path order that the firmware fits\n"
@@ -221,11 +222,13 @@ std::string help_text() {
 #endif
            "\n"
            "Options:\n"
-           "  --device PATH    (list, upgrade) only this interface, or the interfaces at\n"
-           "                   this USB location (several: written as --all writes them);\n"
-           "                   a device of another model or sensor is refused\n"
-           "  --all            (upgrade) write every fitting device, side by side; one result\n"
-           "                   line per device and a count\n"
+           "  --device NAME    (list, upgrade) only this interface, or the interfaces at\n"
+           "                   this USB location or with this serial number; given several\n"
+           "                   times, each of them (several units: written as --all writes\n"
+           "                   them); a device of another model or sensor is refused\n"
+           "  --all            (upgrade) write every fitting device, side by side; a line\n"
+           "                   per result, a count of units, then every unit not written\n"
+           "                   again and one command that retries exactly those\n"
            "  --watch          (upgrade) station mode: write each fitting device that appears\n"
            "                   (those attached at start included) until Ctrl-C; a device\n"
            "                   already at the firmware's version is skipped\n"
@@ -253,7 +256,8 @@ std::string help_text() {
            "                   comma-separated list of the simulation keys below\n"
            "  --virtual-time   run the simulation on a virtual clock (pauses take no time)\n"
            "  --trace FILE     write every device operation to FILE (a regular file)\n"
-           "  --shift          list devices of any model, as holding Shift does in the dialog\n"
+           "  --shift          (upgrade) find devices of any model, as holding Shift does in\n"
+           "                   the dialog (list shows every model anyway)\n"
            "  --help           show this text\n"
            "  --version        show the version and the built-in firmware's model, sensor,\n"
            "                   version, size, checksum and customer\n"
@@ -262,17 +266,25 @@ std::string help_text() {
            "Simulation keys (--simulate=KEY[=VALUE],...):\n" +
            sim::sim_spec_help() +
            "\n"
+           "On a terminal, --all and --watch keep each result as a line and redraw the\n"
+           "running units' bars and a status line below them, in colour unless NO_COLOR is\n"
+           "set; piped, every change is a plain line.\n"
+           "\n"
            "Every unit that answers as ours gets a result; one kept from being written\n"
            "(--count reached, Ctrl-C, a failed log) is told as not-written, and why.\n"
            "Files given to one command must be different files, or nothing is written.\n"
            "\n"
-           "Ctrl-C while devices are written lets the running writes end; a second Ctrl-C\n"
-           "leaves at once, and a device left half-written may not start.\n"
+           "Ctrl-C while devices are written lets the running writes end and starts none;\n"
+           "a second Ctrl-C leaves at once, naming the units left part-written (they may\n"
+           "not start until written again). With nothing being written, Ctrl-C leaves.\n"
            "\n"
-           "Exit codes: 0 success, 1 bad usage, unreadable file, or a trace, log or output\n"
-           "write error, 2 no device, 3 device does not fit the firmware, 4 upgrade failed\n"
-           "or a device never answered, 130 Ctrl-C before any unit could be written; with\n"
-           "several, the highest of those that apply.\n";
+           "A unit is its serial number, else its USB location, else its path: a unit\n"
+           "written after a failed attempt counts once, as written.\n"
+           "Exit codes, by each unit's last result: 0 success, 1 bad usage, unreadable\n"
+           "file, or a trace, log or output write error, 2 no device (or a --device that\n"
+           "names none), 3 device does not fit the firmware, 4 upgrade failed or a device\n"
+           "never answered, 130 Ctrl-C before any unit could be written; with several, the\n"
+           "highest of those that apply.\n";
 }
 
 }  // namespace wxr::cli

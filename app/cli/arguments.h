@@ -15,7 +15,7 @@ struct Options {
     std::string command;
     std::vector<std::string> operands;
     std::vector<std::string> images;    // write these files instead; several: each device the one that fits
-    std::optional<std::string> device;  // list, upgrade: this interface (or USB location) only
+    std::vector<std::string> devices;   // list, upgrade: these interfaces (or USB locations, serials) only
     std::optional<std::string> log;     // upgrade: append a record per unit result
     std::optional<std::string> serve;   // upgrade: serve the bench's page at this address
     std::optional<std::string> port_names;  // with serve: what the bench calls each port

@@ -62,8 +62,9 @@ int run_device_command(const Options& options, Console& console) {
         auto units = sim::parse_sim_spec(*options.simulate_spec, simulated_identity(options.images));
         session_options.simulated = std::get<sim::SimBench>(std::move(units));
     }
-    // A mixed bench lists units of every model; each then gets the image that fits it, or none.
-    if (options.images.size() > 1) session_options.shift = true;
+    // A mixed bench takes units of every model; each then gets the image that fits it, or none.
+    // `list` shows every unit that answers as ours, as `upgrade --all` takes them.
+    if (options.images.size() > 1 || options.command == "list") session_options.shift = true;
     Session session(session_options);
     // Every thread the command starts takes part in the clock, this one too.
     ClockParticipant main_thread(session.clock());
@@ -97,7 +98,7 @@ bool output_lost(std::ostream& out, std::ostream& err) {
 }  // namespace
 
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
-        StopRequest* stop) {
+        StopRequest* stop, const TerminalTraits* traits) {
     auto parsed = parse_arguments(args);
     if (auto* error = std::get_if<UsageError>(&parsed)) return usage_error(error->message, err);
     const Options& options = std::get<Options>(parsed);
@@ -110,7 +111,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return kExitSuccess;
     }
     StopRequest no_stop;
-    Console console{out, err, terminal, stop ? *stop : no_stop};
+    Console console{out, err, terminal, stop ? *stop : no_stop, traits};
     int code = kExitOther;
     try {
         code = options.command == "info" ? command_info(options, console) : run_device_command(options, console);

@@ -8,6 +8,7 @@
 namespace wxr::cli {
 
 class StopRequest;
+struct TerminalTraits;
 
 enum ExitCode : int {
     kExitSuccess = 0,
@@ -25,7 +26,8 @@ inline int worse(int a, int b) { return a > b ? a : b; }
 
 // args excludes the program name. terminal: stdout is a terminal (draw bars).
 // stop: Ctrl-C as the platform's handler reports it; nullptr when none.
+// traits: the terminal's size and colour; nullptr: 80 x 24 without colour.
 int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, bool terminal,
-        StopRequest* stop = nullptr);
+        StopRequest* stop = nullptr, const TerminalTraits* traits = nullptr);
 
 }  // namespace wxr::cli

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/cli/arguments.h"
+#include "app/cli/screen_text.h"
 #include "app/cli/session.h"
 #include "app/cli/stop_request.h"
 
@@ -16,6 +17,7 @@ struct Console {
     std::ostream& err;
     bool terminal;  // out is a terminal: bars are drawn in place
     StopRequest& stop;
+    const TerminalTraits* traits = nullptr;  // its size and colour; nullptr: 80 x 24, no colour
 };
 
 int command_info(const Options& options, Console& console);
@@ -27,10 +29,6 @@ int command_upgrade(Session& session, const Options& options, Console& console);
 // The interfaces that pass the probe for the session's expected model: the
 // --device interface alone, or every present one, in enumeration order.
 std::vector<DevicePath> find_devices(Session& session, const Options& options);
-
-// The interfaces --device names: the path itself, or every present interface
-// attached at that USB location; the text as a path when neither is present.
-std::vector<DevicePath> device_paths(Session& session, const std::string& device);
 
 // Reads the built-in image into the session's store and expects its model.
 void expect_builtin_image(Session& session);

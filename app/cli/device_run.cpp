@@ -1,5 +1,7 @@
 #include "app/cli/device_run.h"
 
+#include "app/cli/output.h"
+#include "app/cli/unit_tally.h"
 #include "upgrade/compatibility.h"
 #include "upgrade/device_query.h"
 
@@ -32,11 +34,17 @@ DeviceRun::DeviceRun(Session& session, const Visit& visit, const RunPlan& plan)
     list_.paths[0] = visit.path;
     list_.count = 1;
     report_.visit = visit.number;
+    report_.unit = unit_key(visit);
     report_.path = visit.path;
     report_.location = visit.identity.location;
     report_.serial = visit.identity.serial;
     // Until the query chooses: right for a bench of one image.
-    range_ = plan.images.front()->info.size / kBytesPerStep + 1;
+    show_range(plan.images.front()->info);
+}
+
+void DeviceRun::show_range(const ImageInfo& image) {
+    bytes_ = static_cast<std::int32_t>(image.size);
+    range_ = static_cast<std::int32_t>(image.size / kBytesPerStep + 1);
 }
 
 void DeviceRun::run() noexcept {
@@ -68,7 +76,7 @@ void DeviceRun::query_check_and_write() {
     if (!report_.answered) return fail("query", "no answer to the query: the device is gone or stopped answering");
     const BenchImage* image = choose_image();
     if (!image) return;
-    range_ = image->info.size / kBytesPerStep + 1;
+    show_range(image->info);
     if (plan_.skip_same_version && report_.device.version == image->info.version) {
         return end(RunResult::Skipped, "already at version " + std::to_string(image->info.version));
     }
@@ -84,7 +92,9 @@ const BenchImage* DeviceRun::choose_image() {
     }
     const BenchImage& only = *plan_.images.front();
     if (std::u16string mismatch = mismatch_text(only.info, report_.device); !mismatch.empty()) {
-        end(RunResult::Refused, to_utf8(kMismatchCaption) + ": " + to_utf8(mismatch));
+        report_.dialog_text = to_utf8(kMismatchCaption) + ": " + to_utf8(mismatch);
+        const std::string trimmed = report_.dialog_text.substr(0, report_.dialog_text.find_last_not_of(' ') + 1);
+        end(RunResult::Refused, mismatch_words(only.info, report_.device) + "; " + trimmed);
         return nullptr;
     }
     return report_.image = &only;
@@ -122,6 +132,7 @@ void DeviceRun::write(const BenchImage& image) {
     if (result == UpgradeResult::Succeeded) {
         report_.result = RunResult::Success;
         report_.version_after = image.info.version;
+        report_.detail = downgrade_words(report_.device.version, image.info.version);
         return;
     }
     report_.block = failure.block;

@@ -39,6 +39,7 @@ inline constexpr char kInUseText[] =
 
 struct RunReport {
     std::uint64_t visit = 0;  // the station's visit number
+    std::string unit;         // which unit it is (unit_tally.h), across visits
     DevicePath path;
     std::string location;   // the USB port, as the system names it; empty when unknown
     std::string serial;     // empty when the unit has none
@@ -47,7 +48,8 @@ struct RunReport {
     std::optional<int> version_after;  // the version it holds now, when known
     RunResult result = RunResult::Failed;
     std::uint64_t ms = 0;   // on the session's clock
-    std::string detail;     // why refused, skipped, failed or not written
+    std::string detail;     // why refused, skipped, failed or not written; a downgrade said
+    std::string dialog_text;  // refused: what the dialog's box says
     std::string phase;      // failed: where it stopped ("query", "chunks", "block check", ...)
     std::int32_t block = -1;  // failed during the transfer: the block being sent
     const BenchImage* image = nullptr;  // the image chosen for the unit; nullptr before the query chose one
@@ -76,8 +78,13 @@ public:
     std::int32_t progress() const { return progress_.load(); }
     // The counter's value at the end of a clean run of the chosen image (of the first before the choice).
     std::int32_t range() const { return range_.load(); }
+    // The image's length in bytes, for the bar (of the first image before the choice).
+    std::int32_t bytes() const { return bytes_.load(); }
     // The procedure has begun: the unit is being written.
     bool writing() const { return writing_.load(); }
+    // Once writing(): what the unit reported, and the image it gets.
+    const ImageInfo& device() const { return report_.device; }
+    const BenchImage& image() const { return *report_.image; }
     // Complete once run() has returned.
     const RunReport& report() const { return report_; }
 
@@ -87,6 +94,7 @@ private:
 
     void query_check_and_write();
     const BenchImage* choose_image();
+    void show_range(const ImageInfo& image);
     bool may_write();
     void write(const BenchImage& image);
     void fail(std::string phase, std::string detail);
@@ -98,6 +106,7 @@ private:
     SilenceWatch silence_;  // one bound over the query and the write
     ProgressCounter progress_{0};
     std::atomic<std::int32_t> range_{0};
+    std::atomic<std::int32_t> bytes_{0};
     std::atomic<bool> writing_{false};
     RunReport report_;
 };

@@ -28,14 +28,28 @@ namespace {
 
 constexpr char kLeavingText[] =
     "\nwxr7305: interrupted while writing: a device left half-written may not start; upgrade it again.\n";
+constexpr char kPartWrittenText[] = "\nwxr7305: interrupted while writing; left part-written, upgrade them again: ";
 
-// The second press: no waiting for anything, the process ends here.
-[[noreturn]] void leave_at_once() {
+void write_err(const char* text, std::size_t length) {
 #ifdef _WIN32
-    _write(2, kLeavingText, sizeof kLeavingText - 1);
+    _write(2, text, static_cast<unsigned>(length));
 #else
-    [[maybe_unused]] auto written = ::write(STDERR_FILENO, kLeavingText, sizeof kLeavingText - 1);
+    [[maybe_unused]] auto written = ::write(STDERR_FILENO, text, length);
 #endif
+}
+
+// The second press: no waiting for anything, the process ends here, naming
+// the units it leaves part-written as the station last posted them.
+[[noreturn]] void leave_at_once(const StopRequest& stop) {
+    char units[WritingBoard::kCapacity];
+    const std::size_t length = stop.board().read(units);
+    if (length == 0) {
+        write_err(kLeavingText, sizeof kLeavingText - 1);
+    } else {
+        write_err(kPartWrittenText, sizeof kPartWrittenText - 1);
+        write_err(units, length);
+        write_err(".\n", 2);
+    }
     std::_Exit(kExitUpgradeFailed);
 }
 
@@ -73,7 +87,7 @@ BOOL WINAPI on_console_control(DWORD type) {
         case CTRL_BREAK_EVENT:
             switch (on_stop_signal(*stop, StopSignal::Interrupt)) {
                 case StopAction::Default: return FALSE;
-                case StopAction::LeaveAtOnce: leave_at_once();
+                case StopAction::LeaveAtOnce: leave_at_once(*stop);
                 case StopAction::Handled: return TRUE;
             }
             return TRUE;
@@ -183,7 +197,7 @@ void install_interrupt_handler(StopRequest& stop) {
             if (::sigwait(&set, &signal) != 0) continue;
             switch (on_stop_signal(stop, signal == SIGINT ? StopSignal::Interrupt : StopSignal::Terminate)) {
                 case StopAction::Default: end_by_default(signal);
-                case StopAction::LeaveAtOnce: leave_at_once();
+                case StopAction::LeaveAtOnce: leave_at_once(stop);
                 case StopAction::Handled: break;
             }
         }

@@ -48,6 +48,7 @@ std::string image_json(const ImageInfo& image, const std::optional<std::string>&
         {"customer", to_utf8(image.customer)},
         {"size", image.size},
         {"checksum", image.checksum},
+        {"checksum_hex", image_checksum_text(image)},
         {"model", image.model},
         {"model_name", to_utf8(image.model_name)},
         {"version", image.version},
@@ -59,11 +60,12 @@ std::string image_json(const ImageInfo& image, const std::optional<std::string>&
 }
 
 std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,
-                        const std::string& serial, std::optional<const BenchImage*> image) {
+                        const std::string& serial, const BenchImage* fit, bool named_images) {
     json object = device_fields(path, device);
     object["location"] = text_or_null(location);
     object["serial"] = text_or_null(serial);
-    if (image) object["image"] = *image ? json((*image)->name) : json(nullptr);
+    object["fits"] = fit != nullptr;
+    if (named_images) object["image"] = fit ? json(fit->name) : json(nullptr);
     return line(object);
 }
 
@@ -84,6 +86,7 @@ std::string report_json(const RunReport& report, const std::optional<SimulationC
     object["location"] = text_or_null(report.location);
     object["serial"] = text_or_null(report.serial);
     object["visit"] = report.visit;
+    object["unit"] = report.unit;
     object["image"] = report.image ? json(report.image->name) : json(nullptr);
     object.update(outcome_fields(report));
     if (!report.recorded) object["recorded"] = false;
@@ -96,7 +99,8 @@ std::string report_json(const RunReport& report, const std::optional<SimulationC
 
 std::string summary_json(const ResultTally& tally, std::optional<long> left_alone) {
     json summary = {
-        {"devices", tally.total()},
+        {"units", tally.total()},
+        {"attempts", tally.attempts()},
         {"success", tally.of(RunResult::Success)},
         {"failed", tally.of(RunResult::Failed)},
         {"refused", tally.of(RunResult::Refused)},
@@ -136,6 +140,7 @@ std::string log_json(const RunReport& report, const std::optional<SimulationChec
         {"host", stamp.host},
         {"station_start", stamp.started},
         {"visit", report.visit},
+        {"unit", report.unit},
         {"path", to_utf8(report.path)},
         {"location", text_or_null(report.location)},
         {"serial", text_or_null(report.serial)},

@@ -14,11 +14,13 @@ namespace wxr::cli {
 
 // Each ends with a newline.
 std::string image_json(const ImageInfo& image, const std::optional<std::string>& upgrade_refuses = std::nullopt);
-// With `image` on a mixed bench: the file the unit would get, or null when none fits.
+// fit: the image the unit would get, nullptr when the firmware does not fit
+// it; named_images: images were given, and the file is named.
 std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,
-                        const std::string& serial, std::optional<const BenchImage*> image = std::nullopt);
+                        const std::string& serial, const BenchImage* fit, bool named_images);
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check);
-// The last line of an upgrade: {"summary": {"devices": ..., "success": ..., ...}}.
+// The last line of an upgrade: {"summary": {"units": ..., "attempts": ..., "success": ..., ...}},
+// units counted by the result they stand at.
 std::string summary_json(const ResultTally& tally, std::optional<long> left_alone);
 enum class LogRecord { Start, Result };
 // What every record of a station's log carries beside the unit's own fields.

@@ -4,6 +4,7 @@
 
 #include "app/cli/cli.h"
 #include "app/cli/commands.h"
+#include "app/cli/device_names.h"
 #include "app/cli/image_choice.h"
 #include "app/cli/json_output.h"
 #include "app/cli/output.h"
@@ -19,39 +20,41 @@ void expect_builtin_image(Session& session) {
     session.expected_model = image.model;
 }
 
-std::vector<DevicePath> device_paths(Session& session, const std::string& device) {
-    DevicePath path = from_utf8(device);
-    auto present = session.channel().enumerate().value_or(std::vector<DevicePath>{});
-    if (std::find(present.begin(), present.end(), path) != present.end()) return {path};
-    std::vector<DevicePath> at;
-    for (const DevicePath& one : present) {
-        if (session.channel().location(one) == device) at.push_back(one);
-    }
-    if (at.empty()) at.push_back(path);
-    return at;
-}
-
 std::vector<DevicePath> find_devices(Session& session, const Options& options) {
     DeviceContext context = session.context();
-    if (options.device) return probe_paths(context, device_paths(session, *options.device));
+    if (!options.devices.empty()) return probe_paths(context, name_devices(session, options.devices).paths);
     auto present = session.channel().enumerate();
     if (!present) return {};
     return probe_paths(context, *present);
 }
 
-// Each interface is probed and, when it passes, queried on the same thread:
-// one round of threads for the whole list.
+namespace {
+
+// "sim:0  version 50  TQ16  LX300  at usb-1.1", and whether the firmware fits.
+void list_line(std::ostream& out, const DevicePath& path, const ImageInfo& device, const std::string& location,
+               const std::string& serial, const BenchImage* fit, bool named_images) {
+    out << printable(to_utf8(path)) << "  version " << int(device.version) << "  " << model_text(device) << "  "
+        << sensor_text(device);
+    if (std::string where = whereabouts(location, serial); !where.empty()) out << "  " << where;
+    if (!fit) out << "  does not fit: " << model_text(device) << " " << sensor_text(device);
+    else if (named_images) out << "  image " << fit->name;
+    out << "\n";
+}
+
+}  // namespace
+
+// Every unit that answers as ours, of any model, as `upgrade --all` takes
+// them; one the firmware does not fit is marked so. Each interface is probed
+// and, when it passes, queried on the same thread: one round of threads.
 int command_list(Session& session, const Options& options, Console& console) {
     BenchImages images;
-    if (options.images.empty()) {
-        expect_builtin_image(session);
-    } else {
-        if (!load_bench_images(options.images, images, console.err)) return kExitOther;
-        session.expected_model = images.front()->info.model;  // several: every model is listed
-    }
+    if (!load_bench_images(options.images, images, console.err)) return kExitOther;
+    session.expected_model = images.front()->info.model;
     session.open_trace();
-    std::vector<DevicePath> paths = options.device ? device_paths(session, *options.device)
-                                                   : session.channel().enumerate().value_or(std::vector<DevicePath>{});
+    const NamedDevices named = name_devices(session, options.devices);
+    std::vector<DevicePath> paths = !options.devices.empty()
+                                        ? named.paths
+                                        : session.channel().enumerate().value_or(std::vector<DevicePath>{});
     std::vector<std::optional<ImageInfo>> devices(paths.size());
     std::vector<std::pair<std::string, std::string>> whereabouts_of(paths.size());
     DeviceContext context = session.context();
@@ -68,24 +71,25 @@ int command_list(Session& session, const Options& options, Console& console) {
             // As in a pass: an interface whose probe runs out of resources is not listed.
         }
     });
-    bool any = false;
+    std::set<DevicePath> answered;
     for (std::size_t i = 0; i < paths.size(); ++i) {
         if (!devices[i]) continue;
-        any = true;
+        answered.insert(paths[i]);
         const auto& [location, serial] = whereabouts_of[i];
         const BenchImage* fit = image_for(images, *devices[i]);
         if (options.json) {
-            console.out << device_json(paths[i], *devices[i], location, serial, images.empty() ? std::nullopt : std::optional(fit));
-            continue;
+            console.out << device_json(paths[i], *devices[i], location, serial, fit, !options.images.empty());
+        } else {
+            list_line(console.out, paths[i], *devices[i], location, serial, fit, !options.images.empty());
         }
-        console.out << printable(to_utf8(paths[i])) << "  version " << int(devices[i]->version) << "  "
-                    << model_text(*devices[i]) << "  " << sensor_text(*devices[i]);
-        if (std::string where = whereabouts(location, serial); !where.empty()) console.out << "  " << where;
-        if (!images.empty()) console.out << "  " << (fit ? "image " + fit->name : no_image_text(*devices[i]));
-        console.out << "\n";
     }
     console.out << std::flush;
-    return any ? kExitSuccess : report_not_found(session, console.err);
+    int code = answered.empty() ? report_not_found(session, console.err) : kExitSuccess;
+    if (std::string missing = unmatched_text(named, answered); !missing.empty()) {
+        console.err << missing;
+        code = worse(code, kExitNoDevice);
+    }
+    return code;
 }
 
 }  // namespace wxr::cli

@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     wxr::cli::prepare_output();
     static wxr::cli::StopRequest stop;  // reached by the Ctrl-C handler until the process ends
     wxr::cli::install_interrupt_handler(stop);
+    const wxr::cli::TerminalTraits traits = wxr::cli::terminal_traits();
     return wxr::cli::run(wxr::cli::utf8_arguments(argc, argv), std::cout, std::cerr,
-                         wxr::cli::stdout_is_terminal(), &stop);
+                         wxr::cli::stdout_is_terminal(), &stop, &traits);
 }

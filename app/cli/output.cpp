@@ -30,6 +30,28 @@ std::string sensor_text(const ImageInfo& info) {
     return info.sensor_name.empty() ? "sensor " + std::to_string(info.sensor) : to_utf8(info.sensor_name);
 }
 
+std::string mismatch_words(const ImageInfo& image, const ImageInfo& device) {
+    auto name = [](const char* kind, const std::u16string& text, int number) {
+        return std::string(kind) + " " + (text.empty() ? std::to_string(number) : to_utf8(text));
+    };
+    auto bare = [](const std::u16string& text, int number) { return text.empty() ? std::to_string(number) : to_utf8(text); };
+    const bool model = image.model != device.model, sensor = image.sensor != device.sensor;
+    if (model && sensor) {
+        return name("model", device.model_name, device.model) + " and " + name("sensor", device.sensor_name, device.sensor) +
+               ", firmware is for " + bare(image.model_name, image.model) + " " + bare(image.sensor_name, image.sensor);
+    }
+    if (model) return name("model", device.model_name, device.model) + ", firmware is for " + bare(image.model_name, image.model);
+    if (sensor) {
+        return name("sensor", device.sensor_name, device.sensor) + ", firmware is for " + bare(image.sensor_name, image.sensor);
+    }
+    return {};
+}
+
+std::string downgrade_words(int before, int after) {
+    if (before <= after) return {};
+    return "version " + std::to_string(before) + " \u2192 " + std::to_string(after) + ", an older firmware";
+}
+
 std::u16string escape_control_chars(std::u16string_view text) {
     std::u16string out;
     for (char16_t c : text) {
@@ -63,34 +85,48 @@ int report_not_found(Session& session, std::ostream& err) {
 
 std::string printable(const std::string& text) { return to_utf8(escape_control_chars(from_utf8(text))); }
 
+std::string result_details(const RunReport& report, bool where_first) {
+    std::string detail = report.detail.substr(0, report.detail.find_last_not_of(' ') + 1);
+    if (!report.recorded) detail += std::string(detail.empty() ? "" : "; ") + "not recorded: the log failed";
+    const std::string why = detail.empty() ? "" : "  (" + printable(detail) + ")";
+    const std::string where = whereabouts(report.location, report.serial);
+    const std::string at = where.empty() ? "" : "  " + where;
+    return where_first ? at + why : why + at;
+}
+
 std::string result_line(const RunReport& report) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f s", static_cast<double>(report.ms) / 1000.0);
-    std::string line = printable(to_utf8(report.path)) + "  " + result_name(report.result) + "  " + seconds;
-    std::string detail = report.detail.substr(0, report.detail.find_last_not_of(' ') + 1);
-    if (!report.recorded) detail += std::string(detail.empty() ? "" : "; ") + "not recorded: the log failed";
-    if (!detail.empty()) line += "  (" + printable(detail) + ")";
-    if (std::string where = whereabouts(report.location, report.serial); !where.empty()) line += "  " + where;
-    return line + "\n";
+    return printable(to_utf8(report.path)) + "  " + result_name(report.result) + "  " + seconds +
+           result_details(report, false) + "\n";
 }
 
-std::size_t ResultTally::total() const {
-    std::size_t n = 0;
-    for (std::size_t count : counts_) n += count;
-    return n;
+std::string standing_word(RunResult result) {
+    switch (result) {
+        case RunResult::Success: return "written";
+        case RunResult::Failed: return "failed";
+        case RunResult::Refused: return "refused";
+        case RunResult::Skipped: return "skipped";
+        case RunResult::NoAnswer: return "no answer";
+        case RunResult::NotWritten: return "not written";
+    }
+    return "failed";
+}
+
+std::string standing_counts(const ResultTally& tally) {
+    std::string text;
+    for (std::size_t i = 0; i < kRunResults; ++i) {
+        const auto result = static_cast<RunResult>(i);
+        if (tally.of(result) == 0) continue;
+        text += (text.empty() ? "" : ", ") + std::to_string(tally.of(result)) + " " + standing_word(result);
+    }
+    return text;
 }
 
 std::string count_line(const ResultTally& tally) {
-    auto extra = [&](RunResult result, const char* words) {
-        std::size_t n = tally.of(result);
-        return n > 0 ? ", " + std::to_string(n) + words : std::string();
-    };
-    return std::to_string(tally.total()) + " device" + (tally.total() == 1 ? "" : "s") + ": " +
-           std::to_string(tally.of(RunResult::Success)) + " succeeded, " +
-           std::to_string(tally.of(RunResult::Failed)) + " failed, " +
-           std::to_string(tally.of(RunResult::Refused)) + " refused, " +
-           std::to_string(tally.of(RunResult::Skipped)) + " skipped" +
-           extra(RunResult::NoAnswer, " without answer") + extra(RunResult::NotWritten, " not written") + "\n";
+    const std::string counts = standing_counts(tally);
+    return std::to_string(tally.total()) + (tally.total() == 1 ? " unit" : " units") + (counts.empty() ? "" : ": ") +
+           counts + " (" + std::to_string(tally.attempts()) + (tally.attempts() == 1 ? " attempt)\n" : " attempts)\n");
 }
 
 int exit_code_for(const ResultTally& tally, bool stopped) {

@@ -1,7 +1,6 @@
 // Texts the commands print about devices, images and runs.
 #pragma once
 
-#include <array>
 #include <iosfwd>
 #include <optional>
 #include <string>
@@ -9,12 +8,17 @@
 
 #include "app/cli/device_run.h"
 #include "app/cli/session.h"
+#include "app/cli/unit_tally.h"
 #include "image/image_info.h"
 
 namespace wxr::cli {
 
 std::string model_text(const ImageInfo& info);
 std::string sensor_text(const ImageInfo& info);
+// What differs, in words: "sensor LX100, firmware is for LX300"; empty when it fits.
+std::string mismatch_words(const ImageInfo& image, const ImageInfo& device);
+// "version 60 → 57, an older firmware" when the write goes back, else empty.
+std::string downgrade_words(int before, int after);
 
 // Control characters shown as \xNN, so that an image's text cannot drive the terminal.
 std::u16string escape_control_chars(std::u16string_view text);
@@ -26,30 +30,24 @@ int report_not_found(Session& session, std::ostream& err);
 // "sim:3  success  1.62 s", with the reason for a refusal, a skip or a
 // failure, and where the unit is attached and its serial number when known.
 std::string result_line(const RunReport& report);
+// The line's end: "  (why)  at usb-1.4  serial 0042", or where first.
+std::string result_details(const RunReport& report, bool where_first);
 // A text the device or the system gave, for a terminal: control bytes shown as \xNN.
 std::string printable(const std::string& text);
 // "at usb-0000:00:14.0-2/input0  serial 0042", or empty.
 std::string whereabouts(const std::string& location, const std::string& serial);
 
-// How many visits ended how: what a station keeps of its results, so that a
-// day of units costs no memory per unit.
-class ResultTally {
-public:
-    void add(RunResult result) { ++counts_[static_cast<std::size_t>(result)]; }
-    std::size_t of(RunResult result) const { return counts_[static_cast<std::size_t>(result)]; }
-    std::size_t total() const;
-
-private:
-    std::array<std::size_t, kRunResults> counts_{};
-};
-
-// "20 devices: 19 succeeded, 1 failed, 0 refused, 0 skipped", and how many
-// never answered or were not written when any.
+// "10 units: 9 written, 1 failed (12 attempts)": units by the result they
+// stand at, those of no unit left out.
 std::string count_line(const ResultTally& tally);
-// 0 when every device succeeded (or was skipped), else 4 when any failed or
-// never answered, else 3 when any was refused. With only units not written:
-// kExitStopped when a stop kept them (else 0: what kept them says so itself);
-// with none at all, 2.
+// "9 written, 1 failed": the count without its head.
+std::string standing_counts(const ResultTally& tally);
+// What a count calls units standing at the result: "written", "no answer", ...
+std::string standing_word(RunResult result);
+// By each unit's standing result: 0 when every unit was written (or was
+// already current), else 4 when any failed or never answered, else 3 when
+// any was refused. With only units not written: kExitStopped when a stop
+// kept them (else 0: what kept them says so itself); with none at all, 2.
 int exit_code_for(const ResultTally& tally, bool stopped);
 
 // For a simulated device that got an end report: whether its flash equals

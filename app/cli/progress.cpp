@@ -1,17 +1,19 @@
 #include "app/cli/progress.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ostream>
 
 namespace wxr::cli {
 
 namespace {
 
-constexpr int kBarWidth = 40;
 // Without a terminal, a line per tenth of the way.
 constexpr int kPlainSteps = 10;
-// VT100 sequences: cursor up N lines, erase to the end of the screen.
-constexpr char kEscape = '\x1b';
+// Each step of the counter is one 16-byte chunk of the image.
+constexpr std::int64_t kBytesPerStep = 16;
+// VT100: erase to the end of the line.
+constexpr char kEraseLine[] = "\x1b[K";
 
 int percent(std::int32_t value, std::int32_t range) {
     if (range <= 0) return 100;
@@ -20,15 +22,22 @@ int percent(std::int32_t value, std::int32_t range) {
 
 }  // namespace
 
-std::string progress_bar(std::int32_t value, std::int32_t range) {
-    int pct = percent(value, range);
-    int filled = pct * kBarWidth / 100;
-    std::string bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-                      std::string(static_cast<std::size_t>(kBarWidth - filled), '.') + "] ";
-    std::string pct_text = std::to_string(pct) + "%";
-    bar += std::string(4 - std::min<std::size_t>(4, pct_text.size()), ' ') + pct_text;
-    bar += "  " + std::to_string(std::min(value, range)) + "/" + std::to_string(range);
-    return bar;
+std::string progress_amount(std::int32_t value, std::int32_t range, std::int32_t bytes) {
+    const std::int64_t done = value >= range ? bytes : std::min<std::int64_t>(value * kBytesPerStep, bytes);
+    char text[48];
+    std::snprintf(text, sizeof text, "%.1f/%.1f kB", static_cast<double>(done) / 1000.0,
+                  static_cast<double>(bytes) / 1000.0);
+    return text;
+}
+
+std::string progress_bar(std::int32_t value, std::int32_t range, std::int32_t bytes, int width) {
+    const int pct = percent(value, range);
+    const int filled = pct * width / 100;
+    char pct_text[8];
+    std::snprintf(pct_text, sizeof pct_text, "%3d%%", pct);
+    return "[" + std::string(static_cast<std::size_t>(filled), '#') +
+           std::string(static_cast<std::size_t>(width - filled), '.') + "] " + pct_text + "  " +
+           progress_amount(value, range, bytes);
 }
 
 ProgressDisplay::ProgressDisplay(std::ostream& out, bool terminal, bool labelled)
@@ -37,14 +46,20 @@ ProgressDisplay::ProgressDisplay(std::ostream& out, bool terminal, bool labelled
 ProgressDisplay::Row& ProgressDisplay::row_for(const DeviceRun& run) {
     auto it = std::find_if(rows_.begin(), rows_.end(), [&](const Row& r) { return r.run == &run; });
     if (it != rows_.end()) return *it;
-    rows_.push_back(Row{labelled_ ? to_utf8(run.path()) : std::string(), &run, 0, run.range()});
+    rows_.push_back(Row{&run, labelled_ ? to_utf8(run.path()) : std::string()});
     return rows_.back();
 }
 
-void ProgressDisplay::show(Row& row, std::int32_t value) {
-    row.value = value;
-    if (terminal_) return;
-    int step = percent(value, row.range) * kPlainSteps / 100;
+void ProgressDisplay::show(const DeviceRun& run) {
+    if (terminal_) {
+        std::string bar = progress_bar(run.progress(), run.range(), run.bytes());
+        if (bar == drawn_) return;
+        out_ << '\r' << bar << kEraseLine << std::flush;
+        drawn_ = std::move(bar);
+        return;
+    }
+    Row& row = row_for(run);
+    const int step = percent(run.progress(), run.range()) * kPlainSteps / 100;
     for (; row.shown_step < step; ++row.shown_step) {
         if (labelled_) out_ << row.label << ' ';
         out_ << "progress " << (row.shown_step + 1) * 100 / kPlainSteps << "%\n" << std::flush;
@@ -52,46 +67,19 @@ void ProgressDisplay::show(Row& row, std::int32_t value) {
 }
 
 void ProgressDisplay::update(const std::vector<const DeviceRun*>& going) {
-    for (const DeviceRun* run : going) show(row_for(*run), run->progress());
-    if (terminal_) redraw();
+    for (const DeviceRun* run : going) show(*run);
 }
 
 void ProgressDisplay::ended(const DeviceRun& run) {
-    Row& row = row_for(run);
-    show(row, run.progress());
-    row.ended = true;
-    row.outcome = result_name(run.report().result);
-    if (terminal_) redraw();
-}
-
-void ProgressDisplay::erase_bars() {
-    if (drawn_ > 0) out_ << kEscape << '[' << drawn_ << 'A';
-    out_ << '\r' << kEscape << "[J";
-    drawn_ = 0;
-}
-
-void ProgressDisplay::redraw() {
-    erase_bars();
-    for (const Row& row : rows_) {
-        if (labelled_) out_ << row.label << "  ";
-        out_ << progress_bar(row.value, row.range);
-        if (row.ended) out_ << "  " << row.outcome;
-        out_ << '\n';
-    }
-    drawn_ = rows_.size();
-    out_ << std::flush;
-}
-
-void ProgressDisplay::print(const std::string& lines) {
-    if (terminal_) erase_bars();
-    out_ << lines << std::flush;
-    std::erase_if(rows_, [](const Row& r) { return r.ended; });
-    if (terminal_ && !rows_.empty()) redraw();
+    show(run);
+    if (!terminal_) std::erase_if(rows_, [&](const Row& r) { return r.run == &run; });
+    leave();
 }
 
 void ProgressDisplay::leave() {
-    drawn_ = 0;
-    rows_.clear();
+    if (drawn_.empty()) return;
+    out_ << '\n' << std::flush;
+    drawn_.clear();
 }
 
 }  // namespace wxr::cli

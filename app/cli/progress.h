@@ -1,6 +1,7 @@
-// Shows the progress of runs while they go: on a terminal one bar per run,
+// Shows the progress of runs while they go: on a terminal the one unit's bar,
 // redrawn in place; elsewhere one line per run and tenth of the way. Every
-// line is flushed as it is written, so a pipe sees it at once.
+// line is flushed as it is written, so a pipe sees it at once. (Several
+// units on a terminal: station_screen.h.)
 #pragma once
 
 #include <cstdint>
@@ -14,42 +15,37 @@ namespace wxr::cli {
 
 class ProgressDisplay {
 public:
-    // labelled: rows name their device (several devices).
+    // labelled: lines name their device (several devices).
     ProgressDisplay(std::ostream& out, bool terminal, bool labelled);
 
-    // Shows the runs going now; a run not seen before gets a row.
+    // Shows the runs going now.
     void update(const std::vector<const DeviceRun*>& going);
-    // A run has ended: its row shows where it stopped and how it ended.
+    // A run has ended: its bar shows where it stopped.
     void ended(const DeviceRun& run);
-    // Lines (each ending in \n) printed above the bars; rows of ended runs go.
-    void print(const std::string& lines);
-    // The bars stay as they are; what follows is printed below them.
+    // The bar stays as it is; what follows is printed below it.
     void leave();
 
 private:
     struct Row {
-        std::string label;
         const void* run;  // identity only
-        std::int32_t value = 0;
-        std::int32_t range = 0;
+        std::string label;
         int shown_step = 0;
-        bool ended = false;
-        std::string outcome;  // how the run ended, shown beside its bar
     };
 
     Row& row_for(const DeviceRun& run);
-    void show(Row& row, std::int32_t value);
-    void redraw();
-    void erase_bars();
+    void show(const DeviceRun& run);
 
     std::ostream& out_;
     bool terminal_;
     bool labelled_;
     std::vector<Row> rows_;
-    std::size_t drawn_ = 0;  // bar lines on the screen below the cursor's line
+    std::string drawn_;  // the bar on the terminal's last line, not yet ended by a newline
 };
 
-// One frame of the bar, e.g. "[#######.............]  35%  850/2416".
-std::string progress_bar(std::int32_t value, std::int32_t range);
+// "13.6/38.6 kB": how much of the image has gone, in the unit a person reads.
+std::string progress_amount(std::int32_t value, std::int32_t range, std::int32_t bytes);
+// One frame of the bar, e.g. "[#######.............]  35%  13.6/38.6 kB";
+// width: of the brackets' inside.
+std::string progress_bar(std::int32_t value, std::int32_t range, std::int32_t bytes, int width = 40);
 
 }  // namespace wxr::cli

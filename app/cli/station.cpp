@@ -17,7 +17,7 @@ public:
     Station(Session& session, const StationPlan& plan, const RunPlan& run_plan, StopRequest& stop, StationLog* log,
             const std::vector<StationListener*>& listeners)
         : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop), slots_(plan.count),
-          book_(session, log, listeners, [this] { return state(); }), group_(session.clock()) {
+          book_(session, log, listeners, [this] { return state(); }, &stop.board()), group_(session.clock()) {
         run_plan_.stop = &stop;
         if (log) {
             run_plan_.before_write = [log](const RunReport& report, std::string& why) {
@@ -33,7 +33,7 @@ public:
         for (const DevicePath& path : plan_.paths) see(path);
         if (plan_.mode == StationMode::Watch) look();
         while (!stop_.leave_now()) {
-            book_.notice_changes(stop_.requested());
+            book_.notice_changes();
             if (watching() && now() >= next_look_ms_) look();
             start_what_can_start();
             refresh();
@@ -59,10 +59,10 @@ private:
     // The node is held from here to the end of the write, so that the
     // unit's strings, its probe and its run are asked of one descriptor.
     void see(const DevicePath& path) {
-        StationVisit& entry = visits_.add(path, {}, now());
+        StationVisit& entry = visits_.add(path, now());
         entry.instance = session_.channel().instance(path);
         entry.hold.emplace(session_.channel(), path);
-        entry.visit.identity = identity_of(path);
+        visits_.identify(entry, identity_of(path));
         book_.tell(entry);
     }
 
@@ -276,6 +276,11 @@ private:
         s.stopping = stop_.requested();
         s.count_reached = slots_.reached();
         s.count = slots_.count();
+        s.count_written = slots_.succeeded();
+        s.writing = static_cast<std::size_t>(std::count_if(visits_.begin(), visits_.end(), [](const auto& e) {
+            const StationVisit& v = e.second;
+            return v.visit.state == VisitState::Writing || (v.run && v.run->writing());
+        }));
         if (plan_.choose_one && chosen_) s.left_alone = left_alone_;
         return s;
     }

@@ -6,8 +6,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/cli/output.h"
+#include "app/cli/unit_tally.h"
 #include "app/cli/visit_table.h"
 
 namespace wxr::cli {
@@ -19,8 +21,11 @@ struct StationStatus {
     bool log_failed = false;     // the --log file could not be written: no unit starts
     bool ended = false;
     std::optional<long> count;   // --count
-    ResultTally tally;           // every visit ended so far
+    long count_written = 0;      // writes toward --count
+    std::size_t writing = 0;     // units being written now
+    ResultTally tally;           // every unit by its result so far
     std::optional<long> left_alone;  // a plain upgrade: fitting units not written
+    std::vector<UnwrittenUnit> unwritten;  // once ended: the units left not written
 };
 
 class StationListener {

@@ -4,6 +4,8 @@
 
 #include "app/cli/json_output.h"
 #include "app/cli/progress.h"
+#include "app/cli/recap.h"
+#include "app/cli/station_screen.h"
 #include "upgrade/compatibility.h"
 
 namespace wxr::cli {
@@ -26,20 +28,60 @@ private:
     Console& console_;
 };
 
-// Bars while units are written, a line per result, the count at the end;
-// one unit alone gets the dialog's words.
+// Plain lines, each flushed as it comes: progress by tenths, a line per
+// result, the count and the recap at the end; one unit alone gets the
+// dialog's words (and its bar on a terminal).
 class TextOutput final : public StationListener {
 public:
-    TextOutput(OutputForm form, Console& console)
-        : form_(form), console_(console),
-          display_(console.out, console.terminal, /*labelled=*/form == OutputForm::Bench) {}
+    TextOutput(OutputForm form, Console& console, std::vector<std::string> retry)
+        : form_(form), console_(console), retry_(std::move(retry)),
+          display_(console.out, console.terminal && form == OutputForm::OneUnit, /*labelled=*/form == OutputForm::Bench) {}
 
     void moved(const StationVisit& visit, const StationStatus& status) override {
-        if (form_ != OutputForm::OneUnit || visit.visit.state != VisitState::Querying) return;
+        if (form_ == OutputForm::OneUnit && visit.visit.state == VisitState::Writing && visit.run) writing(visit, status);
+    }
+
+    void ended(const StationVisit& visit, const StationStatus&) override {
+        const RunReport& report = *visit.report;
+        if (visit.run) display_.ended(*visit.run);
+        if (form_ == OutputForm::OneUnit) return dialog_words(report, visit.check);
+        console_.out << result_line(report);
+        if (visit.check) console_.out << "Simulated device " << printable(to_utf8(report.path)) << ": " << check_text(*visit.check) << "\n";
+        console_.out << std::flush;
+    }
+
+    void refresh(const VisitTable& visits, const StationStatus& status) override {
+        if (status.watching && !told_watching_) {
+            told_watching_ = true;
+            console_.err << "wxr7305: waiting for units (Ctrl-C to stop).\n" << std::flush;
+        }
+        std::vector<const DeviceRun*> going;
+        for (const auto& [path, entry] : visits) {
+            if (entry.visit.state == VisitState::Writing && entry.run) going.push_back(entry.run);
+        }
+        display_.update(going);
+    }
+
+    void notice(const std::string& text) override {
+        display_.leave();
+        console_.err << text << std::flush;
+    }
+
+    void finished(const StationStatus& status) override {
+        if (form_ != OutputForm::Bench) return;
+        console_.out << count_line(status.tally) << recap_text(status.unwritten, retry_, false, false) << std::flush;
+    }
+
+private:
+    // "Writing sim:0 (at usb-1.1): version 60 → 57, an older firmware." once the query says it fits.
+    void writing(const StationVisit& visit, const StationStatus& status) {
         console_.out << "Writing " << printable(to_utf8(visit.visit.path));
-        if (std::string where = whereabouts(visit.visit.identity.location, visit.visit.identity.serial);
-            !where.empty()) {
+        if (std::string where = whereabouts(visit.visit.identity.location, visit.visit.identity.serial); !where.empty()) {
             console_.out << " (" << where << ")";
+        }
+        if (std::string older = downgrade_words(visit.run->device().version, visit.run->image().info.version);
+            !older.empty()) {
+            console_.out << ": " << older;
         }
         if (long others = status.left_alone.value_or(0); others > 0) {
             console_.out << "; " << others << " other fitting device" << (others == 1 ? "" : "s")
@@ -48,43 +90,20 @@ public:
         console_.out << ".\n" << std::flush;
     }
 
-    void ended(const StationVisit& visit, const StationStatus&) override {
-        const RunReport& report = *visit.report;
-        if (visit.run) display_.ended(*visit.run);
-        if (form_ == OutputForm::OneUnit) return dialog_words(report, visit.check);
-        std::string lines = result_line(report);
-        if (visit.check) lines += "Simulated device " + printable(to_utf8(report.path)) + ": " + check_text(*visit.check) + "\n";
-        display_.print(lines);
-    }
-
-    void refresh(const VisitTable& visits, const StationStatus&) override {
-        std::vector<const DeviceRun*> going;
-        for (const auto& [path, entry] : visits) {
-            if (entry.visit.state == VisitState::Writing && entry.run) going.push_back(entry.run);
-        }
-        display_.update(going);
-    }
-
-    void notice(const std::string& text) override { console_.err << text << std::flush; }
-
-    void finished(const StationStatus& status) override {
-        if (form_ == OutputForm::Bench) console_.out << count_line(status.tally) << std::flush;
-    }
-
-private:
     // One unit: the dialog's words, why it failed, then what the simulated device holds.
     void dialog_words(const RunReport& report, const std::optional<SimulationCheck>& check) {
         display_.leave();
+        const std::string path = printable(to_utf8(report.path));
         if (report.result == RunResult::Success) {
             console_.out << to_utf8(kUpgradeSuccessText) << "\n";
         } else if (report.result == RunResult::Refused) {
-            console_.err << printable(report.detail) << "\n";
+            if (!report.dialog_text.empty()) console_.err << printable(report.dialog_text) << "\n";
+            console_.err << "wxr7305: " << path << " refused: " << printable(report.detail) << "\n";
         } else if (report.result == RunResult::NotWritten) {
-            console_.err << "wxr7305: " << printable(to_utf8(report.path)) << " was not written: " << report.detail
-                         << "\n";
+            console_.err << "wxr7305: " << path << " was not written: " << report.detail << "\n";
         } else {
             console_.err << to_utf8(kUpgradeFailText) << "\n"
-                         << "wxr7305: " << printable(to_utf8(report.path)) << ": " << printable(report.detail) << "\n";
+                         << "wxr7305: " << path << ": " << printable(report.detail) << "\n";
         }
         if (!report.recorded) console_.err << "wxr7305: its result is not in the log: the log failed.\n";
         if (check) console_.out << "Simulated device: " << check_text(*check) << "\n";
@@ -94,14 +113,18 @@ private:
 
     OutputForm form_;
     Console& console_;
+    std::vector<std::string> retry_;
     ProgressDisplay display_;
+    bool told_watching_ = false;
 };
 
 }  // namespace
 
-std::unique_ptr<StationListener> make_station_output(OutputForm form, Console& console) {
+std::unique_ptr<StationListener> make_station_output(OutputForm form, Console& console,
+                                                     std::vector<std::string> retry_command) {
     if (form == OutputForm::Json) return std::make_unique<JsonOutput>(console);
-    return std::make_unique<TextOutput>(form, console);
+    if (form == OutputForm::Bench && console.terminal) return make_station_screen(console, std::move(retry_command));
+    return std::make_unique<TextOutput>(form, console, std::move(retry_command));
 }
 
 }  // namespace wxr::cli

@@ -1,8 +1,10 @@
-// How the command line shows a station: on a terminal or a pipe as text,
-// or as JSON lines.
+// How the command line shows a station: on a terminal (station_screen.h) or
+// a pipe as text, or as JSON lines.
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/cli/commands.h"
 #include "app/cli/station_events.h"
@@ -11,10 +13,13 @@ namespace wxr::cli {
 
 enum class OutputForm {
     OneUnit,  // a plain upgrade or --device of one unit: the dialog's words
-    Bench,    // a line per unit and a count
+    Bench,    // a line per unit, a count, and the units not written again
     Json,
 };
 
-std::unique_ptr<StationListener> make_station_output(OutputForm form, Console& console);
+// retry_command: the words a retry of the units not written starts with
+// (the bench's recap ends with it).
+std::unique_ptr<StationListener> make_station_output(OutputForm form, Console& console,
+                                                     std::vector<std::string> retry_command = {});
 
 }  // namespace wxr::cli

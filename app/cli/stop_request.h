@@ -14,6 +14,8 @@
 #include <functional>
 #include <utility>
 
+#include "app/cli/writing_board.h"
+
 namespace wxr::cli {
 
 class StopRequest {
@@ -47,12 +49,17 @@ public:
     void end_write() { --writing_; }
     bool writing() const { return writing_.load() > 0; }
 
+    // Which units are being written, for the second press to name.
+    WritingBoard& board() { return board_; }
+    const WritingBoard& board() const { return board_; }
+
 private:
     std::atomic<int> presses_{0};
     std::atomic<bool> armed_{false};
     std::atomic<int> writing_{0};
     std::function<void()> first_arm_;
     std::atomic<bool> armed_before_{false};
+    WritingBoard board_;
 };
 
 // How a stop reaches the process, and what its handler then does.

@@ -4,9 +4,16 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/screen_text.h"
+
 namespace wxr::cli {
 
+// Stdout is a terminal that takes cursor movements: a Windows console whose
+// VT processing could not be enabled, or TERM=dumb, gets plain lines.
 bool stdout_is_terminal();
+
+// Its size now and whether to colour it (not with NO_COLOR set).
+TerminalTraits terminal_traits();
 
 // The arguments as UTF-8, whatever the system's own encoding of them.
 std::vector<std::string> utf8_arguments(int argc, char** argv);

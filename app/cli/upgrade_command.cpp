@@ -3,6 +3,7 @@
 
 #include "app/cli/cli.h"
 #include "app/cli/commands.h"
+#include "app/cli/device_names.h"
 #include "app/cli/image_source.h"
 #include "app/cli/output.h"
 #include "app/cli/serve/bench_page.h"
@@ -14,16 +15,16 @@ namespace wxr::cli {
 namespace {
 
 // Without --device, --all or --watch: the unit the dialog would write. With
-// --device: the unit it names, or every unit at the location it names, which
-// are then written as --all writes them.
-StationPlan plan_for(Session& session, const Options& options, const BenchImages& images) {
+// --device: the units it names, which are written as --all writes them
+// unless it names one.
+StationPlan plan_for(Session& session, const Options& options, const BenchImages& images, const NamedDevices& named) {
     StationPlan plan;
     plan.count = options.count;
     if (options.watch) {
         plan.mode = StationMode::Watch;
-    } else if (options.device) {
-        plan.paths = device_paths(session, *options.device);
-        plan.mode = plan.paths.size() > 1 ? StationMode::All : StationMode::One;
+    } else if (!options.devices.empty()) {
+        plan.paths = named.paths;
+        plan.mode = plan.paths.size() > 1 || options.devices.size() > 1 ? StationMode::All : StationMode::One;
     } else {
         plan.paths = session.channel().enumerate().value_or(std::vector<DevicePath>{});
         plan.mode = options.all ? StationMode::All : StationMode::One;
@@ -39,6 +40,17 @@ StationPlan plan_for(Session& session, const Options& options, const BenchImages
 OutputForm form_for(const Options& options, const StationPlan& plan) {
     if (options.json) return OutputForm::Json;
     return plan.mode == StationMode::One ? OutputForm::OneUnit : OutputForm::Bench;
+}
+
+// The command that writes the units again: the same images, log and
+// simulation; the units follow as --device options.
+std::vector<std::string> retry_words(const Options& options) {
+    std::vector<std::string> words{"wxr7305", "upgrade"};
+    for (const std::string& image : options.images) words.insert(words.end(), {"--image", image});
+    if (options.log) words.insert(words.end(), {"--log", *options.log});
+    if (options.simulate_spec) words.push_back(options.simulate_spec->empty() ? "--simulate" : "--simulate=" + *options.simulate_spec);
+    if (options.session.virtual_time) words.push_back("--virtual-time");
+    return words;
 }
 
 }  // namespace
@@ -57,12 +69,19 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
         log_file.emplace(*options.log);
         log.emplace(*log_file, host_name(), utc_time_now());
     }
-    StationPlan plan = plan_for(session, options, images);
+    const NamedDevices named = name_devices(session, options.devices);
+    StationPlan plan = plan_for(session, options, images, named);
     RunPlan run_plan{images, options.watch && !options.force};
-    auto output = make_station_output(form_for(options, plan), console);
-    std::vector<StationListener*> listeners{output.get()};
+    auto output = make_station_output(form_for(options, plan), console, retry_words(options));
+    AnsweredPaths answered;
+    std::vector<StationListener*> listeners{output.get(), &answered};
     if (page) listeners.push_back(&page->board());
-    return run_station(session, plan, run_plan, console.stop, log ? &*log : nullptr, listeners);
+    int code = run_station(session, plan, run_plan, console.stop, log ? &*log : nullptr, listeners);
+    if (std::string missing = unmatched_text(named, answered.paths); !missing.empty()) {
+        console.err << missing << std::flush;
+        code = worse(code, kExitNoDevice);
+    }
+    return code;
 }
 
 }  // namespace wxr::cli

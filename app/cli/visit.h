@@ -69,6 +69,9 @@ struct Visit {
     VisitState state = VisitState::Seen;
     std::uint64_t seen_ms = 0;    // the look that found it: the answer window starts here
     std::uint64_t probed_ms = 0;  // when its last probe started
+    // Another visit present at the same time has the same identity: two
+    // interfaces are two units, told apart by their paths.
+    bool twin = false;
 
     // Moves by the event; throws std::logic_error for a move not allowed.
     void apply(VisitEvent event);

@@ -4,11 +4,19 @@
 
 namespace wxr::cli {
 
-StationVisit& VisitTable::add(const DevicePath& path, const UnitIdentity& identity, std::uint64_t now_ms) {
+StationVisit& VisitTable::add(const DevicePath& path, std::uint64_t now_ms) {
     StationVisit& entry = visits_[path];
     entry = StationVisit{};
-    entry.visit = Visit{next_number_++, path, identity, VisitState::Seen, now_ms, now_ms};
+    entry.visit = Visit{next_number_++, path, {}, VisitState::Seen, now_ms, now_ms};
     return entry;
+}
+
+void VisitTable::identify(StationVisit& entry, const UnitIdentity& identity) {
+    entry.visit.identity = identity;
+    if (identity.location.empty() && identity.serial.empty()) return;
+    for (auto& [other_path, other] : visits_) {
+        if (&other != &entry && other.visit.identity == identity) other.visit.twin = entry.visit.twin = true;
+    }
 }
 
 StationVisit* VisitTable::find(const DevicePath& path) {

@@ -36,7 +36,9 @@ public:
     using Map = std::map<DevicePath, StationVisit, NaturalLess>;
 
     // A new visit at a path that has none.
-    StationVisit& add(const DevicePath& path, const UnitIdentity& identity, std::uint64_t now_ms);
+    StationVisit& add(const DevicePath& path, std::uint64_t now_ms);
+    // Who its unit is: it and a visit of the same identity at another path are twins.
+    void identify(StationVisit& entry, const UnitIdentity& identity);
     StationVisit* find(const DevicePath& path);
     StationVisit* find(std::uint64_t number);
     void erase(const DevicePath& path) { visits_.erase(path); }

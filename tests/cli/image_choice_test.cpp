@@ -41,7 +41,7 @@ TEST(MixedBench, EachUnitGetsTheImageOfItsModelAndSensorAndOneThatFitsNoneIsRefu
     EXPECT_EQ(list.code, 0) << list.err;
     EXPECT_TRUE(contains(list.out, "sim:0  version 50  TQ16  LX300  at sim-usb-1.1  image " + tq16 + "\n")) << list.out;
     EXPECT_TRUE(contains(list.out, "sim:1  version 50  TQ22  LX300  at sim-usb-1.2  image " + tq22 + "\n")) << list.out;
-    EXPECT_TRUE(contains(list.out, "sim:2  version 50  TQ22  LX100  at sim-usb-1.3  no image for TQ22 LX100\n")) << list.out;
+    EXPECT_TRUE(contains(list.out, "sim:2  version 50  TQ22  LX100  at sim-usb-1.3  does not fit: TQ22 LX100\n")) << list.out;
 
     Outcome json = wxr7305({"list", kBench, "--virtual-time", "--json", "--image", tq16, "--image", tq22});
     std::istringstream lines(json.out);
@@ -61,9 +61,9 @@ TEST(MixedBench, TwoImagesForTheSameUnitsAreRefusedBeforeAnyWrite) {
     EXPECT_EQ(r.code, 1);
     EXPECT_TRUE(contains(r.err, "are both for TQ16 LX300")) << r.err;
     EXPECT_FALSE(contains(r.out, "success")) << r.out;
-    // A single image keeps the dialog's rule: the devices of another model are not even listed.
+    // A single image: every unit is listed, as upgrade --all would take it, and those it does not fit say so.
     Outcome one = wxr7305({"list", kBench, "--virtual-time", "--image", image_file(22, 3)});
-    EXPECT_FALSE(contains(one.out, "sim:0")) << one.out;
+    EXPECT_TRUE(contains(one.out, "sim:0  version 50  TQ16  LX300  at sim-usb-1.1  does not fit: TQ16 LX300\n")) << one.out;
     EXPECT_TRUE(contains(one.out, "sim:1  version 50  TQ22  LX300  at sim-usb-1.2  image ")) << one.out;
 }
 
@@ -80,7 +80,7 @@ TEST(SimulatedDefaults, AUnitFitsTheFirmwareTheCommandWrites) {
         {{"upgrade", "--simulate", "--image", tq17}, 0, "Firmware upgrade successful."},
         {{"list", "--simulate", "--image", tq17}, 0, "TQ17  LX500"},
         {{"upgrade", "--simulate=devices=2,1:model=22", "--all", "--image", tq17, "--image", tq22}, 0,
-         "2 devices: 2 succeeded"},
+         "2 units: 2 written"},
         // What the text says wins.
         {{"upgrade", "--simulate=model=16", "--image", tq17}, 2, ""},
         {{"upgrade", "--simulate=sensor=3", "--image", tq17}, 3, ""},

@@ -135,7 +135,7 @@ TEST(CliServe, ViewersFollowAStationWhileItWrites) {
     done = true;
     for (std::thread& viewer : viewers) viewer.join();
     EXPECT_EQ(outcome.code, kExitUpgradeFailed) << outcome.err;
-    EXPECT_TRUE(contains(outcome.out, "\"success\":2}")) << outcome.out;
+    EXPECT_TRUE(contains(outcome.out, "\"success\":2,")) << outcome.out;
     for (const std::string& event : last) {
         EXPECT_TRUE(event.empty() || contains(event, "\"state\":\"ended\"")) << event;
     }

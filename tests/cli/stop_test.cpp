@@ -58,7 +58,7 @@ constexpr char kStation[] = "--simulate=devices=3,busy=4,version=50,2:arrive-at=
 // the log; the third unit never started; the results' exit code.
 void expect_running_writes_ended(int code, const std::string& output, const std::string& log) {
     EXPECT_EQ(code, 0) << output;
-    EXPECT_TRUE(contains(output, "2 devices: 2 succeeded")) << output;
+    EXPECT_TRUE(contains(output, "2 units: 2 written")) << output;
     EXPECT_FALSE(contains(output, "sim:2")) << output;
     std::istringstream records(log);
     std::set<std::string> written;
@@ -101,7 +101,7 @@ TEST(Stop, TheSystemsRequestLetsRunningWritesEndAndStartsNoOther) {
     for (Running& run : runs) {
         std::string rest = read_until(run.fd, "\x01");  // to the end
         close(run.fd);
-        EXPECT_TRUE(contains(rest, "stopping once the devices being written are done")) << rest;
+        EXPECT_TRUE(contains(rest, "stopping: 2 writes finishing, none started")) << rest;
         const int code = exit_status(run.pid);
         expect_running_writes_ended(code, rest, file_text(run.log));
         std::filesystem::remove(run.log);

@@ -1,0 +1,304 @@
+// The station as a person at the bench sees it: counts per unit, the region
+// that fits the screen, the recap with its retry, and the words.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "app/cli/recap.h"
+#include "app/cli/screen_text.h"
+#include "app/cli/station_screen.h"
+#include "app/cli/unit_tally.h"
+#include "app/cli/visit_table.h"
+#include "tests/cli/cli_run.h"
+
+namespace wxr::cli {
+namespace {
+
+using R = RunResult;
+
+TEST(UnitTally, CountsEachUnitByTheResultItStandsAt) {
+    struct Case {
+        std::vector<std::pair<std::string, R>> attempts;  // unit, result, in order
+        std::string count;
+        int code;
+        std::vector<std::string> unwritten;
+    };
+    std::vector<std::pair<std::string, R>> day;
+    for (int i = 0; i < 9; ++i) day.push_back({"u" + std::to_string(i), R::Success});
+    day.insert(day.end(), 3, {"u9", R::Failed});
+    const Case cases[] = {
+        {{{"A", R::Failed}, {"A", R::Success}}, "1 unit: 1 written (2 attempts)\n", kExitSuccess, {}},
+        {{{"A", R::Success}, {"A", R::Skipped}}, "1 unit: 1 written (2 attempts)\n", kExitSuccess, {}},
+        {{{"A", R::Failed}, {"A", R::NotWritten}}, "1 unit: 1 failed (2 attempts)\n", kExitUpgradeFailed, {"A"}},
+        {{{"A", R::Success}, {"A", R::NoAnswer}}, "1 unit: 1 no answer (2 attempts)\n", kExitUpgradeFailed, {"A"}},
+        {{{"A", R::Failed}, {"A", R::Skipped}}, "1 unit: 1 skipped (2 attempts)\n", kExitSuccess, {}},
+        {{{"B", R::Success}, {"A", R::Refused}}, "2 units: 1 written, 1 refused (2 attempts)\n", kExitMismatch, {"A"}},
+        {{{"A", R::NotWritten}}, "1 unit: 1 not written (1 attempt)\n", kExitStopped, {"A"}},
+        {{}, "0 units (0 attempts)\n", kExitNoDevice, {}},
+        {day, "10 units: 9 written, 1 failed (12 attempts)\n", kExitUpgradeFailed, {"u9"}},
+    };
+    for (const Case& c : cases) {
+        UnitResults units;
+        for (const auto& [unit, result] : c.attempts) {
+            RunReport report;
+            report.unit = unit;
+            report.path = from_utf8(unit);
+            report.result = result;
+            units.add(report);
+        }
+        EXPECT_EQ(count_line(units.tally()), c.count);
+        EXPECT_EQ(exit_code_for(units.tally(), /*stopped=*/true), c.code) << c.count;
+        std::vector<std::string> unwritten;
+        for (const UnwrittenUnit& unit : units.unwritten()) unwritten.push_back(to_utf8(unit.path));
+        EXPECT_EQ(unwritten, c.unwritten) << c.count;
+    }
+}
+
+// A unit is its serial, else its location, else its path; units present at
+// once with the same identity are told apart by their paths.
+TEST(UnitTally, AUnitIsItsIdentity) {
+    VisitTable visits;
+    const std::pair<const char16_t*, UnitIdentity> seen[] = {
+        {u"sim:0", {"hubA", ""}}, {u"sim:1", {"hubA", ""}}, {u"sim:2", {"usb-1.3", "S7"}}, {u"sim:3", {"", ""}},
+        {u"sim:4", {"usb-1.5", ""}},
+    };
+    for (const auto& [path, identity] : seen) visits.identify(visits.add(path, 0), identity);
+    std::vector<std::string> keys;
+    for (const auto& [path, entry] : visits) keys.push_back(unit_key(entry.visit));
+    EXPECT_EQ(keys, (std::vector<std::string>{"at hubA, path sim:0", "at hubA, path sim:1", "serial S7", "path sim:3",
+                                              "at usb-1.5"}));
+}
+
+std::vector<RunRow> rows_of(int count, const std::string& long_label = "") {
+    std::vector<RunRow> rows;
+    for (int i = 0; i < count; ++i) {
+        const std::string label = i == 1 && !long_label.empty() ? long_label : "sim:" + std::to_string(i);
+        rows.push_back({label, i % 7 != 6, (i * 37) % 2417, 2416, 38648});
+    }
+    return rows;
+}
+
+// Every size and crowd: the region fits below kept lines, each line is
+// narrower than the screen, bars line up, the busiest come first.
+TEST(StationFrame, FitsTheScreenAndShowsTheBusiestFirst) {
+    const std::string windows_path = "\\\\?\\hid#vid_1209&pid_7305#7&2f1e3a&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    StationStatus status;
+    status.writing = 3;
+    for (TerminalSize size : {TerminalSize{80, 24}, {40, 10}, {132, 50}, {80, 6}, {20, 3}, {200, 1}}) {
+        for (int count : {0, 3, 30, 200}) {
+            const std::string what = std::to_string(size.columns) + "x" + std::to_string(size.rows) + " " +
+                                     std::to_string(count) + " units";
+            auto rows = rows_of(count, windows_path);
+            auto lines = station_frame(rows, status, size);
+            ASSERT_FALSE(lines.empty()) << what;
+            EXPECT_LE(lines.size(), static_cast<std::size_t>(std::max(size.rows - 4, 1))) << what;
+            EXPECT_EQ(lines.back(), cut_to_columns(status_line(status), static_cast<std::size_t>(size.columns - 1)));
+            std::size_t shown = 0, bar_column = std::string::npos;
+            int last_rank = 100;
+            for (const std::string& line : lines) {
+                EXPECT_LT(text_columns(line), static_cast<std::size_t>(size.columns)) << what << ": " << line;
+                auto bar = line.find(" [");
+                if (line.starts_with("+") || line == lines.back()) continue;
+                ++shown;
+                if (bar == std::string::npos) continue;
+                if (bar_column == std::string::npos) bar_column = text_columns(line.substr(0, bar));
+                EXPECT_EQ(text_columns(line.substr(0, bar)), bar_column) << what << ": " << line;
+                const int rank = std::atoi(line.substr(line.find(']') + 1).c_str()) / 10;
+                EXPECT_LE(rank, last_rank) << what << ": " << line;
+                last_rank = rank;
+            }
+            const bool more = lines.size() > 1 && lines[lines.size() - 2].starts_with("+");
+            if (more) EXPECT_EQ(lines[lines.size() - 2], "+" + std::to_string(count - shown) + " more") << what;
+            else EXPECT_EQ(shown, lines.size() > 1 ? static_cast<std::size_t>(count) : 0u) << what;
+        }
+    }
+}
+
+TEST(StationFrame, TheStatusLineSaysWhatTheStationDoes) {
+    auto status = [](bool watching, bool stopping, std::size_t writing, std::optional<long> count) {
+        StationStatus s;
+        s.watching = watching;
+        s.stopping = stopping;
+        s.writing = writing;
+        s.count = count;
+        s.count_written = 2;
+        return s;
+    };
+    StationStatus totals = status(true, false, 1, 5);
+    RunReport failed;
+    failed.unit = "u";
+    failed.result = R::Failed;
+    UnitResults units;
+    units.add(failed);
+    totals.tally = units.tally();
+    const std::pair<StationStatus, std::string> cases[] = {
+        {status(true, false, 0, {}), "waiting for units (Ctrl-C to stop)"},
+        {status(false, false, 3, {}), "writing 3 (Ctrl-C to stop)"},
+        {status(true, true, 2, {}), "stopping: 2 writes finishing, none started; Ctrl-C again to leave now"},
+        {status(true, true, 0, {}), "stopping: nothing is being written"},
+        {totals, "writing 1, waiting for more units (Ctrl-C to stop) \u00b7 count 2 of 5 \u00b7 1 failed"},
+    };
+    for (const auto& [s, text] : cases) EXPECT_EQ(status_line(s), text);
+}
+
+// What the command writes to a terminal of 80 x 24.
+std::string on_terminal(const std::vector<std::string>& args, bool colour) {
+    std::ostringstream out;
+    TerminalTraits traits{[] { return TerminalSize{80, 24}; }, colour};
+    wxr::cli::run(args, out, out, /*terminal=*/true, nullptr, &traits);
+    return out.str();
+}
+
+// Colour on a terminal that has it; none with NO_COLOR, and no escape at all through a pipe.
+TEST(StationScreen, ColourOnlyWhereWanted) {
+    const std::vector<std::string> args{"upgrade", "--all", "--virtual-time", "--simulate=devices=2,1:sensor=1"};
+    EXPECT_TRUE(contains(on_terminal(args, true), "\x1b[32m\u2713 written"));
+    EXPECT_FALSE(contains(on_terminal(args, false), "\x1b[3"));
+    EXPECT_FALSE(contains(wxr7305(args).out, "\x1b"));
+}
+
+TEST(Recap, NamesEachUnitNotWrittenAndRetriesExactlyThose) {
+    const std::vector<UnwrittenUnit> units = {
+        {u"/dev/hidraw3", "usb-1.4", "", R::Failed, "stopped at block 3 of 22"},
+        {u"/dev/hidraw7", "usb-1.8", "A0017", R::Refused, "sensor LX100, firmware is for LX300"},
+        {u"/tmp/it's here", "", "", R::NoAnswer, ""},
+    };
+#ifdef _WIN32
+    const std::string retry = "wxr7305 upgrade --log \"bench log.jsonl\" --device usb-1.4 --device A0017 --device \"/tmp/it's here\"";
+#else
+    const std::string retry = "wxr7305 upgrade --log 'bench log.jsonl' --device usb-1.4 --device A0017 --device '/tmp/it'\\''s here'";
+#endif
+    EXPECT_EQ(recap_text(units, {"wxr7305", "upgrade", "--log", "bench log.jsonl"}, false, false),
+              "Not written (3 units):\n"
+              "  failed       /dev/hidraw3  at usb-1.4  (stopped at block 3 of 22)\n"
+              "  refused      /dev/hidraw7  at usb-1.8  serial A0017  (sensor LX100, firmware is for LX300)\n"
+              "  no answer    /tmp/it's here\n"
+              "Retry them:\n  " + retry + "\n");
+    EXPECT_EQ(recap_text({}, {"wxr7305"}, true, true), "");
+}
+
+TEST(ScreenText, ColumnsOfNarrowAndWideText) {
+    const std::tuple<std::string, std::size_t, std::string, std::string> cases[] = {
+        // text, columns, cut to 5, fit in 6 keeping the end
+        {"sim:12", 6, "sim:1", "sim:12"},
+        {"\u6a5f\u7a2e\u4e0d\u7b26", 8, "\u6a5f\u7a2e", "\u2026\u4e0d\u7b26 "},
+        {"\u2713 ok", 4, "\u2713 ok", "\u2713 ok  "},
+        {"/dev/hidraw10", 13, "/dev/", "\u2026raw10"},
+    };
+    for (const auto& [text, columns, cut, fit] : cases) {
+        EXPECT_EQ(text_columns(text), columns) << text;
+        EXPECT_EQ(cut_to_columns(text, 5), cut) << text;
+        EXPECT_EQ(fit_columns_keep_end(text, 6), fit) << text;
+    }
+}
+
+TEST(StationWords, SayWhatDiffersAndAnOlderFirmware) {
+    ImageInfo image;
+    image.model = 16, image.model_name = u"TQ16", image.sensor = 3, image.sensor_name = u"LX300";
+    auto device = [](int model, const char16_t* model_name, int sensor, const char16_t* sensor_name) {
+        ImageInfo info;
+        info.model = static_cast<std::uint8_t>(model), info.model_name = model_name;
+        info.sensor = static_cast<std::uint8_t>(sensor), info.sensor_name = sensor_name;
+        return info;
+    };
+    EXPECT_EQ(mismatch_words(image, device(16, u"TQ16", 1, u"LX100")), "sensor LX100, firmware is for LX300");
+    EXPECT_EQ(mismatch_words(image, device(22, u"TQ22", 3, u"LX300")), "model TQ22, firmware is for TQ16");
+    EXPECT_EQ(mismatch_words(image, device(99, u"", 1, u"LX100")), "model 99 and sensor LX100, firmware is for TQ16 LX300");
+    EXPECT_EQ(mismatch_words(image, image), "");
+    EXPECT_EQ(downgrade_words(60, 57), "version 60 \u2192 57, an older firmware");
+    EXPECT_EQ(downgrade_words(50, 57), "");
+}
+
+// The handler reads while the station posts: a whole list or none, never a mix.
+TEST(WritingBoard, AReaderGetsAWholeListWhilePostsGoOn) {
+    WritingBoard board;
+    const std::string a(300, 'a'), b(700, 'b');
+    std::thread poster([&] {
+        for (int i = 0; i < 20000; ++i) board.post(i % 2 ? a : b);
+    });
+    char copy[WritingBoard::kCapacity];
+    int mixed = 0;
+    for (int i = 0; i < 2000; ++i) {
+        const std::string read(copy, board.read(copy));
+        if (!read.empty() && read != a && read != b) ++mixed;
+    }
+    poster.join();
+    EXPECT_EQ(mixed, 0);
+    EXPECT_EQ(std::string(copy, board.read(copy)), a);  // the last post, once posting stops
+}
+
+struct WordsCase {
+    std::vector<std::string> args;
+    int code;
+    std::vector<std::string> out, err, absent;
+};
+
+TEST(StationWords, WhatATechnicianReads) {
+    const WordsCase cases[] = {
+        // list and upgrade --all agree on every unit that answers as ours.
+        {{"list", "--simulate=devices=3,2:model=22"},
+         0,
+         {"sim:0  version 57  TQ16  LX300  at sim-usb-1.1\n", "sim:1  version 57  TQ16  LX300  at sim-usb-1.2\n",
+          "sim:2  version 57  TQ22  LX300  at sim-usb-1.3  does not fit: TQ22 LX300\n"}},
+        {{"upgrade", "--all", "--simulate=devices=3,2:model=22"},
+         kExitMismatch,
+         {"sim:0  success", "sim:1  success", "sim:2  refused  0.10 s  (model TQ22, firmware is for TQ16; Error: \u6a5f\u7a2e\u4e0d\u7b26!!)",
+          "3 units: 2 written, 1 refused (3 attempts)\n"}},
+        {{"list", "--simulate=model=22"}, 0, {"sim:0  version 57  TQ22  LX300  at sim-usb-1.1  does not fit: TQ22 LX300\n"}},
+        // "Writing" once the query says it fits; a refusal in the dialog's words and in words.
+        {{"upgrade", "--simulate=sensor=4"},
+         kExitMismatch,
+         {},
+         {"Error: Sensor\u4e0d\u540c!! \nwxr7305: sim:0 refused: sensor LX400, firmware is for LX300; Error: Sensor\u4e0d\u540c!!\n"},
+         {"Writing"}},
+        {{"upgrade", "--simulate=version=60"}, 0, {"Writing sim:0 (at sim-usb-1.1): version 60 \u2192 57, an older firmware.\n"}},
+        // A --device that matches nothing: what was asked, and what is here.
+        {{"upgrade", "--device", "sim-usb-1.99", "--simulate=devices=2"},
+         kExitNoDevice,
+         {},
+         {"Device not found!!\n", "wxr7305: --device sim-usb-1.99 matches no interface present (by path, USB location or "
+                                  "serial number); present: sim:0 at sim-usb-1.1, sim:1 at sim-usb-1.2.\n"}},
+        // Several units named, by location and by serial; one not there makes the exit code say so.
+        {{"upgrade", "--device", "sim-usb-1.1", "--device", "S7", "--device", "gone", "--simulate=devices=3,2:serial=S7"},
+         kExitNoDevice,
+         {"sim:0  success", "sim:2  success", "2 units: 2 written (2 attempts)\n"},
+         {"--device gone matches no interface"},
+         {"sim:1  "}},
+        {{"info", "--json"}, 0, {"\"checksum\":32248,\"checksum_hex\":\"7DF8\""}},
+    };
+    for (const WordsCase& c : cases) {
+        std::vector<std::string> args = c.args;
+        if (args[0] != "info") args.push_back("--virtual-time");
+        Outcome r = wxr7305(args);
+        const std::string label = args[0] + " " + args[1];
+        EXPECT_EQ(r.code, c.code) << label << "\n" << r.out << r.err;
+        for (const std::string& text : c.out) EXPECT_TRUE(contains(r.out, text)) << label << ": " << text << "\n" << r.out;
+        for (const std::string& text : c.err) EXPECT_TRUE(contains(r.err, text)) << label << ": " << text << "\n" << r.err;
+        for (const std::string& text : c.absent) EXPECT_FALSE(contains(r.out + r.err, text)) << label << ": " << text;
+    }
+}
+
+// A unit that failed, was replugged and then written: one unit written, exit 0, every attempt in the log.
+TEST(StationWords, AUnitRecoveredByAReplugCountsAsWritten) {
+    const auto log = std::filesystem::temp_directory_path() / "wxr7305_screen_test_replug.jsonl";
+    std::filesystem::remove(log);
+    Outcome r = wxr7305({"upgrade", "--watch", "--virtual-time", "--log", log.string(),
+                         "--simulate=devices=1,version=50,fail-block-check=3:9,replug-after=4000"});
+    EXPECT_EQ(r.code, kExitSuccess) << r.out << r.err;
+    EXPECT_TRUE(r.out.ends_with("1 unit: 1 written (2 attempts)\n")) << r.out;
+    std::ifstream in(log);
+    std::vector<std::string> results;
+    for (std::string line; std::getline(in, line);) {
+        auto record = nlohmann::json::parse(line);
+        if (record["record"] == "result") results.push_back(record["result"].get<std::string>() + " " + record["unit"].get<std::string>());
+    }
+    EXPECT_EQ(results, (std::vector<std::string>{"failed at sim-usb-1.1", "success at sim-usb-1.1"}));
+    in.close();
+    std::filesystem::remove(log);
+}
+
+}  // namespace
+}  // namespace wxr::cli
