@@ -111,21 +111,22 @@ private:
                 entry.reply = probe.identity();
                 entry.claim = probe.take_claim();
                 return book_.move(entry, VisitEvent::Identified);
+            // The dialog's pass lists only what answers at once: a unit another
+            // program has (which "not found" then mentions), one that did not
+            // answer, or one Ctrl-C kept from its claim is not found.
             case ProbeOutcome::InUse:
-                // The dialog's pass does not list a unit another program has; "not found" says why.
                 if (!plan_.choose_one) return book_.conclude(entry, in_use(entry), VisitEvent::InUse);
-                entry.hold.reset();
-                return book_.move(entry, VisitEvent::NotOurs);
+                break;
             case ProbeOutcome::NoAnswer:
-                // The dialog's pass lists what answers at once; the others are not found.
                 if (!plan_.choose_one) return book_.conclude(entry, no_answer(entry, probe), VisitEvent::NoAnswer);
-                [[fallthrough]];
-            case ProbeOutcome::NotOurs:
-                entry.hold.reset();
-                return book_.move(entry, VisitEvent::NotOurs);
+                break;
             case ProbeOutcome::Stopped:
-                return book_.hold_back(entry, "stopped before it answered");
+                if (!plan_.choose_one) return book_.hold_back(entry, "stopped before it answered");
+                break;
+            case ProbeOutcome::NotOurs: break;
         }
+        entry.hold.reset();
+        book_.move(entry, VisitEvent::NotOurs);
     }
 
     RunReport no_answer(const StationVisit& entry, const ProbeRun& probe) const {

@@ -65,6 +65,7 @@ enum class Fault {
     NotOurDescriptor,                                                    // no result at all
     NeverAnswers, GoneBeforeAnswer,                                      // no-answer
     GoneBeforeWrite,                                                     // the query fails
+    InUse,                                                               // another program has it
 };
 constexpr int kDescriptorOps = 3;  // open, caps, attributes
 constexpr int kProbeOps = 5;       // ... up to its identity reply
@@ -126,6 +127,7 @@ bool has_image(const Scenario& s, const Unit& u) {
 // What one visit brings: nullopt for none.
 std::optional<std::string> visit_result(const Scenario& s, const Unit& unit, bool returning) {
     if (unit.fault == Fault::NotOurDescriptor) return std::nullopt;
+    if (unit.fault == Fault::InUse) return "failed";  // its claim, before any request
     if (never_answers(unit.fault)) return "no-answer";
     if (unit.fault == Fault::GoneBeforeWrite) return "failed";  // the query fails first
     if (!has_image(s, unit)) return "refused";
@@ -135,7 +137,7 @@ std::optional<std::string> visit_result(const Scenario& s, const Unit& unit, boo
 }
 
 void give_fault(std::mt19937& rng, const Scenario& s, Unit& unit) {
-    unit.fault = static_cast<Fault>(between(rng, 0, static_cast<int>(Fault::GoneBeforeWrite)));
+    unit.fault = static_cast<Fault>(between(rng, 0, static_cast<int>(Fault::InUse)));
     if (one_in(rng, 3)) unit.fault = Fault::None;
     std::string gone = pick<std::string>(rng, {"unplug-after=", "silent-after="});
     std::string block = std::to_string(between(rng, 0, kImageBlocks - 1));
@@ -170,6 +172,8 @@ void give_fault(std::mt19937& rng, const Scenario& s, Unit& unit) {
             k.push_back(gone + std::to_string(between(rng, gone[0] == 'u' ? kDescriptorOps : 0, kProbeOps)));
             break;
         case Fault::GoneBeforeWrite: k.push_back(gone + std::to_string(between(rng, kProbeOps + 1, kBeforeWriteOps))); break;
+        // Longer than the claim is waited for, shorter than a slot.
+        case Fault::InUse: k.push_back("in-use-for=" + std::to_string(between(rng, 3000, 5000))); break;
     }
     if (s.mixed && unit.fault != Fault::OtherModel) unit.model = pick(rng, {16, kOtherImageModel, kNoImageModel});
     k.push_back("model=" + std::to_string(unit.model));
@@ -177,7 +181,8 @@ void give_fault(std::mt19937& rng, const Scenario& s, Unit& unit) {
 
 // A unit that failed is not switched off and on: what it runs then is no oracle's business.
 bool may_return(const Unit& u) {
-    return !fails_to_write(u.fault) && u.fault != Fault::NotOurDescriptor && !never_answers(u.fault);
+    return !fails_to_write(u.fault) && u.fault != Fault::NotOurDescriptor && !never_answers(u.fault) &&
+           u.fault != Fault::InUse;
 }
 
 // Arrival groups a slot per unit apart; a unit's second event is its return;
@@ -351,7 +356,10 @@ Wants expect_plain(const Scenario& s) {
     std::vector<std::size_t> answered;
     for (std::size_t i = 0; i < s.units.size(); ++i) {
         const Unit& u = s.units[i];
-        if (u.fault == Fault::NotOurDescriptor || never_answers(u.fault) || (!s.mixed && u.model != 16)) continue;
+        if (u.fault == Fault::NotOurDescriptor || never_answers(u.fault) || u.fault == Fault::InUse ||
+            (!s.mixed && u.model != 16)) {
+            continue;
+        }
         answered.push_back(i);
         if (!chosen || (has_image(s, u) && !has_image(s, s.units[*chosen]))) chosen = i;
     }
@@ -379,7 +387,7 @@ Wants expect_watch(const Scenario& s) {
         for (auto [i, returning] : group) {
             auto r = visit_result(s, s.units[i], returning);
             if (!r) continue;
-            bool waits = *r != "no-answer";
+            bool waits = *r != "no-answer" && s.units[i].fault != Fault::InUse;
             if (waits && s.count && successes >= *s.count) r = "not-written";
             if (*r == "success") ++successes;
             wants[path_of(s, i)].push_back({{*r}});
@@ -518,7 +526,8 @@ void check_log(const Scenario& s, const Ran& ran, const std::vector<Json>& resul
         const auto& mine = records[r["visit"]];
         bool recorded = r.value("recorded", true);
         std::string phase = r.value("phase", "");
-        bool written = r["result"] == "success" || (r["result"] == "failed" && phase != "query" && phase != "probe");
+        bool written = r["result"] == "success" ||
+                       (r["result"] == "failed" && phase != "query" && phase != "probe" && phase != "claim");
         if (written && !mine.count("start")) problems += "  " + r["path"].get<std::string>() + " written without a start record\n";
         if (recorded != (mine.count("result") > 0)) problems += "  " + r["path"].get<std::string>() + ": record and output disagree\n";
     }
