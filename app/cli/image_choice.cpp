@@ -1,5 +1,6 @@
 #include "app/cli/image_choice.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "app/cli/image_source.h"
@@ -36,6 +37,12 @@ bool load_bench_images(const std::vector<std::string>& files, BenchImages& image
         images.push_back(std::move(image));
     }
     return true;
+}
+
+bool fits_any(const BenchImages& images, std::uint8_t model, std::uint8_t sensor) {
+    return std::any_of(images.begin(), images.end(), [&](const auto& image) {
+        return image->info.model == model && image->info.sensor == sensor;
+    });
 }
 
 const BenchImage* image_for(const BenchImages& images, const ImageInfo& device) {

@@ -28,6 +28,9 @@ inline constexpr char kBuiltInImageName[] = "built-in";
 // sensor (a unit could not tell which it gets).
 bool load_bench_images(const std::vector<std::string>& files, BenchImages& images, std::ostream& err);
 
+// Whether one of the images is for this model and sensor.
+bool fits_any(const BenchImages& images, std::uint8_t model, std::uint8_t sensor);
+
 // The image whose model and sensor the device reported; nullptr when none fits.
 const BenchImage* image_for(const BenchImages& images, const ImageInfo& device);
 

@@ -115,10 +115,10 @@ private:
             // program has (which "not found" then mentions), one that did not
             // answer, or one Ctrl-C kept from its claim is not found.
             case ProbeOutcome::InUse:
-                if (!plan_.choose_one) return book_.conclude(entry, in_use(entry), VisitEvent::InUse);
+                if (!plan_.choose_one) return book_.conclude(entry, visit_report(entry, RunResult::Failed, "claim", kInUseText), VisitEvent::InUse);
                 break;
             case ProbeOutcome::NoAnswer:
-                if (!plan_.choose_one) return book_.conclude(entry, no_answer(entry, probe), VisitEvent::NoAnswer);
+                if (!plan_.choose_one) return book_.conclude(entry, visit_report(entry, RunResult::NoAnswer, "probe", probe.detail()), VisitEvent::NoAnswer);
                 break;
             case ProbeOutcome::Stopped:
                 if (!plan_.choose_one) return book_.hold_back(entry, "stopped before it answered");
@@ -127,21 +127,6 @@ private:
         }
         entry.hold.reset();
         book_.move(entry, VisitEvent::NotOurs);
-    }
-
-    RunReport no_answer(const StationVisit& entry, const ProbeRun& probe) const {
-        RunReport report = blank_report(entry);
-        report.result = RunResult::NoAnswer;
-        report.phase = "probe";
-        report.detail = probe.detail();
-        return report;
-    }
-
-    RunReport in_use(const StationVisit& entry) const {
-        RunReport report = blank_report(entry);
-        report.phase = "claim";
-        report.detail = kInUseText;
-        return report;
     }
 
     void write_ended(StationVisit& entry, const DeviceRun& run) {
@@ -217,16 +202,13 @@ private:
     }
 
     bool fits_an_image(const Identity& reply) const {
-        return std::any_of(run_plan_.images.begin(), run_plan_.images.end(), [&](const auto& image) {
-            return image->info.model == reply.model && image->info.sensor == reply.sensor;
-        });
+        return fits_any(run_plan_.images, reply.model, reply.sensor);
     }
 
     // Not shown one by one: the plain upgrade says how many it left alone.
     void leave_alone(StationVisit& entry) {
-        entry.report = blank_report(entry);
-        entry.report->result = RunResult::NotWritten;
-        entry.report->detail = "left alone: a plain upgrade writes one unit (--all writes every one)";
+        entry.report = visit_report(entry, RunResult::NotWritten, "",
+                                    "left alone: a plain upgrade writes one unit (--all writes every one)");
         entry.hold.reset();
         entry.claim = UnitClaim();
         book_.move(entry, VisitEvent::HoldBack);

@@ -2,11 +2,14 @@
 
 namespace wxr::cli {
 
-RunReport blank_report(const StationVisit& entry) {
+RunReport visit_report(const StationVisit& entry, RunResult result, std::string phase, std::string detail) {
     RunReport report;
     report.path = entry.visit.path;
     report.location = entry.visit.identity.location;
     report.serial = entry.visit.identity.serial;
+    report.result = result;
+    report.phase = std::move(phase);
+    report.detail = std::move(detail);
     return report;
 }
 
@@ -50,10 +53,7 @@ void StationBook::conclude(StationVisit& entry, RunReport report, VisitEvent eve
 }
 
 void StationBook::hold_back(StationVisit& entry, const std::string& why) {
-    RunReport report = blank_report(entry);
-    report.result = RunResult::NotWritten;
-    report.detail = why;
-    conclude(entry, report, VisitEvent::HoldBack);
+    conclude(entry, visit_report(entry, RunResult::NotWritten, "", why), VisitEvent::HoldBack);
 }
 
 void StationBook::refresh(const VisitTable& visits) {

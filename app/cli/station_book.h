@@ -55,7 +55,8 @@ private:
 // What the first Ctrl-C does: "stopping: 2 writes finishing, none started; Ctrl-C again to leave now".
 std::string stopping_text(std::size_t writing);
 
-// A report that says only which unit it is.
-RunReport blank_report(const StationVisit& entry);
+// The report of a visit that ends without a run of its own: which unit, how
+// it ended, where and why.
+RunReport visit_report(const StationVisit& entry, RunResult result, std::string phase, std::string detail);
 
 }  // namespace wxr::cli
