@@ -4,15 +4,19 @@
 # address space randomisation (64-bit) and no execution from data.
 
 check_elf_hardening() {  # check_elf_hardening FILE...
-  local file dynamic symbols
+  # Each read is whole before grep sees it: under pipefail a grep -q that
+  # stops early would fail the check on its writer's SIGPIPE.
+  local file header programs dynamic symbols others sections
   for file in "$@"; do
-    dynamic=$(readelf -dW "$file") symbols=$(readelf --dyn-syms -W "$file")
-    readelf -hW "$file" | grep -q 'Type: *DYN' || fail "$file: not position-independent"
-    readelf -lW "$file" | grep -q GNU_RELRO || fail "$file: no RELRO"
+    header=$(readelf -hW "$file") programs=$(readelf -lW "$file") dynamic=$(readelf -dW "$file")
+    symbols=$(readelf --dyn-syms -W "$file") sections=$(readelf -SW "$file")
+    others=$(grep -v __stack_chk_fail <<<"$symbols")
+    grep -q 'Type: *DYN' <<<"$header" || fail "$file: not position-independent"
+    grep -q GNU_RELRO <<<"$programs" || fail "$file: no RELRO"
     grep -q -e '(BIND_NOW)' -e 'Flags: NOW' <<<"$dynamic" || fail "$file: not bound at start (BIND_NOW)"
     grep -q ' __stack_chk_fail' <<<"$symbols" || fail "$file: no stack protector"
-    grep -v __stack_chk_fail <<<"$symbols" | grep -q ' __[a-z0-9_]*_chk\b' || fail "$file: no fortified calls"
-    readelf -SW "$file" | grep -q ' \.comment ' && fail "$file: has a .comment"
+    grep -q ' __[a-z0-9_]*_chk\b' <<<"$others" || fail "$file: no fortified calls"
+    grep -q ' \.comment ' <<<"$sections" && fail "$file: has a .comment"
   done
 }
 
