@@ -35,6 +35,7 @@ DeviceRun::DeviceRun(Session& session, const Visit& visit, const RunPlan& plan)
     list_.count = 1;
     report_.visit = visit.number;
     report_.unit = unit_key(visit);
+    report_.twin = visit.twin;
     report_.path = visit.path;
     report_.location = visit.identity.location;
     report_.serial = visit.identity.serial;

@@ -40,6 +40,7 @@ inline constexpr char kInUseText[] =
 struct RunReport {
     std::uint64_t visit = 0;  // the station's visit number
     std::string unit;         // which unit it is (unit_tally.h), across visits
+    bool twin = false;        // another unit on the bench has its serial or location: only its path names it
     DevicePath path;
     std::string location;   // the USB port, as the system names it; empty when unknown
     std::string serial;     // empty when the unit has none

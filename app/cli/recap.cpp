@@ -30,6 +30,7 @@ std::string quoted(const std::string& word) {
 }  // namespace
 
 std::string retry_name(const UnwrittenUnit& unit) {
+    if (unit.twin) return to_utf8(unit.path);  // its location would retry units already written
     if (!unit.serial.empty()) return unit.serial;
     if (!unit.location.empty()) return unit.location;
     return to_utf8(unit.path);

@@ -38,6 +38,7 @@ void StationBook::move(StationVisit& entry, VisitEvent event) {
 void StationBook::conclude(StationVisit& entry, RunReport report, VisitEvent event) {
     report.visit = entry.visit.number;
     report.unit = unit_key(entry.visit);
+    report.twin = entry.visit.twin;
     if (report.result != RunResult::NotWritten) report.ms += entry.probe_ms;
     entry.check = check_simulated(session_, report);
     if (report.result == RunResult::Skipped || report.result == RunResult::Refused) entry.check.reset();

@@ -47,6 +47,7 @@ struct UnwrittenUnit {
     std::string serial;
     RunResult result = RunResult::Failed;
     std::string reason;
+    bool twin = false;  // its serial or location names other units too
 };
 
 // Every unit's standing result. A day of units costs a few bytes each: a

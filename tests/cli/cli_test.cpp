@@ -311,6 +311,10 @@ TEST(Cli, AllWritesEveryDeviceAndOneThatIsUnpluggedFailsAlone) {
 #endif
     EXPECT_TRUE(r.out.ends_with("Retry them:\n  wxr7305 upgrade " + simulate + " --virtual-time --device sim-usb-1.8\n"))
         << r.out;
+    // Units sharing a location are retried by path: the location would write the others again.
+    r = wxr7305({"upgrade", "--device", "hubA", "--simulate=devices=3,location=hubA,1:model=22", "--virtual-time"});
+    EXPECT_EQ(r.code, 3) << r.out;
+    EXPECT_TRUE(r.out.ends_with(" --virtual-time --device sim:1\n")) << r.out;
 
     EXPECT_EQ(wxr7305({"upgrade", "--all", "--simulate=devices=3,1:sensor=1", "--virtual-time", "--shift"}).code, 3);
     EXPECT_EQ(wxr7305({"upgrade", "--all", "--simulate=devices=0", "--virtual-time"}).code, 2);
