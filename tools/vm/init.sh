@@ -100,6 +100,9 @@ stop_device() {
     if [ -e "$SCRATCH/$1.unit" ]; then stop_usb "$1"; return; fi
     kill -TERM "$(cat "$SCRATCH/$1.pid")" 2>/dev/null
     poll_tenths 100 grep -qs "^$1: gets=" "$SCRATCH/$1.log"
+    # The next start_uhid takes the first node not there before it; the kernel
+    # may give this one's name again, so it must be gone first.
+    poll_tenths 100 test ! -e "$(node_of "$1")"
     grep "^$1: gets=" "$SCRATCH/$1.log"
 }
 node_of() { cat "$SCRATCH/$1.node"; }
