@@ -73,11 +73,19 @@ bool names_one_interface(std::string_view spec) {
     return false;
 }
 
-// Whether "I:path=..." gives interface I a path of its own.
+// Whether "I:path=..." gives interface I a path of its own; I may carry leading zeros.
 bool path_given(std::string_view spec, std::size_t i) {
-    const std::string item = std::to_string(i) + ":path=";
-    for (std::size_t at = spec.find(item); at != std::string_view::npos; at = spec.find(item, at + 1)) {
-        if (at == 0 || spec[at - 1] == ',') return true;
+    const std::string index = std::to_string(i);
+    for (std::size_t start = 0; start <= spec.size();) {
+        std::size_t end = std::min(spec.find(',', start), spec.size());
+        std::string_view item = spec.substr(start, end - start);
+        std::size_t colon = item.find_first_not_of("0123456789");
+        if (colon != 0 && colon != std::string_view::npos && item.substr(colon).starts_with(":path=")) {
+            std::string_view digits = item.substr(0, colon);
+            digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+            if (digits == index) return true;
+        }
+        start = end + 1;
     }
     return false;
 }
