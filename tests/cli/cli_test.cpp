@@ -176,7 +176,11 @@ TEST(Cli, HelpListsReadAsItems) {
             ++items[heading];
         }
     }
-    EXPECT_GE(items["Commands:"], 4);
+#ifdef _WIN32
+    EXPECT_EQ(items["Commands:"], 3);  // udev-rule is Linux's alone
+#else
+    EXPECT_EQ(items["Commands:"], 4);
+#endif
     EXPECT_GE(items["Options:"], 15);
     EXPECT_GE(items["Simulation keys (--simulate=KEY[=VALUE],...):"], 20);
 }
