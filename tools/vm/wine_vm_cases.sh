@@ -174,9 +174,36 @@ other_model_file() {
     echo $model
 }
 
+# The upgrade by the native Linux build, for comparison; its trace is the
+# operation list for the bare replay. Before the wine upgrade, so that the
+# replay can follow that closely: on a shared host the load changes by the minute.
+native_upgrade() {
+    local start
+    start_device wxr-native 0 --expect "$IMAGE" || { fail native "no device"; return; }
+    start=$(now)
+    timeout $kRunSeconds wxr7305 upgrade --trace $SCRATCH/trace.txt >$SCRATCH/native.out 2>&1
+    echo "BENCH native-upgrade (traced) $(elapsed "$start") s"
+    expect native $SCRATCH/native.out "Firmware upgrade successful."
+    expect_summary native-flash wxr-native "end=yes image=match "
+}
+# bare_replay UPGRADE_SECONDS: those operations bare through HidD, in the same wine session.
+bare_replay() {
+    local start replay_seconds
+    start_device wxr-replay 0 --expect "$IMAGE" || { fail replay "no device"; return; }
+    start=$(now)
+    run_win replay "$replay" 'Z:\run\wxr\trace.txt'
+    expect_code replay-exit replay 0
+    replay_seconds=$(elapsed "$start")
+    echo "BENCH wine-bare-replay $replay_seconds s"
+    echo "BENCH wine-upgrade-vs-bare-replay" \
+        "$(awk -v a="$1" -v b="$replay_seconds" 'BEGIN { printf "%.2f", a / b }')x"
+    expect_summary replay-flash wxr-replay "end=yes image=match "
+}
+
 cli_cases() {
-    start_device wxr-native 0 --expect "$IMAGE" || { fail devices "wxr-native"; return; }
     start_device wxr-other 1 --feature-bytes 21 || { fail devices "wxr-other"; return; }
+    [ "$BENCH" = 1 ] && native_upgrade
+    start_device wxr-main 0 --expect "$IMAGE" || { fail devices "wxr-main"; return; }
     pass devices
 
     run_win list "$cli" list
@@ -184,18 +211,7 @@ cli_cases() {
     expect list-main $SCRATCH/list.out "version 57 "
     expect_code list-exit list 0
 
-    # The upgrade by the native Linux build, for comparison; its trace is the
-    # operation list for the bare replay. First, so that the replay can follow
-    # the wine upgrade closely: on a shared host the load changes by the minute.
-    local start
-    start=$(now)
-    timeout $kRunSeconds wxr7305 upgrade --trace $SCRATCH/trace.txt >$SCRATCH/native.out 2>&1
-    echo "BENCH native-upgrade (traced) $(elapsed "$start") s"
-    expect native $SCRATCH/native.out "Firmware upgrade successful."
-    expect_summary native-flash wxr-native "end=yes image=match "
-
-    start_device wxr-main 0 --expect "$IMAGE" || fail upgrade "no device"
-    local traced=no
+    local start traced=no
     if [ "$TRANSPORT" = usb ]; then
         count_opens_from_now && traced=yes || fail upgrade-usbhid-opens "no function tracer"
     fi
@@ -213,17 +229,7 @@ cli_cases() {
     expect_summary upgrade-flash wxr-main "end=yes image=match " "$lengths"
     grep "^wxr-main: gets=" $SCRATCH/wxr-main.log >$SCRATCH/healthy.summary
 
-    # Those operations bare through HidD, in the same wine session.
-    start_device wxr-replay 0 --expect "$IMAGE" || fail replay "no device"
-    start=$(now)
-    run_win replay "$replay" 'Z:\run\wxr\trace.txt'
-    expect_code replay-exit replay 0
-    local replay_seconds
-    replay_seconds=$(elapsed "$start")
-    echo "BENCH wine-bare-replay $replay_seconds s"
-    echo "BENCH wine-upgrade-vs-bare-replay" \
-        "$(awk -v a="$upgrade_seconds" -v b="$replay_seconds" 'BEGIN { printf "%.2f", a / b }')x"
-    expect_summary replay-flash wxr-replay "end=yes image=match "
+    [ "$BENCH" = 1 ] && bare_replay "$upgrade_seconds"
 
     # A failed block check (block 1, once) and a refused block report
     # (block 2, twice): resent and repeated, and the upgrade still succeeds.
