@@ -374,7 +374,8 @@ dialog_cases() {
     start_device wxr-embedded 0 --expect "$IMAGE" || fail open-file "no device"
     drive command "$caption" 1003 + choose-file "$caption" $kWindowMs 'Z:\run\wxr\other.bin' \
         || fail open-file "no file dialog"
-    wxr7305 info $SCRATCH/other.bin | tr -d '\r' >$SCRATCH/other.info
+    run_win other-info "$cli" info 'Z:\run\wxr\other.bin' >/dev/null
+    cp $SCRATCH/other-info.out $SCRATCH/other.info
     has_info() { drive text "$caption" 1004 | grep -qxF "$(grep '^Model' $SCRATCH/other.info)"; }
     if wait_tenths 100 has_info; then pass open-file-info; else
         fail open-file-info "text area: $(drive text "$caption" 1004 | tr '\n' '|'), model $model"
