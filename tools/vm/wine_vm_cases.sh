@@ -374,10 +374,15 @@ dialog_cases() {
     start_device wxr-embedded 0 --expect "$IMAGE" || fail open-file "no device"
     drive command "$caption" 1003 + choose-file "$caption" $kWindowMs 'Z:\run\wxr\other.bin' \
         || fail open-file "no file dialog"
+    # The file's own Model line, as the command line reads it (an empty one
+    # would match any blank line of the text area).
     run_win other-info "$cli" info 'Z:\run\wxr\other.bin' >/dev/null
-    cp $SCRATCH/other-info.out $SCRATCH/other.info
-    has_info() { drive text "$caption" 1004 | grep -qxF "$(grep '^Model' $SCRATCH/other.info)"; }
-    if wait_tenths 100 has_info; then pass open-file-info; else
+    local model_line
+    model_line=$(grep -m1 '^Model' $SCRATCH/other-info.out)
+    has_info() { drive text "$caption" 1004 | grep -qxF "$model_line"; }
+    if [ -z "$model_line" ]; then
+        fail open-file-info "wxr7305.exe info gave no Model line: $(tr '\n' '|' <$SCRATCH/other-info.out)"
+    elif wait_tenths 100 has_info; then pass open-file-info; else
         fail open-file-info "text area: $(drive text "$caption" 1004 | tr '\n' '|'), model $model"
     fi
     expect_eq open-file-not-found \
