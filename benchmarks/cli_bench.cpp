@@ -28,7 +28,7 @@
 #endif
 
 #include "app/cli/cli.h"
-#include "app/cli/serve/page_server.h"
+#include "app/page/page_server.h"
 #include "device/local_mutex.h"
 #include "device/sim/sim_hid.h"
 #include "device/steady_clock.h"

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <string_view>
 
-#include "app/cli/serve/serve_address.h"
+#include "app/page/serve_address.h"
 #include "device/sim/sim_spec.h"
 
 namespace wxr::cli {

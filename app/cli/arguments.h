@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/cli/session.h"
+#include "station/session.h"
 
 namespace wxr::cli {
 

@@ -6,10 +6,10 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/commands.h"
-#include "app/cli/file_set.h"
-#include "app/cli/image_source.h"
+#include "station/file_set.h"
+#include "station/image_source.h"
 #include "app/cli/output.h"
-#include "app/cli/session.h"
+#include "station/session.h"
 #include "app/cli/simulated_ctrl_c.h"
 #include "device/clock_threads.h"
 #include "device/sim/sim_spec.h"

@@ -6,8 +6,8 @@
 
 #include "app/cli/arguments.h"
 #include "app/cli/screen_text.h"
-#include "app/cli/session.h"
-#include "app/cli/stop_request.h"
+#include "station/session.h"
+#include "station/stop_request.h"
 
 namespace wxr::cli {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/cli/natural_order.h"
+#include "station/natural_order.h"
 #include "app/cli/output.h"
 
 namespace wxr::cli {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/session.h"
-#include "app/cli/station_events.h"
+#include "station/session.h"
+#include "station/station_events.h"
 
 namespace wxr::cli {
 

@@ -2,7 +2,7 @@
 
 #include "app/cli/cli.h"
 #include "app/cli/commands.h"
-#include "app/cli/image_source.h"
+#include "station/image_source.h"
 #include "app/cli/json_output.h"
 #include "app/cli/output.h"
 

@@ -5,7 +5,7 @@
 // the command, and a second Ctrl-C leaves at once with a warning.
 #pragma once
 
-#include "app/cli/stop_request.h"
+#include "station/stop_request.h"
 
 namespace wxr::cli {
 

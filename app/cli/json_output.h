@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/device_run.h"
+#include "station/device_run.h"
 #include "app/cli/output.h"
 #include "image/image_info.h"
 

@@ -5,7 +5,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/commands.h"
 #include "app/cli/device_names.h"
-#include "app/cli/image_choice.h"
+#include "station/image_choice.h"
 #include "app/cli/json_output.h"
 #include "app/cli/output.h"
 #include "device/device_hold.h"

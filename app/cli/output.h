@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/device_run.h"
-#include "app/cli/session.h"
-#include "app/cli/unit_tally.h"
+#include "station/device_run.h"
+#include "station/session.h"
+#include "station/unit_tally.h"
 #include "image/image_info.h"
 
 namespace wxr::cli {

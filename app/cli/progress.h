@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/device_run.h"
+#include "station/device_run.h"
 
 namespace wxr::cli {
 

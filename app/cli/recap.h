@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/unit_tally.h"
+#include "station/unit_tally.h"
 
 namespace wxr::cli {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/cli/device_run.h"
+#include "station/device_run.h"
 
 namespace wxr::cli {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "app/cli/stop_request.h"
+#include "station/stop_request.h"
 #include "device/hid_platform.h"
 
 namespace wxr::cli {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/cli/commands.h"
-#include "app/cli/station_events.h"
+#include "station/station_events.h"
 
 namespace wxr::cli {
 

@@ -6,7 +6,7 @@
 
 #include "app/cli/progress.h"
 #include "app/cli/recap.h"
-#include "app/cli/station_book.h"
+#include "station/station_book.h"
 
 namespace wxr::cli {
 

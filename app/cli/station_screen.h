@@ -11,7 +11,7 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/screen_text.h"
-#include "app/cli/station_events.h"
+#include "station/station_events.h"
 
 namespace wxr::cli {
 

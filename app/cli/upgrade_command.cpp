@@ -4,10 +4,10 @@
 #include "app/cli/cli.h"
 #include "app/cli/commands.h"
 #include "app/cli/device_names.h"
-#include "app/cli/image_source.h"
+#include "station/image_source.h"
 #include "app/cli/output.h"
-#include "app/cli/serve/bench_page.h"
-#include "app/cli/station.h"
+#include "app/page/bench_page.h"
+#include "station/station.h"
 #include "app/cli/station_output.h"
 
 namespace wxr::cli {

@@ -10,7 +10,7 @@
 
 #include <httplib.h>
 
-#include "app/cli/serve/page_server.h"
+#include "app/page/page_server.h"
 #include "device/steady_clock.h"
 #include "tests/cli/cli_run.h"
 

@@ -10,8 +10,8 @@
 #include "app/cli/recap.h"
 #include "app/cli/screen_text.h"
 #include "app/cli/station_screen.h"
-#include "app/cli/unit_tally.h"
-#include "app/cli/visit_table.h"
+#include "station/unit_tally.h"
+#include "station/visit_table.h"
 #include "tests/cli/cli_run.h"
 
 namespace wxr::cli {

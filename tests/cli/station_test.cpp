@@ -7,10 +7,10 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
-#include "app/cli/device_run.h"
-#include "app/cli/natural_order.h"
+#include "station/device_run.h"
+#include "station/natural_order.h"
 #include "app/cli/output.h"
-#include "app/cli/visit.h"
+#include "station/visit.h"
 #include "tests/cli/cli_run.h"
 
 namespace wxr::cli {

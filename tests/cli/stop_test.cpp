@@ -11,7 +11,7 @@
 #include <signal.h>
 #endif
 
-#include "app/cli/stop_request.h"
+#include "station/stop_request.h"
 #include "tests/cli/cli_process.h"
 #include "tests/cli/cli_run.h"
 

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "app/cli/device_run.h"
+#include "station/device_run.h"
 #include "tests/cli/cli_run.h"
 
 namespace wxr::cli {

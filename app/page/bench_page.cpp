@@ -1,0 +1,27 @@
+#include "app/page/bench_page.h"
+
+#include <ostream>
+
+#include "station/log_file.h"
+
+namespace wxr::cli {
+
+std::unique_ptr<BenchPage> BenchPage::start(const Options& options, const BenchImages& images, const Clock& clock,
+                                            std::ostream& err) {
+    PortNames names;
+    if (options.port_names && !read_port_names(*options.port_names, names, err)) return nullptr;
+    const ServeAddress address = std::get<ServeAddress>(parse_serve_address(*options.serve));
+    auto page = std::make_unique<BenchPage>();
+    page->board_ = std::make_shared<BenchBoard>(images, names, clock);
+    std::string why;
+    page->server_ = PageServer::start(address, page->board_, why);
+    if (!page->server_) {
+        err << "wxr7305: cannot serve the page at " << *options.serve << ": " << why << "\n";
+        return nullptr;
+    }
+    err << "wxr7305: the bench's page is at " << page_url(address, page->server_->port(), host_name()) << "\n"
+        << std::flush;
+    return page;
+}
+
+}  // namespace wxr::cli

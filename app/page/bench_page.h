@@ -1,0 +1,28 @@
+// --serve as upgrade starts it: the port names read, the board made and the
+// page served, before the first unit is touched.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+
+#include "app/cli/arguments.h"
+#include "app/page/bench_board.h"
+#include "app/page/page_server.h"
+
+namespace wxr::cli {
+
+class BenchPage {
+public:
+    // nullptr, after a message, when the names cannot be read or the address
+    // cannot be served.
+    static std::unique_ptr<BenchPage> start(const Options& options, const BenchImages& images, const Clock& clock,
+                                            std::ostream& err);
+
+    BenchBoard& board() { return *board_; }
+
+private:
+    std::shared_ptr<BenchBoard> board_;
+    std::unique_ptr<PageServer> server_;  // ends first: its viewers get the board's last state
+};
+
+}  // namespace wxr::cli
