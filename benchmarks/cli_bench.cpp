@@ -215,8 +215,8 @@ private:
 int free_port() {
     wxr::SteadyClock clock;
     std::string why;
-    auto board = std::make_shared<wxr::cli::BenchBoard>(wxr::cli::BenchImages{}, wxr::cli::PortNames{}, clock);
-    return wxr::cli::PageServer::start({"127.0.0.1", 0}, board, why)->port();
+    auto board = std::make_shared<wxr::page::BenchBoard>(wxr::station::BenchImages{}, wxr::page::PortNames{}, clock);
+    return wxr::page::PageServer::start({"127.0.0.1", 0}, board, why)->port();
 }
 
 // The same --all with the page served to 20 viewers and without, alternately.

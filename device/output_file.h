@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace wxr::cli::output_file {
+namespace wxr::output_file {
 
 enum class Mode {
     Truncate,  // written from the start (the caller truncates once it knows the file)
@@ -41,4 +41,4 @@ bool same_file(int fd, const std::string& other);
 // volume and file index); nullopt when there is no such file yet.
 std::optional<std::string> file_id(const std::string& path);
 
-}  // namespace wxr::cli::output_file
+}  // namespace wxr::output_file

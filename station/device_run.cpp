@@ -1,11 +1,10 @@
 #include "station/device_run.h"
 
-#include "app/cli/output.h"
-#include "station/unit_tally.h"
+#include "station/unit_text.h"
 #include "upgrade/compatibility.h"
 #include "upgrade/device_query.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 namespace {
 
@@ -143,4 +142,4 @@ void DeviceRun::write(const BenchImage& image) {
     fail(phase_name(failure.phase), where + ": " + failure.reason);
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

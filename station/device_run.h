@@ -18,7 +18,7 @@
 #include "station/visit.h"
 #include "upgrade/upgrade.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 enum class RunResult {
     Success,
@@ -112,4 +112,4 @@ private:
     RunReport report_;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -6,7 +6,7 @@
 #include "device/output_file.h"
 #include "image/image_store.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 namespace {
 
@@ -57,4 +57,4 @@ std::optional<std::string> FileSet::conflict() const {
     return std::nullopt;
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

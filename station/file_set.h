@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace wxr::cli {
+namespace wxr::station {
 
 class FileSet {
 public:
@@ -36,4 +36,4 @@ private:
     std::vector<Entry> entries_;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

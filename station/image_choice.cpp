@@ -4,9 +4,9 @@
 #include <ostream>
 
 #include "station/image_source.h"
-#include "app/cli/output.h"
+#include "station/unit_text.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 namespace {
 
@@ -56,4 +56,4 @@ std::string no_image_text(const ImageInfo& device) {
     return "no image for " + model_text(device) + " " + sensor_text(device);
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -10,7 +10,7 @@
 #include "image/image_info.h"
 #include "image/image_store.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 struct BenchImage {
     std::string name;  // the file as given
@@ -37,4 +37,4 @@ const BenchImage* image_for(const BenchImages& images, const ImageInfo& device);
 // "no image for TQ22 LX300", why a unit that fits none is refused.
 std::string no_image_text(const ImageInfo& device);
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -6,7 +6,7 @@
 #include <ostream>
 #include <system_error>
 
-namespace wxr::cli {
+namespace wxr::station {
 
 namespace {
 
@@ -93,4 +93,4 @@ sim::Identity simulated_identity(const std::vector<std::string>& images) {
     return identity;
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

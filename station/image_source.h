@@ -12,7 +12,7 @@
 #include "device/sim/device_model.h"
 #include "image/image_info.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 // info FILE: false (after a message) when FILE holds no readable info block.
 bool read_info_of_file(const std::string& file, ImageInfo& info, std::ostream& err);
@@ -29,4 +29,4 @@ bool load_image_into(ImageStore& store, const std::optional<std::string>& file, 
 // one (also when that file cannot be read: loading it reports why).
 sim::Identity simulated_identity(const std::vector<std::string>& images);
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -1,31 +1,12 @@
 #include "station/log_file.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
-#include <ctime>
 #include <stdexcept>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "device/output_file.h"
-#include "device/channel.h"
 
-namespace wxr::cli {
-
-namespace {
-
-#ifdef _WIN32
-bool utc_of(std::time_t t, std::tm& out) { return gmtime_s(&out, &t) == 0; }
-#else
-bool utc_of(std::time_t t, std::tm& out) { return ::gmtime_r(&t, &out) != nullptr; }
-#endif
-
-}  // namespace
+namespace wxr::station {
 
 LogFile::LogFile(const std::string& path) : path_(path) {
     int fd = output_file::open_regular(path, output_file::Mode::Append, "the log file");
@@ -60,26 +41,4 @@ bool LogFile::append_locked(const std::string& line, std::string& error) {
     return false;
 }
 
-std::string utc_time_now() {
-    std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm utc{};
-    if (!utc_of(now, utc)) return {};
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return text;
-}
-
-std::string host_name() {
-#ifdef _WIN32
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    if (!GetComputerNameW(name, &size)) return {};
-    return to_utf8(std::u16string(reinterpret_cast<const char16_t*>(name), size));
-#else
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0) return {};
-    return name;
-#endif
-}
-
-}  // namespace wxr::cli
+}  // namespace wxr::station

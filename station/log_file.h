@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-namespace wxr::cli {
+namespace wxr::station {
 
 class LogFile {
 public:
@@ -33,9 +33,4 @@ private:
     bool torn_ = false;  // the file ended in the middle of a line when opened
 };
 
-// Now, in UTC: "2026-12-08T04:33:42Z".
-std::string utc_time_now();
-// This computer's name; empty when it cannot be had.
-std::string host_name();
-
-}  // namespace wxr::cli
+}  // namespace wxr::station

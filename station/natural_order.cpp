@@ -1,6 +1,6 @@
 #include "station/natural_order.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 namespace {
 
@@ -35,4 +35,4 @@ bool natural_less(std::u16string_view a, std::u16string_view b) {
     return a < b;
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

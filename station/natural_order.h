@@ -7,7 +7,7 @@
 
 #include "device/hid_platform.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 bool natural_less(std::u16string_view a, std::u16string_view b);
 
@@ -15,4 +15,4 @@ struct NaturalLess {
     bool operator()(const DevicePath& a, const DevicePath& b) const { return natural_less(a, b); }
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -4,7 +4,7 @@
 
 #include "device/discovery.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 namespace {
 
@@ -57,4 +57,4 @@ ProbeOutcome ProbeRun::probe() {
     }
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

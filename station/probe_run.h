@@ -13,7 +13,7 @@
 #include "device/report.h"
 #include "device/unit_claim.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 // How long a unit just plugged in is asked again before it is reported as
 // never answering, counted from the look that found it (on the session's clock).
@@ -70,4 +70,4 @@ private:
     std::uint64_t ms_ = 0;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -7,7 +7,7 @@
 
 #include "device/hid_platform.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 class Run {
 public:
@@ -28,4 +28,4 @@ private:
     DevicePath path_;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

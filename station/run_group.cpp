@@ -4,7 +4,7 @@
 
 #include "device/clock_threads.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 RunGroup::~RunGroup() {
     // A wait on the clock: the runs still going need it to move.
@@ -81,4 +81,4 @@ std::size_t RunGroup::running() const {
     return slots_.size();
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

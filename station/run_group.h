@@ -14,7 +14,7 @@
 #include "station/run.h"
 #include "device/hid_platform.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 class RunGroup {
 public:
@@ -49,4 +49,4 @@ private:
     std::atomic<std::size_t> ended_{0};  // ended and not yet collected
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -4,7 +4,7 @@
 #include "device/sim/virtual_clock.h"
 #include "device/steady_clock.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 Session::Session(const SessionOptions& options) : trace_file_(options.trace_file), shift_(options.shift) {
     if (options.virtual_time) {
@@ -33,4 +33,4 @@ void Session::open_trace() {
     channel_ = std::make_unique<DeviceChannel>(*hid_, *clock_, transcript_.get());
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

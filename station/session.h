@@ -14,7 +14,7 @@
 #include "station/trace_file.h"
 #include "image/image_store.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 // The command line's Shift override is an option, not a key.
 class FixedShiftKeyState final : public ShiftKeyState {
@@ -68,4 +68,4 @@ private:
     std::unique_ptr<DeviceChannel> channel_;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

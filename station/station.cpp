@@ -1,23 +1,34 @@
 #include "station/station.h"
 
 #include <algorithm>
-#include <set>
+#include <chrono>
 #include <sstream>
 
-#include "app/cli/cli.h"
+#include "station/exit_code.h"
+#include "station/not_found.h"
+#include "station/presence.h"
 #include "station/run_group.h"
+#include "station/scheduler.h"
 #include "station/station_book.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 namespace {
 
+// As often as the dialog's timer moves its bar; a run's end wakes the wait at once.
+constexpr std::chrono::milliseconds kRedrawPeriod{100};
+// How long Ctrl-C may wait to be acted on.
+constexpr std::uint64_t kStopCheckMs = 100;
+
+// The station's loop: what the runs and looks bring, turned into the visits'
+// moves, until nothing runs and nothing more is to come.
 class Station {
 public:
     Station(Session& session, const StationPlan& plan, const RunPlan& run_plan, StopRequest& stop, StationLog* log,
             const std::vector<StationListener*>& listeners)
-        : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop), slots_(plan.count),
-          book_(session, log, listeners, [this] { return state(); }, &stop.board()), group_(session.clock()) {
+        : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop),
+          book_(session, log, listeners, [this] { return state(); }, &stop.board()), presence_(session, visits_, book_),
+          scheduler_(session, plan, run_plan_, stop, visits_, book_, group_), group_(session.clock()) {
         run_plan_.stop = &stop;
         if (log) {
             run_plan_.before_write = [log](const RunReport& report, std::string& why) {
@@ -30,12 +41,12 @@ public:
 
     int run() {
         ArmedStop armed(stop_);
-        for (const DevicePath& path : plan_.paths) see(path);
-        if (plan_.mode == StationMode::Watch) look();
+        for (const DevicePath& path : plan_.paths) presence_.see(path);
+        if (plan_.mode == StationMode::Watch) presence_.look();
         while (!stop_.leave_now()) {
             book_.notice_changes();
-            if (watching() && now() >= next_look_ms_) look();
-            start_what_can_start();
+            if (scheduler_.watching() && presence_.look_due()) presence_.look();
+            scheduler_.start_what_can_start();
             refresh();
             if (group_.running() == 0 && done()) break;
             collect(group_.wait_for_ended(wait_time()));
@@ -46,51 +57,6 @@ public:
 
 private:
     std::uint64_t now() const { return session_.clock().now_ms(); }
-
-    UnitIdentity identity_of(const DevicePath& path) {
-        return {session_.channel().location(path), session_.channel().serial_number(path)};
-    }
-
-    bool admitting() const { return !stop_.requested() && !book_.log_failed() && !slots_.reached(); }
-    bool watching() const { return plan_.mode == StationMode::Watch && admitting(); }
-
-    // --- What the station sees, turned into events ---
-
-    // The node is held from here to the end of the write, so that the
-    // unit's strings, its probe and its run are asked of one descriptor.
-    void see(const DevicePath& path) {
-        StationVisit& entry = visits_.add(path, now());
-        entry.instance = session_.channel().instance(path);
-        entry.hold.emplace(session_.channel(), path);
-        visits_.identify(entry, identity_of(path));
-        book_.tell(entry);
-    }
-
-    // The units present now against the visits: a unit gone, or another unit
-    // at a visit's path, ends that visit; a new path starts one.
-    void look() {
-        next_look_ms_ = now() + kWatchPollMs;
-        // Without the set of interfaces nothing is known to have gone: look again next time.
-        auto listed = session_.channel().enumerate();
-        if (!listed) return;
-        if (sim::SimHid* simulation = session_.simulation()) changes_after_look_ = simulation->presence_changes_to_come();
-        std::set<DevicePath, NaturalLess> present(listed->begin(), listed->end());
-        std::vector<DevicePath> left;
-        for (auto& [path, entry] : visits_) {
-            if (has_run(entry.visit.state)) continue;  // its run ends first
-            if (!present.contains(path) || session_.channel().instance(path) != entry.instance) left.push_back(path);
-        }
-        for (const DevicePath& path : left) leave(*visits_.find(path));
-        for (const DevicePath& path : present) {
-            if (!visits_.find(path)) see(path);
-        }
-    }
-
-    void leave(StationVisit& entry) {
-        if (entry.visit.state == VisitState::Waiting) book_.hold_back(entry, "gone before its turn");
-        book_.move(entry, VisitEvent::Gone);
-        visits_.erase(entry.visit.path);
-    }
 
     void collect(std::vector<std::unique_ptr<Run>> ended) {
         std::sort(ended.begin(), ended.end(), [](const auto& a, const auto& b) {
@@ -131,93 +97,9 @@ private:
 
     void write_ended(StationVisit& entry, const DeviceRun& run) {
         if (entry.visit.state == VisitState::Querying && run.writing()) book_.move(entry, VisitEvent::BeginWrite);
-        slots_.give_back(run.report().result == RunResult::Success);
+        scheduler_.write_ended(run.report().result == RunResult::Success);
         book_.conclude(entry, run.report(), VisitEvent::Finish);
         entry.run = nullptr;
-    }
-
-    // --- What the visits allow to start, in natural path order ---
-
-    // With --count, units found by one look take the slots in path order,
-    // whichever answered first: a unit behind one still probing waits for it.
-    void start_what_can_start() {
-        std::set<std::uint64_t> looks_probing;  // looks with a unit before this one still probing
-        for (auto& [path, entry] : visits_) {
-            const bool behind = looks_probing.contains(entry.visit.seen_ms);
-            if (entry.visit.state == VisitState::Probing) looks_probing.insert(entry.visit.seen_ms);
-            switch (entry.visit.state) {
-                case VisitState::Seen: start_probe(entry); break;
-                case VisitState::NotOurs:
-                    if (probe_again(entry)) start_probe(entry);
-                    break;
-                case VisitState::Waiting:
-                    if (!admitting()) book_.hold_back(entry, why_not_written());
-                    else if (!plan_.choose_one && slots_.free() && !(behind && slots_.count())) admit(entry);
-                    break;
-                default: break;
-            }
-        }
-        if (plan_.choose_one && !chosen_ && visits_.count(VisitState::Probing) == 0) choose_one();
-    }
-
-    // An interface that is not ours may be one just plugged in: it is tried
-    // for a while, a pause apart (a probe that fails at once would otherwise
-    // be repeated without end at one instant of a virtual clock).
-    bool probe_again(const StationVisit& entry) const {
-        return plan_.mode == StationMode::Watch && watching() && now() - entry.visit.seen_ms < kFirstAnswerMs &&
-               now() - entry.visit.probed_ms >= kAnswerRetryMs;
-    }
-
-    void start_probe(StationVisit& entry) {
-        entry.visit.probed_ms = now();
-        if (!entry.hold) entry.hold.emplace(session_.channel(), entry.visit.path);
-        ProbePlan probe{plan_.retry_probes ? entry.visit.seen_ms + kFirstAnswerMs : 0, plan_.model, &stop_};
-        book_.move(entry, VisitEvent::Probe);
-        group_.start(std::make_unique<ProbeRun>(session_, entry.visit.number, entry.visit.path, probe));
-    }
-
-    void admit(StationVisit& entry) {
-        slots_.take();
-        book_.move(entry, VisitEvent::Admit);
-        auto run = std::make_unique<DeviceRun>(session_, entry.visit, run_plan_);
-        entry.run = run.get();
-        group_.start(std::move(run));
-    }
-
-    // The first unit in path order whose model and sensor an image fits, else
-    // the first that answered (its query then says why it is refused).
-    void choose_one() {
-        chosen_ = true;
-        StationVisit* chosen = nullptr;
-        for (auto& [path, entry] : visits_) {
-            if (entry.visit.state != VisitState::Waiting) continue;
-            if (!chosen || (fits_an_image(entry.reply) && !fits_an_image(chosen->reply))) chosen = &entry;
-        }
-        if (!chosen) return;
-        left_alone_ = static_cast<long>(visits_.count(VisitState::Waiting)) - 1;
-        for (auto& [path, entry] : visits_) {
-            if (entry.visit.state == VisitState::Waiting && &entry != chosen) leave_alone(entry);
-        }
-        if (admitting()) admit(*chosen);
-    }
-
-    bool fits_an_image(const Identity& reply) const {
-        return fits_any(run_plan_.images, reply.model, reply.sensor);
-    }
-
-    // Not shown one by one: the plain upgrade says how many it left alone.
-    void leave_alone(StationVisit& entry) {
-        entry.report = visit_report(entry, RunResult::NotWritten, "",
-                                    "left alone: a plain upgrade writes one unit (--all writes every one)");
-        entry.hold.reset();
-        entry.claim = UnitClaim();
-        book_.move(entry, VisitEvent::HoldBack);
-    }
-
-    std::string why_not_written() const {
-        if (book_.log_failed()) return "the log could not be written";
-        if (slots_.reached()) return "--count " + std::to_string(*slots_.count()) + " reached";
-        return "stopped before its write began";
     }
 
     void refresh() {
@@ -233,15 +115,14 @@ private:
     bool done() const {
         if (visits_.count(VisitState::Seen) > 0) return false;
         if (plan_.mode != StationMode::Watch) return true;
-        return !watching() || nothing_more_to_come();
+        return !scheduler_.watching() || nothing_more_to_come();
     }
 
     // Simulated units that are all dealt with and will neither arrive nor
-    // return: waiting longer cannot bring anything (on the virtual clock it
-    // would spin through time for nothing).
+    // return, and none still in its answer window.
     bool nothing_more_to_come() const {
         // What changed since the last look is not seen yet: only what that look expected counts.
-        if (!session_.simulation() || changes_after_look_) return false;
+        if (!presence_.settled()) return false;
         return std::none_of(visits_.begin(), visits_.end(), [&](const auto& e) {
             return e.second.visit.state == VisitState::NotOurs && now() - e.second.visit.seen_ms < kFirstAnswerMs;
         });
@@ -249,25 +130,21 @@ private:
 
     std::chrono::milliseconds wait_time() const {
         if (group_.running() > 0) return kRedrawPeriod;
-        std::uint64_t to_look = next_look_ms_ > now() ? next_look_ms_ - now() : 0;
-        return std::chrono::milliseconds(std::clamp<std::uint64_t>(to_look, 1, kStopCheckMs));
+        return std::chrono::milliseconds(std::clamp<std::uint64_t>(presence_.until_next_look(), 1, kStopCheckMs));
     }
 
     StationStatus state() const {
         StationStatus s;
-        s.watching = watching();
+        scheduler_.fill(s);
         s.stopping = stop_.requested();
-        s.count_reached = slots_.reached();
-        s.count = slots_.count();
-        s.count_written = slots_.succeeded();
         s.writing = static_cast<std::size_t>(std::count_if(visits_.begin(), visits_.end(), [](const auto& e) {
             const StationVisit& v = e.second;
             return v.visit.state == VisitState::Writing || (v.run && v.run->writing());
         }));
-        if (plan_.choose_one && chosen_) s.left_alone = left_alone_;
         return s;
     }
 
+    // The run's ending: the listeners' last word, and the code by each unit's result.
     int finish() {
         book_.finish();
         int code = exit_code_for(book_.tally(), stop_.requested());
@@ -283,13 +160,10 @@ private:
     const StationPlan& plan_;
     RunPlan run_plan_;
     StopRequest& stop_;
-    Slots slots_;
     VisitTable visits_;
     StationBook book_;
-    std::uint64_t next_look_ms_ = 0;
-    bool changes_after_look_ = true;  // a simulated bench: presence changes to come at the last look
-    bool chosen_ = false;
-    long left_alone_ = 0;
+    Presence presence_;
+    Scheduler scheduler_;
     RunGroup group_;  // last: its runs end before what they use goes
 };
 
@@ -301,4 +175,4 @@ int run_station(Session& session, const StationPlan& plan, const RunPlan& run_pl
     return station.run();
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -1,6 +1,9 @@
 #include "station/station_book.h"
 
-namespace wxr::cli {
+#include "station/simulation_check.h"
+#include "station/unit_text.h"
+
+namespace wxr::station {
 
 RunReport visit_report(const StationVisit& entry, RunResult result, std::string phase, std::string detail) {
     RunReport report;
@@ -120,4 +123,4 @@ void StationBook::finish() {
     for (StationListener* listener : listeners_) listener->finished(last);
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -11,7 +11,7 @@
 #include "station/station_log.h"
 #include "station/writing_board.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 class StationBook {
 public:
@@ -59,4 +59,4 @@ std::string stopping_text(std::size_t writing);
 // it ended, where and why.
 RunReport visit_report(const StationVisit& entry, RunResult result, std::string phase, std::string detail);
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -8,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/cli/output.h"
 #include "station/unit_tally.h"
 #include "station/visit_table.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 struct StationStatus {
     bool watching = false;       // looking for units as they come
@@ -43,4 +42,4 @@ public:
     virtual void finished(const StationStatus& status) = 0;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

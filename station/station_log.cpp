@@ -1,8 +1,10 @@
 #include "station/station_log.h"
 
-#include "app/cli/json_output.h"
+#include "device/host.h"
 
-namespace wxr::cli {
+#include "station/record_json.h"
+
+namespace wxr::station {
 
 StationLog::StationLog(LogFile& file, std::string host, std::string started)
     : file_(file), host_(std::move(host)), started_(std::move(started)) {}
@@ -30,4 +32,4 @@ std::string StationLog::error() const {
     return error_;
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -12,9 +12,9 @@
 
 #include "station/device_run.h"
 #include "station/log_file.h"
-#include "app/cli/output.h"
+#include "station/simulation_check.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 class StationLog {
 public:
@@ -42,4 +42,4 @@ private:
     std::string error_;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

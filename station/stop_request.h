@@ -16,7 +16,7 @@
 
 #include "station/writing_board.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 class StopRequest {
 public:
@@ -92,4 +92,4 @@ private:
     StopRequest& stop_;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

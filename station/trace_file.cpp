@@ -6,7 +6,7 @@
 
 #include "device/output_file.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 namespace {
 
@@ -65,4 +65,4 @@ bool TraceFile::intact() {
     return stream_.good() && !buffer_->failed();
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace wxr::cli {
+namespace wxr::station {
 
 class TraceFile {
 public:
@@ -33,4 +33,4 @@ private:
     std::ostream stream_;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

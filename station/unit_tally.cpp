@@ -4,7 +4,7 @@
 
 #include "station/natural_order.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 namespace {
 
@@ -19,13 +19,6 @@ std::uint64_t key_hash(const std::string& key) {
 }
 
 }  // namespace
-
-std::string unit_key(const Visit& visit) {
-    const UnitIdentity& id = visit.identity;
-    const std::string path = "path " + to_utf8(visit.path);
-    const std::string key = !id.serial.empty() ? "serial " + id.serial : !id.location.empty() ? "at " + id.location : path;
-    return visit.twin && key != path ? key + ", " + path : key;
-}
 
 RunResult standing_result(std::optional<RunResult> before, RunResult attempt) {
     if (!before) return attempt;
@@ -75,4 +68,4 @@ std::vector<UnwrittenUnit> UnitResults::unwritten() const {
     return units;
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

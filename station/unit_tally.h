@@ -13,11 +13,7 @@
 #include "station/device_run.h"
 #include "station/visit.h"
 
-namespace wxr::cli {
-
-// "serial 0042", "at usb-1.4" or "path sim:3": one text per unit; a twin's
-// path joins it ("at hubA, path sim:2").
-std::string unit_key(const Visit& visit);
+namespace wxr::station {
 
 // The result a unit stands at after another attempt. An attempt that did
 // nothing to it (held back, or skipped as already current) does not undo
@@ -71,4 +67,4 @@ private:
 // Whether a unit standing at this result holds what it should.
 bool is_written(RunResult result);
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -2,7 +2,9 @@
 
 #include <stdexcept>
 
-namespace wxr::cli {
+#include "device/channel.h"
+
+namespace wxr::station {
 
 namespace {
 
@@ -85,4 +87,11 @@ void Visit::apply(VisitEvent event) {
     state = *to;
 }
 
-}  // namespace wxr::cli
+std::string unit_key(const Visit& visit) {
+    const UnitIdentity& id = visit.identity;
+    const std::string path = "path " + to_utf8(visit.path);
+    const std::string key = !id.serial.empty() ? "serial " + id.serial : !id.location.empty() ? "at " + id.location : path;
+    return visit.twin && key != path ? key + ", " + path : key;
+}
+
+}  // namespace wxr::station

@@ -17,7 +17,7 @@
 
 #include "device/hid_platform.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 enum class VisitState {
     Seen,      // found at a look, nothing asked yet
@@ -77,4 +77,8 @@ struct Visit {
     void apply(VisitEvent event);
 };
 
-}  // namespace wxr::cli
+// "serial 0042", "at usb-1.4" or "path sim:3": one text per unit; a twin's
+// path joins it ("at hubA, path sim:2").
+std::string unit_key(const Visit& visit);
+
+}  // namespace wxr::station

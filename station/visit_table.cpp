@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace wxr::cli {
+namespace wxr::station {
 
 StationVisit& VisitTable::add(const DevicePath& path, std::uint64_t now_ms) {
     StationVisit& entry = visits_[path];
@@ -36,4 +36,4 @@ std::size_t VisitTable::count(VisitState state) const {
         std::count_if(visits_.begin(), visits_.end(), [&](const auto& e) { return e.second.visit.state == state; }));
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

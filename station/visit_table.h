@@ -9,13 +9,13 @@
 
 #include "station/device_run.h"
 #include "station/natural_order.h"
-#include "app/cli/output.h"
+#include "station/simulation_check.h"
 #include "station/probe_run.h"
 #include "station/visit.h"
 #include "device/device_hold.h"
 #include "device/unit_claim.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 struct StationVisit {
     Visit visit;
@@ -77,4 +77,4 @@ private:
     long taken_ = 0;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace wxr::cli {
+namespace wxr::station {
 
 class WritingBoard {
 public:
@@ -51,4 +51,4 @@ private:
     std::array<std::atomic<char>, kCapacity> text_{};
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

@@ -10,6 +10,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::page;
+
 namespace {
 
 // More devices than a station handles in a day is a typing mistake.

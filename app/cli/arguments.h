@@ -11,6 +11,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::station;
+
 struct Options {
     std::string command;
     std::vector<std::string> operands;

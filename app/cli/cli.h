@@ -5,24 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "station/exit_code.h"
+#include "station/stop_request.h"
+
 namespace wxr::cli {
 
-class StopRequest;
+using namespace wxr::station;
+
 struct TerminalTraits;
-
-enum ExitCode : int {
-    kExitSuccess = 0,
-    kExitOther = 1,  // bad usage, unreadable file, trace, log or output write error
-    kExitNoDevice = 2,
-    kExitMismatch = 3,
-    kExitUpgradeFailed = 4,
-    // Ctrl-C (or a stop signal) came before any unit was dealt with: the
-    // shell's code for a program interrupted so.
-    kExitStopped = 130,
-};
-
-// Of two outcomes, the one the exit code must tell.
-inline int worse(int a, int b) { return a > b ? a : b; }
 
 // args excludes the program name. terminal: stdout is a terminal (draw bars).
 // stop: Ctrl-C as the platform's handler reports it; nullptr when none.

@@ -11,6 +11,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::station;
+
 // Where a command's output goes, and its Ctrl-C.
 struct Console {
     std::ostream& out;

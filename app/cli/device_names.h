@@ -14,6 +14,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::station;
+
 struct NamedDevices {
     std::vector<DevicePath> paths;       // natural path order, each once
     std::vector<std::string> unmatched;  // names that matched nothing present

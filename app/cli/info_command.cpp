@@ -3,7 +3,7 @@
 #include "app/cli/cli.h"
 #include "app/cli/commands.h"
 #include "station/image_source.h"
-#include "app/cli/json_output.h"
+#include "station/record_json.h"
 #include "app/cli/output.h"
 
 namespace wxr::cli {

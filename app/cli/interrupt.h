@@ -9,6 +9,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::station;
+
 // Call before any other thread is started; `stop` must outlive the process's work.
 void install_interrupt_handler(StopRequest& stop);
 

@@ -6,7 +6,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/device_names.h"
 #include "station/image_choice.h"
-#include "app/cli/json_output.h"
+#include "station/record_json.h"
 #include "app/cli/output.h"
 #include "device/device_hold.h"
 #include "upgrade/device_query.h"

@@ -13,6 +13,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::station;
+
 class ProgressDisplay {
 public:
     // labelled: lines name their device (several devices).

@@ -10,6 +10,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::station;
+
 // How --device names the unit for a retry: its serial, else its location, else its path.
 std::string retry_name(const UnwrittenUnit& unit);
 

@@ -11,6 +11,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::station;
+
 struct TerminalSize {
     int columns = 80;
     int rows = 24;

@@ -12,6 +12,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::station;
+
 class SimulatedCtrlC {
 public:
     SimulatedCtrlC(Clock& clock, StopRequest& stop, std::uint64_t at_ms);

@@ -2,7 +2,8 @@
 
 #include <ostream>
 
-#include "app/cli/json_output.h"
+#include "station/record_json.h"
+#include "app/cli/output.h"
 #include "app/cli/progress.h"
 #include "app/cli/recap.h"
 #include "app/cli/station_screen.h"

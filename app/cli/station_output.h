@@ -11,6 +11,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::station;
+
 enum class OutputForm {
     OneUnit,  // a plain upgrade or --device of one unit: the dialog's words
     Bench,    // a line per unit, a count, and the units not written again

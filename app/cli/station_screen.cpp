@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ostream>
 
+#include "app/cli/output.h"
 #include "app/cli/progress.h"
 #include "app/cli/recap.h"
 #include "station/station_book.h"

@@ -15,6 +15,8 @@
 
 namespace wxr::cli {
 
+using namespace wxr::station;
+
 // A unit with a run, as the region shows it.
 struct RunRow {
     std::string label;      // its path, printable

@@ -7,6 +7,7 @@
 #include "station/image_source.h"
 #include "app/cli/output.h"
 #include "app/page/bench_page.h"
+#include "device/host.h"
 #include "station/station.h"
 #include "app/cli/station_output.h"
 
@@ -60,8 +61,11 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     if (!load_bench_images(options.images, images, console.err)) return kExitOther;
     session.expected_model = images.front()->info.model;
     // Before any file is written or unit touched: a port in use ends the command here.
-    std::unique_ptr<BenchPage> page;
-    if (options.serve && !(page = BenchPage::start(options, images, session.clock(), console.err))) return kExitOther;
+    std::unique_ptr<page::BenchPage> bench_page;
+    if (options.serve && !(bench_page = page::BenchPage::start(*options.serve, options.port_names, images, session.clock(),
+                                                               console.err))) {
+        return kExitOther;
+    }
     session.open_trace();
     std::optional<LogFile> log_file;
     std::optional<StationLog> log;
@@ -75,7 +79,7 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     auto output = make_station_output(form_for(options, plan), console, retry_words(options));
     AnsweredPaths answered;
     std::vector<StationListener*> listeners{output.get(), &answered};
-    if (page) listeners.push_back(&page->board());
+    if (bench_page) listeners.push_back(&bench_page->board());
     int code = run_station(session, plan, run_plan, console.stop, log ? &*log : nullptr, listeners);
     if (std::string missing = unmatched_text(named, answered.paths); !missing.empty()) {
         console.err << missing << std::flush;

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <chrono>
 
-#include "app/cli/json_output.h"
+#include "station/unit_text.h"
+#include "station/record_json.h"
 #include "station/natural_order.h"
 #include "device/channel.h"
 
-namespace wxr::cli {
+namespace wxr::page {
 
 namespace {
 
@@ -304,4 +305,4 @@ bool BenchBoard::closed() const {
     return closed_;
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

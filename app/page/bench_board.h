@@ -22,7 +22,9 @@
 #include "station/station_events.h"
 #include "device/hid_platform.h"
 
-namespace wxr::cli {
+namespace wxr::page {
+
+using namespace wxr::station;
 
 // The page's list of results.
 inline constexpr std::size_t kShownResults = 100;
@@ -90,4 +92,4 @@ private:
     bool closed_ = false;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

@@ -4,19 +4,20 @@
 
 #include <iosfwd>
 #include <memory>
+#include <optional>
+#include <string>
 
-#include "app/cli/arguments.h"
 #include "app/page/bench_board.h"
 #include "app/page/page_server.h"
 
-namespace wxr::cli {
+namespace wxr::page {
 
 class BenchPage {
 public:
     // nullptr, after a message, when the names cannot be read or the address
     // cannot be served.
-    static std::unique_ptr<BenchPage> start(const Options& options, const BenchImages& images, const Clock& clock,
-                                            std::ostream& err);
+    static std::unique_ptr<BenchPage> start(const std::string& address, const std::optional<std::string>& port_names,
+                                            const BenchImages& images, const Clock& clock, std::ostream& err);
 
     BenchBoard& board() { return *board_; }
 
@@ -25,4 +26,4 @@ private:
     std::unique_ptr<PageServer> server_;  // ends first: its viewers get the board's last state
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

@@ -13,9 +13,11 @@
 #include <tuple>
 #include <vector>
 
-#include "app/cli/output.h"
+#include "station/unit_tally.h"
 
-namespace wxr::cli {
+namespace wxr::page {
+
+using namespace wxr::station;
 
 // A port's tile: the unit there now, or "empty" with what the last one ended as.
 struct PortView {
@@ -87,4 +89,4 @@ std::string status_json(const BenchSnapshot& snapshot);
 // The snapshot in Prometheus' text format.
 std::string metrics_text(const BenchSnapshot& snapshot);
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

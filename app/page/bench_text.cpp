@@ -5,7 +5,7 @@
 
 #include "app/page/bench_snapshot.h"
 
-namespace wxr::cli {
+namespace wxr::page {
 
 namespace {
 
@@ -129,4 +129,4 @@ std::string metrics_text(const BenchSnapshot& s) {
     return out;
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

@@ -1,6 +1,6 @@
 #include "app/page/connection_pool.h"
 
-namespace wxr::cli {
+namespace wxr::page {
 
 void ConnectionPool::enqueue(std::function<void()> task) {
     std::unique_lock lock(mutex_);
@@ -67,4 +67,4 @@ void ConnectionPool::run(const std::function<void()>& task) noexcept {
     }
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

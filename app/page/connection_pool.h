@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace wxr::cli {
+namespace wxr::page {
 
 class ConnectionPool {
 public:
@@ -45,4 +45,4 @@ private:
     bool ending_ = false;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

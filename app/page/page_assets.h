@@ -4,10 +4,10 @@
 
 #include <string_view>
 
-namespace wxr::cli {
+namespace wxr::page {
 
 extern const std::string_view kPageHtml;
 extern const std::string_view kPageCss;
 extern const std::string_view kPageJs;
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

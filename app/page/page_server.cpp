@@ -9,11 +9,11 @@
 
 #include <httplib.h>
 
-#include "station/log_file.h"
+#include "device/host.h"
 #include "app/page/connection_pool.h"
 #include "app/page/page_assets.h"
 
-namespace wxr::cli {
+namespace wxr::page {
 
 namespace {
 
@@ -254,4 +254,4 @@ PageServer::~PageServer() {
     (void)core_.release();
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

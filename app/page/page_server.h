@@ -10,7 +10,7 @@
 #include "app/page/bench_board.h"
 #include "app/page/serve_address.h"
 
-namespace wxr::cli {
+namespace wxr::page {
 
 class PageServer {
 public:
@@ -32,4 +32,4 @@ private:
     std::unique_ptr<Core> core_;
 };
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

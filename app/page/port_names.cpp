@@ -7,7 +7,7 @@
 
 #include "image/image_store.h"
 
-namespace wxr::cli {
+namespace wxr::page {
 
 namespace {
 
@@ -92,4 +92,4 @@ bool read_port_names(const std::string& file, PortNames& names, std::ostream& er
     return true;
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

@@ -5,7 +5,7 @@
 #include <charconv>
 #include <optional>
 
-namespace wxr::cli {
+namespace wxr::page {
 
 namespace {
 
@@ -110,4 +110,4 @@ std::string page_url(const ServeAddress& address, int port, std::string_view mac
     return "http://" + host + ":" + std::to_string(port) + "/";
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <variant>
 
-namespace wxr::cli {
+namespace wxr::page {
 
 inline constexpr char kDefaultServeAddress[] = "127.0.0.1:8730";
 
@@ -33,4 +33,4 @@ bool host_allowed(std::string_view host_header, const ServeAddress& address, int
 // The page's address for the person at the bench.
 std::string page_url(const ServeAddress& address, int port, std::string_view machine);
 
-}  // namespace wxr::cli
+}  // namespace wxr::page

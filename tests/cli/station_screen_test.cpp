@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "app/cli/output.h"
 #include "app/cli/recap.h"
 #include "app/cli/screen_text.h"
 #include "app/cli/station_screen.h"

@@ -1,12 +1,12 @@
-#include "app/cli/json_output.h"
+#include "station/record_json.h"
 
 #include <cstdio>
 
 #include <nlohmann/json.hpp>
 
-#include "app/cli/output.h"
+#include "device/channel.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 namespace {
 
@@ -155,4 +155,4 @@ std::string log_json(const RunReport& report, const std::optional<SimulationChec
     return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

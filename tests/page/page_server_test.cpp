@@ -1,6 +1,6 @@
 // --serve from inside: what it refuses before any unit is touched, whose
 // Host it answers, and viewers following a station while it writes (the
-// threads' test under the sanitizers). Real clients: tests/serve.
+// threads' test under the sanitizers). Real clients: serve_test.py.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,7 +14,9 @@
 #include "device/steady_clock.h"
 #include "tests/cli/cli_run.h"
 
-namespace wxr::cli {
+namespace wxr::page {
+using namespace wxr::cli;
+
 namespace {
 
 std::string file_with(const std::string& name, const std::string& text) {
@@ -142,4 +144,4 @@ TEST(CliServe, ViewersFollowAStationWhileItWrites) {
 }
 
 }  // namespace
-}  // namespace wxr::cli
+}  // namespace wxr::page

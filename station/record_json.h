@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "station/device_run.h"
-#include "app/cli/output.h"
+#include "station/simulation_check.h"
+#include "station/unit_tally.h"
 #include "image/image_info.h"
 
-namespace wxr::cli {
+namespace wxr::station {
 
 // Each ends with a newline.
 std::string image_json(const ImageInfo& image, const std::optional<std::string>& upgrade_refuses = std::nullopt);
@@ -35,4 +36,4 @@ std::string log_json(const RunReport& report, const std::optional<SimulationChec
 // The image a unit got: file, model, sensor, version, checksum (hex).
 std::string image_checksum_text(const ImageInfo& image);
 
-}  // namespace wxr::cli
+}  // namespace wxr::station

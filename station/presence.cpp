@@ -1,0 +1,42 @@
+#include "station/presence.h"
+
+#include <set>
+#include <vector>
+
+#include "station/natural_order.h"
+
+namespace wxr::station {
+
+void Presence::see(const DevicePath& path) {
+    StationVisit& entry = visits_.add(path, now());
+    entry.instance = session_.channel().instance(path);
+    entry.hold.emplace(session_.channel(), path);
+    visits_.identify(entry, {session_.channel().location(path), session_.channel().serial_number(path)});
+    book_.tell(entry);
+}
+
+void Presence::look() {
+    next_look_ms_ = now() + kWatchPollMs;
+    // Without the set of interfaces nothing is known to have gone: look again next time.
+    auto listed = session_.channel().enumerate();
+    if (!listed) return;
+    if (sim::SimHid* simulation = session_.simulation()) changes_after_look_ = simulation->presence_changes_to_come();
+    std::set<DevicePath, NaturalLess> present(listed->begin(), listed->end());
+    std::vector<DevicePath> left;
+    for (auto& [path, entry] : visits_) {
+        if (has_run(entry.visit.state)) continue;  // its run ends first
+        if (!present.contains(path) || session_.channel().instance(path) != entry.instance) left.push_back(path);
+    }
+    for (const DevicePath& path : left) leave(*visits_.find(path));
+    for (const DevicePath& path : present) {
+        if (!visits_.find(path)) see(path);
+    }
+}
+
+void Presence::leave(StationVisit& entry) {
+    if (entry.visit.state == VisitState::Waiting) book_.hold_back(entry, "gone before its turn");
+    book_.move(entry, VisitEvent::Gone);
+    visits_.erase(entry.visit.path);
+}
+
+}  // namespace wxr::station

@@ -1,0 +1,98 @@
+#include "station/scheduler.h"
+
+#include <memory>
+#include <set>
+
+namespace wxr::station {
+
+// With --count, units found by one look take the slots in path order,
+// whichever answered first: a unit behind one still probing waits for it.
+void Scheduler::start_what_can_start() {
+    std::set<std::uint64_t> looks_probing;  // looks with a unit before this one still probing
+    for (auto& [path, entry] : visits_) {
+        const bool behind = looks_probing.contains(entry.visit.seen_ms);
+        if (entry.visit.state == VisitState::Probing) looks_probing.insert(entry.visit.seen_ms);
+        switch (entry.visit.state) {
+            case VisitState::Seen: start_probe(entry); break;
+            case VisitState::NotOurs:
+                if (probe_again(entry)) start_probe(entry);
+                break;
+            case VisitState::Waiting:
+                if (!admitting()) book_.hold_back(entry, why_not_written());
+                else if (!plan_.choose_one && slots_.free() && !(behind && slots_.count())) admit(entry);
+                break;
+            default: break;
+        }
+    }
+    if (plan_.choose_one && !chosen_ && visits_.count(VisitState::Probing) == 0) choose_one();
+}
+
+// An interface that is not ours may be one just plugged in: it is tried
+// for a while, a pause apart (a probe that fails at once would otherwise
+// be repeated without end at one instant of a virtual clock).
+bool Scheduler::probe_again(const StationVisit& entry) const {
+    return plan_.mode == StationMode::Watch && watching() && now() - entry.visit.seen_ms < kFirstAnswerMs &&
+           now() - entry.visit.probed_ms >= kAnswerRetryMs;
+}
+
+void Scheduler::start_probe(StationVisit& entry) {
+    entry.visit.probed_ms = now();
+    if (!entry.hold) entry.hold.emplace(session_.channel(), entry.visit.path);
+    ProbePlan probe{plan_.retry_probes ? entry.visit.seen_ms + kFirstAnswerMs : 0, plan_.model, &stop_};
+    book_.move(entry, VisitEvent::Probe);
+    group_.start(std::make_unique<ProbeRun>(session_, entry.visit.number, entry.visit.path, probe));
+}
+
+void Scheduler::admit(StationVisit& entry) {
+    slots_.take();
+    book_.move(entry, VisitEvent::Admit);
+    auto run = std::make_unique<DeviceRun>(session_, entry.visit, run_plan_);
+    entry.run = run.get();
+    group_.start(std::move(run));
+}
+
+// The first unit in path order whose model and sensor an image fits, else
+// the first that answered (its query then says why it is refused).
+void Scheduler::choose_one() {
+    chosen_ = true;
+    StationVisit* chosen = nullptr;
+    for (auto& [path, entry] : visits_) {
+        if (entry.visit.state != VisitState::Waiting) continue;
+        if (!chosen || (fits_an_image(entry.reply) && !fits_an_image(chosen->reply))) chosen = &entry;
+    }
+    if (!chosen) return;
+    left_alone_ = static_cast<long>(visits_.count(VisitState::Waiting)) - 1;
+    for (auto& [path, entry] : visits_) {
+        if (entry.visit.state == VisitState::Waiting && &entry != chosen) leave_alone(entry);
+    }
+    if (admitting()) admit(*chosen);
+}
+
+bool Scheduler::fits_an_image(const Identity& reply) const {
+    return fits_any(run_plan_.images, reply.model, reply.sensor);
+}
+
+// Not shown one by one: the plain upgrade says how many it left alone.
+void Scheduler::leave_alone(StationVisit& entry) {
+    entry.report = visit_report(entry, RunResult::NotWritten, "",
+                                "left alone: a plain upgrade writes one unit (--all writes every one)");
+    entry.hold.reset();
+    entry.claim = UnitClaim();
+    book_.move(entry, VisitEvent::HoldBack);
+}
+
+std::string Scheduler::why_not_written() const {
+    if (book_.log_failed()) return "the log could not be written";
+    if (slots_.reached()) return "--count " + std::to_string(*slots_.count()) + " reached";
+    return "stopped before its write began";
+}
+
+void Scheduler::fill(StationStatus& status) const {
+    status.watching = watching();
+    status.count_reached = slots_.reached();
+    status.count = slots_.count();
+    status.count_written = slots_.succeeded();
+    if (plan_.choose_one && chosen_) status.left_alone = left_alone_;
+}
+
+}  // namespace wxr::station
