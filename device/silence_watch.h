@@ -3,6 +3,7 @@
 // the run; the exchange itself is never changed by it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -20,6 +21,16 @@ enum class Request { Read, Write };
 // the run's reads and writes at once instead of asking again.
 class SilenceWatch {
 public:
+    SilenceWatch() = default;
+    // A fresh watch may be put in place of a finished one.
+    SilenceWatch(const SilenceWatch& other) { *this = other; }
+    SilenceWatch& operator=(const SilenceWatch& other) {
+        last_write_lost_ = other.last_write_lost_;
+        unanswered_since_ms_ = other.unanswered_since_ms_;
+        cut_.store(other.cut_.load());
+        return *this;
+    }
+
     void heard(Request request, bool reached, std::uint64_t asked_ms) {
         if (request == Request::Write) last_write_lost_ = !reached;
         if (reached && !last_write_lost_) {
@@ -29,12 +40,15 @@ public:
         }
     }
     bool over(std::uint64_t now_ms) const {
-        return unanswered_since_ms_ && now_ms - *unanswered_since_ms_ >= kMaxSilenceMs;
+        return cut_.load() || (unanswered_since_ms_ && now_ms - *unanswered_since_ms_ >= kMaxSilenceMs);
     }
+    // The run is given up: from now on it is over, as if the unit were gone. Any thread.
+    void cut() { cut_.store(true); }
 
 private:
     bool last_write_lost_ = false;
     std::optional<std::uint64_t> unanswered_since_ms_;
+    std::atomic<bool> cut_{false};
 };
 
 }  // namespace wxr

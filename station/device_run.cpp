@@ -33,8 +33,10 @@ DeviceRun::DeviceRun(Session& session, const Visit& visit, const RunPlan& plan)
     list_.paths[0] = visit.path;
     list_.count = 1;
     report_.visit = visit.number;
+    report_.station = plan.station;
     report_.unit = unit_key(visit);
-    report_.twin = visit.twin;
+    report_.serial_shared = visit.serial_shared;
+    report_.location_shared = visit.location_shared;
     report_.path = visit.path;
     report_.location = visit.identity.location;
     report_.serial = visit.identity.serial;

@@ -39,8 +39,10 @@ inline constexpr char kInUseText[] =
 
 struct RunReport {
     std::uint64_t visit = 0;  // the station's visit number
-    std::string unit;         // which unit it is (unit_tally.h), across visits
-    bool twin = false;        // another unit on the bench has its serial or location: only its path names it
+    std::string station;      // the station's id: with the visit number, the visit's id
+    std::string unit;         // which unit it is (unit_key), across visits
+    bool serial_shared = false;    // another unit present reports its serial
+    bool location_shared = false;  // ... or its location
     DevicePath path;
     std::string location;   // the USB port, as the system names it; empty when unknown
     std::string serial;     // empty when the unit has none
@@ -68,6 +70,7 @@ struct RunPlan {
     // false keeps it from being written (the log's start record could not be
     // written); detail says why.
     std::function<bool(const RunReport&, std::string& detail)> before_write;
+    std::string station;  // the station's id, for the records
 };
 
 class DeviceRun final : public Run {
@@ -88,6 +91,9 @@ public:
     const BenchImage& image() const { return *report_.image; }
     // Complete once run() has returned.
     const RunReport& report() const { return report_; }
+    // Leave the unit now: its requests fail at once from here on (the second
+    // Ctrl-C, while it is still being asked, not written). Any thread.
+    void abandon() { silence_.cut(); }
 
 private:
     // Each chunk of 16 bytes is one step, as in the dialog's bar.

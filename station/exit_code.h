@@ -20,10 +20,12 @@ enum ExitCode : int {
 // Of two outcomes, the one the exit code must tell.
 inline int worse(int a, int b) { return a > b ? a : b; }
 
-// By each unit's standing result: 0 when every unit was written (or was
-// already current), else 4 when any failed or never answered, else 3 when
-// any was refused. With only units not written: kExitStopped when a stop
-// kept them (else 0: what kept them says so itself); with none at all, 2.
-int exit_code_for(const ResultTally& tally, bool stopped);
+// By each unit's standing result: 4 when any failed or never answered, else
+// 3 when any was refused; else, when a stop (Ctrl-C, SIGTERM) left a unit not
+// written, kExitStopped, so that a script never reads "all done"; else 0 when
+// a unit was written (or was already current); with no unit at all, 2.
+// A station (watching) ends by a stop as a matter of course: units it left
+// not written then change nothing.
+int exit_code_for(const ResultTally& tally, bool stopped, bool watching);
 
 }  // namespace wxr::station

@@ -1,9 +1,11 @@
 #include "station/presence.h"
 
+#include <map>
 #include <set>
 #include <vector>
 
 #include "station/natural_order.h"
+#include "station/unit_text.h"
 
 namespace wxr::station {
 
@@ -30,6 +32,19 @@ void Presence::look() {
     for (const DevicePath& path : left) leave(*visits_.find(path));
     for (const DevicePath& path : present) {
         if (!visits_.find(path)) see(path);
+    }
+    tell_shared_serials();
+}
+
+void Presence::tell_shared_serials() {
+    std::map<std::string, std::size_t> sharing;
+    for (const auto& [path, entry] : visits_) {
+        if (entry.visit.serial_shared) ++sharing[entry.visit.identity.serial];
+    }
+    for (const auto& [serial, units] : sharing) {
+        if (units < 2 || !shared_said_.insert(serial).second) continue;
+        book_.notice("wxr7305: serial " + printable(serial) + " is reported by " + std::to_string(units) +
+                     " units at once: counted by visit\n");
     }
 }
 

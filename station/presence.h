@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
+#include <string>
 
 #include "station/session.h"
 #include "station/station_book.h"
@@ -25,6 +27,9 @@ public:
     // end of the write, so that the unit's strings, its probe and its run are
     // asked of one descriptor.
     void see(const DevicePath& path);
+    // Says once for each serial that units present together share that
+    // their visits are counted one by one.
+    void tell_shared_serials();
     // The units present now against the visits.
     void look();
     bool look_due() const { return now() >= next_look_ms_; }
@@ -44,6 +49,7 @@ private:
     StationBook& book_;
     std::uint64_t next_look_ms_ = 0;
     bool changes_after_look_ = true;  // a simulated bench: presence changes to come at the last look
+    std::set<std::string> shared_said_;  // serials said to be shared
 };
 
 }  // namespace wxr::station

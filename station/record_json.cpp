@@ -85,6 +85,7 @@ std::string report_json(const RunReport& report, const std::optional<SimulationC
     if (!report.answered) forget_device(object);
     object["location"] = text_or_null(report.location);
     object["serial"] = text_or_null(report.serial);
+    object["station"] = report.station;
     object["visit"] = report.visit;
     object["unit"] = report.unit;
     object["image"] = report.image ? json(report.image->name) : json(nullptr);
@@ -138,6 +139,7 @@ std::string log_json(const RunReport& report, const std::optional<SimulationChec
         {"record", stamp.record == LogRecord::Start ? "start" : "result"},
         {"time", stamp.time},
         {"host", stamp.host},
+        {"station", report.station},
         {"station_start", stamp.started},
         {"visit", report.visit},
         {"unit", report.unit},

@@ -28,7 +28,7 @@ enum class LogRecord { Start, Result };
 struct LogStamp {
     std::string time;     // now, UTC
     std::string host;
-    std::string started;  // the station's start, UTC: with host and visit, the visit's id
+    std::string started;  // the station's start, UTC, for a person (the report's station id pairs records)
     LogRecord record;
 };
 // One record of the --log file, without its line end.

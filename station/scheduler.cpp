@@ -1,17 +1,13 @@
 #include "station/scheduler.h"
 
 #include <memory>
-#include <set>
 
 namespace wxr::station {
 
-// With --count, units found by one look take the slots in path order,
-// whichever answered first: a unit behind one still probing waits for it.
+// Units ready at one instant take the free slots in path order; a unit
+// waits for a slot only while every slot is taken.
 void Scheduler::start_what_can_start() {
-    std::set<std::uint64_t> looks_probing;  // looks with a unit before this one still probing
     for (auto& [path, entry] : visits_) {
-        const bool behind = looks_probing.contains(entry.visit.seen_ms);
-        if (entry.visit.state == VisitState::Probing) looks_probing.insert(entry.visit.seen_ms);
         switch (entry.visit.state) {
             case VisitState::Seen: start_probe(entry); break;
             case VisitState::NotOurs:
@@ -19,7 +15,7 @@ void Scheduler::start_what_can_start() {
                 break;
             case VisitState::Waiting:
                 if (!admitting()) book_.hold_back(entry, why_not_written());
-                else if (!plan_.choose_one && slots_.free() && !(behind && slots_.count())) admit(entry);
+                else if (!plan_.choose_one && slots_.free()) admit(entry);
                 break;
             default: break;
         }

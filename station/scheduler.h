@@ -24,8 +24,8 @@ public:
           group_(group), slots_(plan.count) {}
 
     void start_what_can_start();
-    // A write ended: its slot goes back, to count it or to give it to the next unit.
-    void write_ended(bool succeeded) { slots_.give_back(succeeded); }
+    // A write ended: its slot goes back, to count its unit or to give it to the next one.
+    void write_ended(const RunReport& report) { slots_.give_back(report.result == RunResult::Success, report.unit); }
 
     // New units may still be written: no stop, no failed log, --count not reached.
     bool admitting() const { return !stop_.requested() && !book_.log_failed() && !slots_.reached(); }

@@ -19,6 +19,13 @@ namespace {
 constexpr std::chrono::milliseconds kRedrawPeriod{100};
 // How long Ctrl-C may wait to be acted on.
 constexpr std::uint64_t kStopCheckMs = 100;
+// After a second Ctrl-C, how long the runs still asking their units are
+// waited for, on the session's clock: each is given up at its next request,
+// so only a request already on its way (a USB request waits at most 5 s)
+// can take longer, and the results are told without it.
+constexpr std::uint64_t kLeaveWaitMs = 1000;
+// What a unit that answered is told when the second Ctrl-C leaves it.
+constexpr char kLeftText[] = "stopped: left at the second Ctrl-C";
 
 // The station's loop: what the runs and looks bring, turned into the visits'
 // moves, until nothing runs and nothing more is to come.
@@ -27,9 +34,11 @@ public:
     Station(Session& session, const StationPlan& plan, const RunPlan& run_plan, StopRequest& stop, StationLog* log,
             const std::vector<StationListener*>& listeners)
         : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop),
-          book_(session, log, listeners, [this] { return state(); }, &stop.board()), presence_(session, visits_, book_),
+          book_(session, plan.station, log, listeners, [this] { return state(); }, &stop.board()),
+          presence_(session, visits_, book_),
           scheduler_(session, plan, run_plan_, stop, visits_, book_, group_), group_(session.clock()) {
         run_plan_.stop = &stop;
+        run_plan_.station = plan.station;
         if (log) {
             run_plan_.before_write = [log](const RunReport& report, std::string& why) {
                 if (log->start(report)) return true;
@@ -42,6 +51,7 @@ public:
     int run() {
         ArmedStop armed(stop_);
         for (const DevicePath& path : plan_.paths) presence_.see(path);
+        presence_.tell_shared_serials();
         if (plan_.mode == StationMode::Watch) presence_.look();
         while (!stop_.leave_now()) {
             book_.notice_changes();
@@ -51,7 +61,7 @@ public:
             if (group_.running() == 0 && done()) break;
             collect(group_.wait_for_ended(wait_time()));
         }
-        if (stop_.leave_now()) book_.notice("wxr7305: leaving; nothing was being written.\n");
+        if (stop_.leave_now()) leave();
         return finish();
     }
 
@@ -97,9 +107,31 @@ private:
 
     void write_ended(StationVisit& entry, const DeviceRun& run) {
         if (entry.visit.state == VisitState::Querying && run.writing()) book_.move(entry, VisitEvent::BeginWrite);
-        scheduler_.write_ended(run.report().result == RunResult::Success);
-        book_.conclude(entry, run.report(), VisitEvent::Finish);
+        scheduler_.write_ended(run.report());
+        // A unit the second Ctrl-C left while it was asked, not written, failed at nothing.
+        if (stop_.leave_now() && !run.report().written) {
+            book_.conclude(entry, visit_report(entry, RunResult::NotWritten, "", kLeftText), VisitEvent::Finish);
+        } else {
+            book_.conclude(entry, run.report(), VisitEvent::Finish);
+        }
         entry.run = nullptr;
+    }
+
+    // The second Ctrl-C, while nothing is being written: the units still
+    // asked are given up, and every unit that answered is told as not
+    // written before the station leaves.
+    void leave() {
+        book_.notice("wxr7305: leaving; nothing was being written.\n");
+        for (auto& [path, entry] : visits_) {
+            if (entry.run) entry.run->abandon();
+        }
+        const std::uint64_t until = now() + kLeaveWaitMs;
+        while (group_.running() > 0 && now() < until) {
+            collect(group_.wait_for_ended(std::chrono::milliseconds(kStopCheckMs)));
+        }
+        for (auto& [path, entry] : visits_) {
+            if (entry.visit.state == VisitState::Waiting) book_.hold_back(entry, kLeftText);
+        }
     }
 
     void refresh() {
@@ -147,7 +179,7 @@ private:
     // The run's ending: the listeners' last word, and the code by each unit's result.
     int finish() {
         book_.finish();
-        int code = exit_code_for(book_.tally(), stop_.requested());
+        int code = exit_code_for(book_.tally(), stop_.requested(), plan_.mode == StationMode::Watch);
         if (book_.tally().total() == 0 && plan_.mode != StationMode::Watch) {
             std::ostringstream text;
             code = report_not_found(session_, text);

@@ -16,12 +16,14 @@ RunReport visit_report(const StationVisit& entry, RunResult result, std::string 
     return report;
 }
 
-StationBook::StationBook(Session& session, StationLog* log, std::vector<StationListener*> listeners,
+StationBook::StationBook(Session& session, std::string station, StationLog* log, std::vector<StationListener*> listeners,
                          std::function<StationStatus()> state, WritingBoard* board)
-    : session_(session), log_(log), listeners_(std::move(listeners)), state_(std::move(state)), board_(board) {}
+    : session_(session), station_(std::move(station)), log_(log), listeners_(std::move(listeners)),
+      state_(std::move(state)), board_(board) {}
 
 StationStatus StationBook::status() const {
     StationStatus status = state_();
+    status.station = station_;
     status.tally = units_.tally();
     status.log_failed = log_failed();
     return status;
@@ -40,8 +42,10 @@ void StationBook::move(StationVisit& entry, VisitEvent event) {
 // The log first: a result is shown only once it is on disk.
 void StationBook::conclude(StationVisit& entry, RunReport report, VisitEvent event) {
     report.visit = entry.visit.number;
+    report.station = station_;
     report.unit = unit_key(entry.visit);
-    report.twin = entry.visit.twin;
+    report.serial_shared = entry.visit.serial_shared;
+    report.location_shared = entry.visit.location_shared;
     if (report.result != RunResult::NotWritten) report.ms += entry.probe_ms;
     entry.check = check_simulated(session_, report);
     if (report.result == RunResult::Skipped || report.result == RunResult::Refused) entry.check.reset();

@@ -17,7 +17,8 @@ class StationBook {
 public:
     // state: the station's state as it stands, but for the tally, which the book keeps.
     // board: where the units being written are posted for the second Ctrl-C.
-    StationBook(Session& session, StationLog* log, std::vector<StationListener*> listeners,
+    // station: the station's id, which every report carries.
+    StationBook(Session& session, std::string station, StationLog* log, std::vector<StationListener*> listeners,
                 std::function<StationStatus()> state, WritingBoard* board = nullptr);
 
     // A new visit, or one that moved by the event.
@@ -42,6 +43,7 @@ private:
     void post_writing(const VisitTable& visits);
 
     Session& session_;
+    std::string station_;
     StationLog* log_;
     std::vector<StationListener*> listeners_;
     std::function<StationStatus()> state_;

@@ -14,6 +14,7 @@
 namespace wxr::station {
 
 struct StationStatus {
+    std::string station;         // the station's id (station_id.h)
     bool watching = false;       // looking for units as they come
     bool stopping = false;       // Ctrl-C: running writes finish, none starts
     bool count_reached = false;  // --count units written

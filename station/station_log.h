@@ -1,6 +1,6 @@
 // The station's records in the --log file: a `start` record before a unit's
 // first write to the device and a result record once its visit ends, both
-// carrying the visit's id (host, station start, visit number) so that a
+// carrying the visit's id (the station's id and the visit number) so that a
 // collector can pair them. A `start` without its result means the write was
 // cut off (the tool killed, the power lost): the unit must be written again.
 #pragma once

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "device/hid_platform.h"
@@ -26,6 +27,7 @@ struct StationPlan {
     // Probes take only units of this model (the dialog's pass, without --shift).
     std::optional<std::uint8_t> model;
     std::optional<long> count;  // --count
+    std::string station;        // the station's id (station_id.h)
 };
 
 }  // namespace wxr::station

@@ -52,7 +52,9 @@ void UnitResults::add(const RunReport& report) {
         unwritten_.erase(key);
     } else if (now == report.result) {
         std::string reason = report.detail.substr(0, report.detail.find_last_not_of(' ') + 1);
-        unwritten_[key] = {++order_, {report.path, report.location, report.serial, now, std::move(reason), report.twin}};
+        unwritten_[key] = {++order_,
+                           {report.path, report.location, report.serial, now, std::move(reason), report.serial_shared,
+                            report.location_shared}};
     }
 }
 

@@ -1,6 +1,6 @@
 // Results counted per unit, not per attempt: a unit failed, replugged and
-// then written is one unit written. A unit is its identity: its serial
-// number, else its USB location, else its path.
+// then written is one unit written when its serial says it is the same unit
+// (unit_key); a unit without a serial of its own counts once per visit.
 #pragma once
 
 #include <array>
@@ -43,7 +43,8 @@ struct UnwrittenUnit {
     std::string serial;
     RunResult result = RunResult::Failed;
     std::string reason;
-    bool twin = false;  // its serial or location names other units too
+    bool serial_shared = false;    // its serial names other units too
+    bool location_shared = false;  // ... its location
 };
 
 // Every unit's standing result. A day of units costs a few bytes each: a

@@ -2,8 +2,6 @@
 
 #include <stdexcept>
 
-#include "device/channel.h"
-
 namespace wxr::station {
 
 namespace {
@@ -88,10 +86,8 @@ void Visit::apply(VisitEvent event) {
 }
 
 std::string unit_key(const Visit& visit) {
-    const UnitIdentity& id = visit.identity;
-    const std::string path = "path " + to_utf8(visit.path);
-    const std::string key = !id.serial.empty() ? "serial " + id.serial : !id.location.empty() ? "at " + id.location : path;
-    return visit.twin && key != path ? key + ", " + path : key;
+    if (!visit.identity.serial.empty() && !visit.serial_shared) return "serial " + visit.identity.serial;
+    return "visit " + std::to_string(visit.number);
 }
 
 }  // namespace wxr::station

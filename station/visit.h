@@ -53,8 +53,8 @@ std::string event_name(VisitEvent event);
 // visit ends only with its run.
 bool has_run(VisitState state);
 
-// Who the unit is: another location or serial number at the same path is
-// another unit.
+// What the unit says of itself: another location or serial number at the
+// same path is another unit.
 struct UnitIdentity {
     std::string location;  // empty when unknown
     std::string serial;    // empty when it has none
@@ -69,16 +69,20 @@ struct Visit {
     VisitState state = VisitState::Seen;
     std::uint64_t seen_ms = 0;    // the look that found it: the answer window starts here
     std::uint64_t probed_ms = 0;  // when its last probe started
-    // Another visit present at the same time has the same identity: two
-    // interfaces are two units, told apart by their paths.
-    bool twin = false;
+    // Another unit present at the same time reports its serial: a serial that
+    // is not one unit's alone names no unit, and each of their visits counts
+    // as a unit of its own.
+    bool serial_shared = false;
+    // ... or its USB location: only its path names it on the bench.
+    bool location_shared = false;
 
     // Moves by the event; throws std::logic_error for a move not allowed.
     void apply(VisitEvent event);
 };
 
-// "serial 0042", "at usb-1.4" or "path sim:3": one text per unit; a twin's
-// path joins it ("at hubA, path sim:2").
+// Which unit a visit is: "serial 0042" when that serial is this unit's
+// alone, else "visit 7": a port or a path is no unit, so visits are never
+// merged but by a serial.
 std::string unit_key(const Visit& visit);
 
 }  // namespace wxr::station

@@ -13,9 +13,15 @@ StationVisit& VisitTable::add(const DevicePath& path, std::uint64_t now_ms) {
 
 void VisitTable::identify(StationVisit& entry, const UnitIdentity& identity) {
     entry.visit.identity = identity;
-    if (identity.location.empty() && identity.serial.empty()) return;
     for (auto& [other_path, other] : visits_) {
-        if (&other != &entry && other.visit.identity == identity) other.visit.twin = entry.visit.twin = true;
+        if (&other == &entry) continue;
+        const UnitIdentity& theirs = other.visit.identity;
+        if (!identity.serial.empty() && theirs.serial == identity.serial) {
+            other.visit.serial_shared = entry.visit.serial_shared = true;
+        }
+        if (!identity.location.empty() && theirs.location == identity.location) {
+            other.visit.location_shared = entry.visit.location_shared = true;
+        }
     }
 }
 

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
+#include <string>
 
 #include "station/device_run.h"
 #include "station/natural_order.h"
@@ -26,7 +28,7 @@ struct StationVisit {
     std::string instance;            // which attachment of a unit it is (see HidPlatform::instance)
     Identity reply;                  // what its identification said
     std::uint64_t probe_ms = 0;      // how long its probe took: part of the unit's time
-    const DeviceRun* run = nullptr;  // while querying or writing
+    DeviceRun* run = nullptr;        // while querying or writing
     std::optional<RunReport> report;  // once ended
     std::optional<SimulationCheck> check;
 };
@@ -37,7 +39,8 @@ public:
 
     // A new visit at a path that has none.
     StationVisit& add(const DevicePath& path, std::uint64_t now_ms);
-    // Who its unit is: it and a visit of the same identity at another path are twins.
+    // What its unit says of itself; a serial or location that another visit
+    // present reports too is marked shared on both.
     void identify(StationVisit& entry, const UnitIdentity& identity);
     StationVisit* find(const DevicePath& path);
     StationVisit* find(std::uint64_t number);
@@ -57,15 +60,17 @@ private:
 };
 
 // --count: a slot for each unit being written or written; one that fails
-// gives its slot back to the next unit waiting.
+// gives its slot back to the next unit waiting. Units are counted as the
+// tally counts them (unit_key), not writes.
 class Slots {
 public:
     explicit Slots(std::optional<long> count) : count_(count) {}
     bool free() const { return !count_ || succeeded_ + taken_ < *count_; }
     void take() { ++taken_; }
-    void give_back(bool succeeded) {
+    // unit: which unit the write was for; a unit written again is not counted again.
+    void give_back(bool succeeded, const std::string& unit) {
         --taken_;
-        if (succeeded) ++succeeded_;
+        if (succeeded && (!count_ || written_.insert(unit).second)) ++succeeded_;
     }
     bool reached() const { return count_ && succeeded_ >= *count_; }
     std::optional<long> count() const { return count_; }
@@ -75,6 +80,7 @@ private:
     std::optional<long> count_;
     long succeeded_ = 0;
     long taken_ = 0;
+    std::set<std::string> written_;  // with --count: at most that many units
 };
 
 }  // namespace wxr::station

@@ -30,9 +30,9 @@ std::string quoted(const std::string& word) {
 }  // namespace
 
 std::string retry_name(const UnwrittenUnit& unit) {
-    if (unit.twin) return to_utf8(unit.path);  // its location would retry units already written
-    if (!unit.serial.empty()) return unit.serial;
-    if (!unit.location.empty()) return unit.location;
+    // A name other units share would retry units already written.
+    if (!unit.serial.empty() && !unit.serial_shared) return unit.serial;
+    if (!unit.location.empty() && !unit.location_shared) return unit.location;
     return to_utf8(unit.path);
 }
 

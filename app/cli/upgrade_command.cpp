@@ -8,6 +8,7 @@
 #include "app/cli/output.h"
 #include "app/page/bench_page.h"
 #include "device/host.h"
+#include "station/station_id.h"
 #include "station/station.h"
 #include "app/cli/station_output.h"
 
@@ -66,15 +67,18 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
                                                                console.err))) {
         return kExitOther;
     }
-    session.open_trace();
+    // The log is opened (never truncated) before the trace is emptied: a log
+    // that cannot be opened refuses the command with every file as it was.
     std::optional<LogFile> log_file;
     std::optional<StationLog> log;
     if (options.log) {
         log_file.emplace(*options.log);
         log.emplace(*log_file, host_name(), utc_time_now());
     }
+    session.open_trace();
     const NamedDevices named = name_devices(session, options.devices);
     StationPlan plan = plan_for(session, options, images, named);
+    plan.station = new_station_id(options.session.virtual_time);
     RunPlan run_plan{images, options.watch && !options.force};
     auto output = make_station_output(form_for(options, plan), console, retry_words(options));
     AnsweredPaths answered;

@@ -24,8 +24,9 @@ TEST(UnitTally, CountsEachUnitByTheResultItStandsAt) {
     struct Case {
         std::vector<std::pair<std::string, R>> attempts;  // unit, result, in order
         std::string count;
-        int code;
+        int code;  // --all or --device, stopped
         std::vector<std::string> unwritten;
+        int watch_code = -1;  // a stopped --watch, where it differs
     };
     std::vector<std::pair<std::string, R>> day;
     for (int i = 0; i < 9; ++i) day.push_back({"u" + std::to_string(i), R::Success});
@@ -37,7 +38,11 @@ TEST(UnitTally, CountsEachUnitByTheResultItStandsAt) {
         {{{"A", R::Success}, {"A", R::NoAnswer}}, "1 unit: 1 no answer (2 attempts)\n", kExitUpgradeFailed, {"A"}},
         {{{"A", R::Failed}, {"A", R::Skipped}}, "1 unit: 1 skipped (2 attempts)\n", kExitSuccess, {}},
         {{{"B", R::Success}, {"A", R::Refused}}, "2 units: 1 written, 1 refused (2 attempts)\n", kExitMismatch, {"A"}},
-        {{{"A", R::NotWritten}}, "1 unit: 1 not written (1 attempt)\n", kExitStopped, {"A"}},
+        {{{"A", R::NotWritten}}, "1 unit: 1 not written (1 attempt)\n", kExitStopped, {"A"}, kExitSuccess},
+        {{{"B", R::Success}, {"A", R::NotWritten}}, "2 units: 1 written, 1 not written (2 attempts)\n", kExitStopped, {"A"},
+         kExitSuccess},
+        {{{"B", R::Failed}, {"A", R::NotWritten}}, "2 units: 1 failed, 1 not written (2 attempts)\n", kExitUpgradeFailed,
+         {"A", "B"}},
         {{}, "0 units (0 attempts)\n", kExitNoDevice, {}},
         {day, "10 units: 9 written, 1 failed (12 attempts)\n", kExitUpgradeFailed, {"u9"}},
     };
@@ -51,26 +56,34 @@ TEST(UnitTally, CountsEachUnitByTheResultItStandsAt) {
             units.add(report);
         }
         EXPECT_EQ(count_line(units.tally()), c.count);
-        EXPECT_EQ(exit_code_for(units.tally(), /*stopped=*/true), c.code) << c.count;
+        EXPECT_EQ(exit_code_for(units.tally(), /*stopped=*/true, /*watching=*/false), c.code) << c.count;
+        const int watch_code = c.watch_code < 0 ? c.code : c.watch_code;
+        EXPECT_EQ(exit_code_for(units.tally(), /*stopped=*/true, /*watching=*/true), watch_code) << c.count;
         std::vector<std::string> unwritten;
         for (const UnwrittenUnit& unit : units.unwritten()) unwritten.push_back(to_utf8(unit.path));
         EXPECT_EQ(unwritten, c.unwritten) << c.count;
     }
 }
 
-// A unit is its serial, else its location, else its path; units present at
-// once with the same identity are told apart by their paths.
-TEST(UnitTally, AUnitIsItsIdentity) {
+// A unit is its serial when no other unit present reports it; otherwise
+// each visit is a unit of its own: a port or a path is no unit.
+TEST(UnitTally, AUnitIsItsSerialAloneElseItsVisit) {
     VisitTable visits;
     const std::pair<const char16_t*, UnitIdentity> seen[] = {
-        {u"sim:0", {"hubA", ""}}, {u"sim:1", {"hubA", ""}}, {u"sim:2", {"usb-1.3", "S7"}}, {u"sim:3", {"", ""}},
-        {u"sim:4", {"usb-1.5", ""}},
+        {u"sim:0", {"hubA", ""}},      {u"sim:1", {"hubA", ""}},      {u"sim:2", {"usb-1.3", "S7"}},
+        {u"sim:3", {"", ""}},          {u"sim:4", {"usb-1.5", ""}},   {u"sim:5", {"usb-1.6", "SAME"}},
+        {u"sim:6", {"usb-1.7", "SAME"}},
     };
     for (const auto& [path, identity] : seen) visits.identify(visits.add(path, 0), identity);
     std::vector<std::string> keys;
-    for (const auto& [path, entry] : visits) keys.push_back(unit_key(entry.visit));
-    EXPECT_EQ(keys, (std::vector<std::string>{"at hubA, path sim:0", "at hubA, path sim:1", "serial S7", "path sim:3",
-                                              "at usb-1.5"}));
+    std::vector<bool> location_shared;
+    for (const auto& [path, entry] : visits) {
+        keys.push_back(unit_key(entry.visit));
+        location_shared.push_back(entry.visit.location_shared);
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"visit 1", "visit 2", "serial S7", "visit 4", "visit 5", "visit 6",
+                                              "visit 7"}));
+    EXPECT_EQ(location_shared, (std::vector<bool>{true, true, false, false, false, false, false}));
 }
 
 std::vector<RunRow> rows_of(int count, const std::string& long_label = "") {
@@ -282,12 +295,13 @@ TEST(StationWords, WhatATechnicianReads) {
     }
 }
 
-// A unit that failed, was replugged and then written: one unit written, exit 0, every attempt in the log.
+// A unit that failed, was replugged and then written: one unit written, exit 0, every attempt in the log,
+// when its serial says it is the same unit. Without a serial it is two units, and the failure stays.
 TEST(StationWords, AUnitRecoveredByAReplugCountsAsWritten) {
     const auto log = std::filesystem::temp_directory_path() / "wxr7305_screen_test_replug.jsonl";
     std::filesystem::remove(log);
     Outcome r = wxr7305({"upgrade", "--watch", "--virtual-time", "--log", log.string(),
-                         "--simulate=devices=1,version=50,fail-block-check=3:9,replug-after=4000"});
+                         "--simulate=devices=1,version=50,fail-block-check=3:9,replug-after=4000,serial=A0017"});
     EXPECT_EQ(r.code, kExitSuccess) << r.out << r.err;
     EXPECT_TRUE(r.out.ends_with("1 unit: 1 written (2 attempts)\n")) << r.out;
     std::ifstream in(log);
@@ -296,9 +310,14 @@ TEST(StationWords, AUnitRecoveredByAReplugCountsAsWritten) {
         auto record = nlohmann::json::parse(line);
         if (record["record"] == "result") results.push_back(record["result"].get<std::string>() + " " + record["unit"].get<std::string>());
     }
-    EXPECT_EQ(results, (std::vector<std::string>{"failed at sim-usb-1.1", "success at sim-usb-1.1"}));
+    EXPECT_EQ(results, (std::vector<std::string>{"failed serial A0017", "success serial A0017"}));
     in.close();
     std::filesystem::remove(log);
+
+    Outcome unnamed = wxr7305({"upgrade", "--watch", "--virtual-time",
+                               "--simulate=devices=1,version=50,fail-block-check=3:9,replug-after=4000"});
+    EXPECT_EQ(unnamed.code, kExitUpgradeFailed) << unnamed.out;
+    EXPECT_TRUE(contains(unnamed.out, "2 units: 1 written, 1 failed (2 attempts)\n")) << unnamed.out;
 }
 
 }  // namespace

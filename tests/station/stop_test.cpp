@@ -69,7 +69,7 @@ void expect_running_writes_ended(int code, const std::string& output, const std:
         EXPECT_EQ(record["simulated_flash_equals_image"], true) << line;
         written.insert(record["path"].get<std::string>());
     }
-    EXPECT_EQ(written, (std::set<std::string>{"sim:0", "sim:1"}));
+    EXPECT_EQ(written, (std::set<std::string>{"sim:0", "sim:1"})) << log;
 }
 
 #ifndef _WIN32
