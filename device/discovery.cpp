@@ -38,9 +38,10 @@ bool has_identity_report(DeviceChannel& channel, Device& device) {
 
 }  // namespace
 
-ProbeAnswer probe_identity(DeviceChannel& channel, const DevicePath& path, Report& status) {
+ProbeAnswer probe_identity(DeviceChannel& channel, const DevicePath& path, Report& status, SilenceWatch* silence) {
     ScopedDevice device(open_device(channel, path));
     if (!device || !has_identity_report(channel, device.get())) return ProbeAnswer::NotOurs;
+    device.get().silence = silence;
     exchange_feature(device.get(), identification_report(), status, kIdentifyWaitMs);
     return status[1] == kIdentityA && status[2] == kIdentityB ? ProbeAnswer::Identified : ProbeAnswer::NoAnswer;
 }

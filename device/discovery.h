@@ -59,7 +59,9 @@ enum class ProbeAnswer {
     NoAnswer,    // has the report but did not answer the identification as ours
     Identified,  // answered with A and B
 };
-ProbeAnswer probe_identity(DeviceChannel& channel, const DevicePath& path, Report& status);
+// A silence watch, when given, bounds the exchange with the other requests it watches.
+ProbeAnswer probe_identity(DeviceChannel& channel, const DevicePath& path, Report& status,
+                           SilenceWatch* silence = nullptr);
 
 // The probe's verdict on one interface without touching the device list:
 // a 21-byte feature report, the identity answer and the expected model

@@ -1,6 +1,7 @@
 #include "station/probe_run.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "device/discovery.h"
 
@@ -22,14 +23,14 @@ std::string what_it_answered(const Report& status) {
 }  // namespace
 
 void ProbeRun::run() noexcept {
-    const std::uint64_t start = session_.clock().now_ms();
+    started_ms_ = session_.clock().now_ms();
     try {
         outcome_ = probe();
     } catch (const std::exception&) {
         // As in a pass: an interface whose probe runs out of resources is not ours.
         outcome_ = ProbeOutcome::NotOurs;
     }
-    ms_ = session_.clock().now_ms() - start;
+    ms_ = session_.clock().now_ms() - started_ms_;
 }
 
 ProbeOutcome ProbeRun::probe() {
@@ -40,21 +41,29 @@ ProbeOutcome ProbeRun::probe() {
     if (!claim_) return stop && stop->requested() ? ProbeOutcome::Stopped : ProbeOutcome::InUse;
     for (bool first = true;; first = false) {
         Report status = make_report();
-        ProbeAnswer answer = probe_identity(session_.channel(), path(), status);
+        ProbeAnswer answer = probe_identity(session_.channel(), path(), status, &silence_);
         if (answer == ProbeAnswer::Identified) {
             identity_ = {status[kVersionByte], status[kModelByte], status[kSensorByte]};
             return plan_.model && identity_.model != *plan_.model ? ProbeOutcome::NotOurs : ProbeOutcome::Identified;
         }
         if (answer == ProbeAnswer::NotOurs && first) return ProbeOutcome::NotOurs;
         const bool gone = answer == ProbeAnswer::NotOurs;
-        if (gone || clock.now_ms() + kAnswerRetryMs > plan_.deadline_ms) {
-            detail_ = "does not answer as a device of this kind within " + std::to_string(kFirstAnswerMs / 1000) +
-                      " s: " + (gone ? "it is gone" : what_it_answered(status));
-            return ProbeOutcome::NoAnswer;
-        }
+        const std::uint64_t now = clock.now_ms();
+        if (gone || silence_.over(now) || now + kAnswerRetryMs > plan_.deadline_ms) return no_answer(gone, status);
         if (plan_.stop && plan_.stop->requested()) return ProbeOutcome::Stopped;
         clock.sleep_ms(kAnswerRetryMs);
     }
+}
+
+// In the time it was really asked, on the session's clock: a unit whose
+// requests hang is asked longer than its answer window.
+ProbeOutcome ProbeRun::no_answer(bool gone, const Report& status) {
+    char seconds[32];
+    const auto asked_ms = session_.clock().now_ms() - started_ms_;
+    std::snprintf(seconds, sizeof seconds, "%.2f s", static_cast<double>(asked_ms) / 1000.0);
+    detail_ = std::string("does not answer as a device of this kind within ") + seconds + ": " +
+              (gone ? "it is gone" : what_it_answered(status));
+    return ProbeOutcome::NoAnswer;
 }
 
 }  // namespace wxr::station

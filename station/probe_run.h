@@ -11,6 +11,7 @@
 #include "station/session.h"
 #include "station/stop_request.h"
 #include "device/report.h"
+#include "device/silence_watch.h"
 #include "device/unit_claim.h"
 
 namespace wxr::station {
@@ -52,7 +53,7 @@ public:
     // Complete once run() has returned.
     ProbeOutcome outcome() const { return outcome_; }
     const Identity& identity() const { return identity_; }
-    std::string detail() const { return detail_; }  // why it never answered
+    std::string detail() const { return detail_; }  // why it never answered, and for how long it was asked
     std::uint64_t ms() const { return ms_; }
     // The claim on the unit, taken before the probe's first request: a unit
     // identified keeps it until its write has ended (see UnitClaim).
@@ -60,6 +61,7 @@ public:
 
 private:
     ProbeOutcome probe();
+    ProbeOutcome no_answer(bool gone, const Report& status);
 
     Session& session_;
     ProbePlan plan_;
@@ -67,7 +69,13 @@ private:
     Identity identity_;
     UnitClaim claim_;
     std::string detail_;
+    std::uint64_t started_ms_ = 0;
     std::uint64_t ms_ = 0;
+    // The whole probe, every request of every try, is under the one silence
+    // bound (kMaxSilenceMs): a unit whose requests hang (usbcore waits 5 s for
+    // each) is no-answer once it has left them unanswered that long, at most
+    // one request past it, however long its answer window still is.
+    SilenceWatch silence_;
 };
 
 }  // namespace wxr::station

@@ -69,6 +69,13 @@ std::string device_json(const DevicePath& path, const ImageInfo& device, const s
     return line(object);
 }
 
+std::string unanswered_json(const DevicePath& path, const std::string& location, const std::string& serial,
+                            const std::string& state, const std::string& detail) {
+    json object = {{"path", to_utf8(path)}, {"location", text_or_null(location)}, {"serial", text_or_null(serial)},
+                   {"state", state}, {"detail", detail}};
+    return line(object);
+}
+
 namespace {
 
 // What a unit that never answered cannot tell.

@@ -19,6 +19,10 @@ std::string image_json(const ImageInfo& image, const std::optional<std::string>&
 // it; named_images: images were given, and the file is named.
 std::string device_json(const DevicePath& path, const ImageInfo& device, const std::string& location,
                         const std::string& serial, const BenchImage* fit, bool named_images);
+// A unit `list` saw but cannot tell the model of: no model fields, its
+// `state` ("no-answer", "gone") and the detail in words.
+std::string unanswered_json(const DevicePath& path, const std::string& location, const std::string& serial,
+                            const std::string& state, const std::string& detail);
 std::string report_json(const RunReport& report, const std::optional<SimulationCheck>& check);
 // The last line of an upgrade: {"summary": {"units": ..., "attempts": ..., "success": ..., ...}},
 // units counted by the result they stand at.

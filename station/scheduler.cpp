@@ -59,7 +59,9 @@ void Scheduler::choose_one() {
     if (!chosen) return;
     left_alone_ = static_cast<long>(visits_.count(VisitState::Waiting)) - 1;
     for (auto& [path, entry] : visits_) {
-        if (entry.visit.state == VisitState::Waiting && &entry != chosen) leave_alone(entry);
+        if (entry.visit.state != VisitState::Waiting || &entry == chosen) continue;
+        if (!fits_an_image(entry.reply)) ++left_alone_unfit_;
+        leave_alone(entry);
     }
     if (admitting()) admit(*chosen);
 }
@@ -71,7 +73,9 @@ bool Scheduler::fits_an_image(const Identity& reply) const {
 // Not shown one by one: the plain upgrade says how many it left alone.
 void Scheduler::leave_alone(StationVisit& entry) {
     entry.report = visit_report(entry, RunResult::NotWritten, "",
-                                "left alone: a plain upgrade writes one unit (--all writes every one)");
+                                fits_an_image(entry.reply)
+                                    ? "left alone: a plain upgrade writes one unit (--all writes every one)"
+                                    : "left alone: a plain upgrade writes one unit, and the firmware does not fit it");
     entry.hold.reset();
     entry.claim = UnitClaim();
     book_.move(entry, VisitEvent::HoldBack);
@@ -89,6 +93,7 @@ void Scheduler::fill(StationStatus& status) const {
     status.count = slots_.count();
     status.count_written = slots_.succeeded();
     if (plan_.choose_one && chosen_) status.left_alone = left_alone_;
+    status.left_alone_unfit = left_alone_unfit_;
 }
 
 }  // namespace wxr::station

@@ -53,6 +53,7 @@ private:
     Slots slots_;
     bool chosen_ = false;
     long left_alone_ = 0;
+    long left_alone_unfit_ = 0;
 };
 
 }  // namespace wxr::station

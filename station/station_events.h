@@ -24,7 +24,8 @@ struct StationStatus {
     long count_written = 0;      // writes toward --count
     std::size_t writing = 0;     // units being written now
     ResultTally tally;           // every unit by its result so far
-    std::optional<long> left_alone;  // a plain upgrade: fitting units not written
+    std::optional<long> left_alone;  // a plain upgrade: the other units that answered, not written
+    long left_alone_unfit = 0;       // of those, units no image fits
     std::vector<UnwrittenUnit> unwritten;  // once ended: the units left not written
 };
 

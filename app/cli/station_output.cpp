@@ -74,6 +74,22 @@ public:
     }
 
 private:
+    // "; 2 other fitting devices left alone (--all writes every one)": only
+    // units an image fits are called fitting, and --all writes only those.
+    static std::string left_alone_words(long others, long unfit) {
+        const long fitting = others - unfit;
+        const auto plural = [](long n) { return n == 1 ? "" : "s"; };
+        std::string words;
+        if (fitting > 0) {
+            words = "; " + std::to_string(fitting) + " other fitting device" + plural(fitting) +
+                    " left alone (--all writes every one)";
+        }
+        if (unfit == 0) return words;
+        if (fitting > 0) return words + ", and " + std::to_string(unfit) + " unit" + plural(unfit) + " the firmware does not fit";
+        return "; left " + std::to_string(unfit) + " other unit" + plural(unfit) +
+               " alone: the firmware does not fit " + (unfit == 1 ? "it" : "them");
+    }
+
     // "Writing sim:0 (at usb-1.1): version 60 → 57, an older firmware." once the query says it fits.
     void writing(const StationVisit& visit, const StationStatus& status) {
         console_.out << "Writing " << printable(to_utf8(visit.visit.path));
@@ -84,11 +100,8 @@ private:
             !older.empty()) {
             console_.out << ": " << older;
         }
-        if (long others = status.left_alone.value_or(0); others > 0) {
-            console_.out << "; " << others << " other fitting device" << (others == 1 ? "" : "s")
-                         << " left alone (--all writes every one)";
-        }
-        console_.out << ".\n" << std::flush;
+        console_.out << left_alone_words(status.left_alone.value_or(0), status.left_alone_unfit) << ".\n"
+                     << std::flush;
     }
 
     // One unit: the dialog's words, why it failed, then what the simulated device holds.

@@ -10,16 +10,17 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
+#include <optional>
+
+#include "device/linux/usb_sysfs.h"
 
 namespace wxr::hidraw {
 
 namespace {
 
-// The kernel keeps both texts in 64 bytes; a uevent is a few hundred bytes.
+// The kernel keeps both texts in 64 bytes.
 constexpr std::size_t kMaxRawTextBytes = 256;
-constexpr std::size_t kMaxUeventBytes = 16384;
 
 int result_or_errno(int rc) { return rc < 0 ? -errno : rc; }
 
@@ -114,12 +115,13 @@ int SystemHidrawIo::hid_device_name(const std::string& node_name, std::string& n
     return 0;
 }
 
-int SystemHidrawIo::hid_uevent(const std::string& node_name, std::string& text) {
-    std::ifstream in(class_dir_ + "/" + node_name + "/device/uevent", std::ios::binary);
-    if (!in) return -ENOENT;
-    text.assign(kMaxUeventBytes, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
+int SystemHidrawIo::sysfs_text(const std::string& node_name, RawText which, std::string& text) {
+    std::error_code ec;
+    const std::filesystem::path hid_device = std::filesystem::canonical(class_dir_ + "/" + node_name + "/device", ec);
+    if (ec) return -ENOENT;
+    std::optional<std::string> found = which == RawText::Phys ? usb_phys(hid_device) : usb_serial(hid_device);
+    if (!found) return -ENOENT;
+    text = std::move(*found);
     return 0;
 }
 

@@ -43,8 +43,10 @@ public:
     virtual int set_feature(int fd, std::span<const std::uint8_t> report) = 0;
     // The text from the open node; -ENOTTY where the kernel does not tell it.
     virtual int raw_text(int fd, RawText which, std::string& text) = 0;
-    // The text of the node's HID device uevent in sysfs (hidraw3: hidraw3/device/uevent).
-    virtual int hid_uevent(const std::string& node_name, std::string& text) = 0;
+    // The same text from the sysfs attribute files of the USB device behind
+    // the node (usb_sysfs.h), each holding that one string; -ENOENT when the
+    // node's HID device is not on USB.
+    virtual int sysfs_text(const std::string& node_name, RawText which, std::string& text) = 0;
     // The name of the node's HID device in sysfs ("0003:1209:7305.0004"): the
     // kernel numbers each HID device it adds anew.
     virtual int hid_device_name(const std::string& /*node_name*/, std::string& /*name*/) { return -ENOENT; }
@@ -80,7 +82,7 @@ public:
     int get_feature(int fd, std::span<std::uint8_t> report) override;
     int set_feature(int fd, std::span<const std::uint8_t> report) override;
     int raw_text(int fd, RawText which, std::string& text) override;
-    int hid_uevent(const std::string& node_name, std::string& text) override;
+    int sysfs_text(const std::string& node_name, RawText which, std::string& text) override;
     int hid_device_name(const std::string& node_name, std::string& name) override;
     int lock(int fd, NodeLock how) override;
 

@@ -1,7 +1,8 @@
-#include "device/linux/hidraw_location.h"
-
-#include <algorithm>
-
+// Where a hidraw node's device is attached and its serial number: asked of
+// the open node, or else read from the sysfs attribute files of its USB
+// device (usb_sysfs.h). Never from the HID device's uevent, where the kernel
+// writes the device's product name before them: a name holding
+// "\nHID_UNIQ=..." would set the serial number.
 #include "device/channel.h"
 #include "device/linux/hidraw_platform.h"
 
@@ -17,27 +18,7 @@ std::string node_name_of(const DevicePath& path) {
     return name;
 }
 
-// The value of the first line starting with `key`, if any.
-void take_first(std::string_view line, std::string_view key, std::string& value, bool& seen) {
-    if (seen || !line.starts_with(key)) return;
-    value = line.substr(key.size());
-    seen = true;
-}
-
 }  // namespace
-
-HidUevent parse_hid_uevent(std::string_view text) {
-    HidUevent out;
-    bool phys = false;
-    bool uniq = false;
-    while (!text.empty()) {
-        std::string_view line = text.substr(0, text.find('\n'));
-        text.remove_prefix(std::min(text.size(), line.size() + 1));
-        take_first(line, "HID_PHYS=", out.phys, phys);
-        take_first(line, "HID_UNIQ=", out.uniq, uniq);
-    }
-    return out;
-}
 
 std::string HidrawPlatform::location(const DevicePath& path) { return device_text(path, RawText::Phys); }
 
@@ -61,10 +42,8 @@ std::string HidrawPlatform::device_text(const DevicePath& path, RawText which) {
         if (told) return text;
     }
     const std::string name = node_name_of(path);
-    std::string uevent;
-    if (name.empty() || io_->hid_uevent(name, uevent) < 0) return {};
-    HidUevent found = parse_hid_uevent(uevent);
-    return which == RawText::Phys ? found.phys : found.uniq;
+    if (name.empty() || io_->sysfs_text(name, which, text) < 0) return {};
+    return text;
 }
 
 }  // namespace wxr::hidraw

@@ -626,6 +626,21 @@ TEST(CliResults, APlainUpgradeNamesTheUnitAndTheOnesLeftAlone) {
     EXPECT_EQ(lines[1]["summary"]["left_alone"], 2);
 }
 
+// Only units an image fits are called fitting: --all would refuse the others.
+TEST(CliResults, APlainUpgradeCallsOnlyFittingUnitsFitting) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"devices=2,0:sensor=4", "Writing sim:1 (at sim-usb-1.2); left 1 other unit alone: the firmware does not fit it.\n"},
+        {"devices=4,0:sensor=4,2:sensor=4",
+         "Writing sim:1 (at sim-usb-1.2); 1 other fitting device left alone (--all writes every one), and 2 units the "
+         "firmware does not fit.\n"},
+    };
+    for (const auto& [simulate, words] : cases) {
+        Outcome r = wxr7305({"upgrade", "--virtual-time", "--simulate=" + simulate});
+        EXPECT_EQ(r.code, 0) << r.err;
+        EXPECT_TRUE(r.out.starts_with(words)) << r.out;
+    }
+}
+
 // Each result is printed when its unit ends, not when the last one does.
 TEST(CliResults, AllShowsEachResultTheMomentItsUnitEnds) {
     // On the real clock: shared virtual time does not yet order parallel units.

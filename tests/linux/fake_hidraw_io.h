@@ -33,7 +33,7 @@ class FakeHidrawIo final : public HidrawIo {
 public:
     std::map<std::string, FakeNode> nodes;  // by path
     std::vector<std::string> listing;       // what list_nodes answers
-    std::string class_dir = "/nonexistent";  // where the uevents are, as in sysfs
+    std::string class_dir = "/nonexistent";  // the hidraw class directory of a sysfs tree
     int list_error = 0;
     int interruptions = 0;  // the next this many calls fail with EINTR
     std::vector<int> open_flags;
@@ -129,8 +129,8 @@ public:
         return 0;
     }
 
-    int hid_uevent(const std::string& node_name, std::string& text) override {
-        return SystemHidrawIo(class_dir).hid_uevent(node_name, text);
+    int sysfs_text(const std::string& node_name, RawText which, std::string& text) override {
+        return SystemHidrawIo(class_dir).sysfs_text(node_name, which, text);
     }
 
 private:
