@@ -3,6 +3,7 @@
 // the run; the exchange itself is never changed by it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -20,21 +21,36 @@ enum class Request { Read, Write };
 // the run's reads and writes at once instead of asking again.
 class SilenceWatch {
 public:
+    SilenceWatch() = default;
+    SilenceWatch(const SilenceWatch& other) { *this = other; }
+    SilenceWatch& operator=(const SilenceWatch& other) {
+        last_write_lost_ = other.last_write_lost_;
+        unanswered_since_ms_.store(other.unanswered_since_ms_.load());
+        return *this;
+    }
+
     void heard(Request request, bool reached, std::uint64_t asked_ms) {
         if (request == Request::Write) last_write_lost_ = !reached;
         if (reached && !last_write_lost_) {
-            unanswered_since_ms_.reset();
-        } else if (!unanswered_since_ms_) {
-            unanswered_since_ms_ = asked_ms;
+            unanswered_since_ms_.store(kNone);
+        } else if (unanswered_since_ms_.load() == kNone) {
+            unanswered_since_ms_.store(asked_ms);
         }
     }
     bool over(std::uint64_t now_ms) const {
-        return unanswered_since_ms_ && now_ms - *unanswered_since_ms_ >= kMaxSilenceMs;
+        const std::uint64_t since = unanswered_since_ms_.load();
+        return since != kNone && now_ms - since >= kMaxSilenceMs;
+    }
+    // Since when the unit has left requests unanswered; read by any thread (a screen shows it).
+    std::optional<std::uint64_t> unanswered_since_ms() const {
+        const std::uint64_t since = unanswered_since_ms_.load();
+        return since == kNone ? std::nullopt : std::optional<std::uint64_t>(since);
     }
 
 private:
+    static constexpr std::uint64_t kNone = ~std::uint64_t{0};
     bool last_write_lost_ = false;
-    std::optional<std::uint64_t> unanswered_since_ms_;
+    std::atomic<std::uint64_t> unanswered_since_ms_{kNone};
 };
 
 }  // namespace wxr

@@ -37,8 +37,9 @@ std::string printable(const std::string& text);
 // "at usb-0000:00:14.0-2/input0  serial 0042", or empty.
 std::string whereabouts(const std::string& location, const std::string& serial);
 
-// "10 units: 9 written, 1 failed (12 attempts)": units by the result they
-// stand at, those of no unit left out.
+// "10 units: 9 written, 1 failed (12 visits)": units by the result they
+// stand at, those of no unit left out; a visit is each time a unit was dealt
+// with (written, skipped, held back), as the log's result records.
 std::string count_line(const ResultTally& tally);
 // "9 written, 1 failed": the count without its head.
 std::string standing_counts(const ResultTally& tally);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/cli/bench_name.h"
 #include "app/cli/output.h"
 #include "app/cli/screen_text.h"
 
@@ -9,55 +10,75 @@ namespace wxr::cli {
 
 namespace {
 
-#ifdef _WIN32
-// cmd.exe and PowerShell both take a word in double quotes; device paths hold '&'.
-std::string quoted(const std::string& word) {
-    if (!word.empty() && word.find_first_of(" \t&|<>^()%!;,\"'") == std::string::npos) return word;
-    std::string out = "\"";
-    for (char c : word) out += c == '"' ? std::string("\\\"") : std::string(1, c);
-    return out + "\"";
+bool names_another(const std::string& name, const UnwrittenUnit& unit, const std::vector<UnwrittenUnit>& units) {
+    return std::any_of(units.begin(), units.end(), [&](const UnwrittenUnit& other) {
+        return &other != &unit && (other.serial == name || other.location == name || to_utf8(other.path) == name);
+    });
 }
-#else
-std::string quoted(const std::string& word) {
-    constexpr char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-+=./:,@%";
-    if (!word.empty() && word.find_first_not_of(kPlain) == std::string::npos) return word;
-    std::string out = "'";
-    for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
+
+// What the unit's entry says: its name and where it is, why it was not written.
+std::string entry_text(const UnwrittenUnit& unit, const RecapStyle& style) {
+    std::string text = "  ";
+    text += result_mark(unit.result, style.marks, style.colour);
+    text += "  ";
+    if (style.ports) {
+        const BenchName name = bench_name(unit.path, unit.location, unit.serial, style.ports);
+        text += name.label;
+        if (!name.rest.empty()) text += "  " + name.rest;
+    } else {
+        text += printable(to_utf8(unit.path));
+        if (std::string where = whereabouts(unit.location, unit.serial); !where.empty()) text += "  " + where;
+    }
+    if (!unit.reason.empty()) text += "  (" + printable(unit.reason) + ")";
+    return text + "\n";
 }
-#endif
+
+std::string unit_label(const UnwrittenUnit& unit, const RecapStyle& style) {
+    if (style.ports) return bench_name(unit.path, unit.location, unit.serial, style.ports).label;
+    return printable(to_utf8(unit.path));
+}
 
 }  // namespace
 
-std::string retry_name(const UnwrittenUnit& unit) {
-    if (unit.twin) return to_utf8(unit.path);  // its location would retry units already written
-    if (!unit.serial.empty()) return unit.serial;
-    if (!unit.location.empty()) return unit.location;
-    return to_utf8(unit.path);
+std::string retry_name(const UnwrittenUnit& unit, const std::vector<UnwrittenUnit>& units, Shell shell) {
+    // A twin's serial or location names units already written too.
+    const std::string path = to_utf8(unit.path);
+    const std::string candidates[] = {unit.twin ? "" : unit.serial, unit.twin ? "" : unit.location, path};
+    for (const std::string& name : candidates) {
+        if (!name.empty() && pastes_safely(name, shell) && !names_another(name, unit, units)) return name;
+    }
+    return {};
 }
 
-std::string shell_command(const std::vector<std::string>& words) {
-    std::string line;
-    for (const std::string& word : words) line += (line.empty() ? "" : " ") + quoted(word);
-    return line;
-}
-
-std::string recap_text(const std::vector<UnwrittenUnit>& units, const std::vector<std::string>& command, bool marks,
-                       bool colour) {
+std::string recap_text(const std::vector<UnwrittenUnit>& units, const std::vector<std::string>& command,
+                       const RecapStyle& style) {
     if (units.empty()) return {};
     std::string text = "Not written (" + std::to_string(units.size()) + (units.size() == 1 ? " unit):\n" : " units):\n");
     std::vector<std::string> retry = command;
-    for (const UnwrittenUnit& unit : units) {
-        text += "  " + result_mark(unit.result, marks, colour) + "  " + printable(to_utf8(unit.path));
-        if (std::string where = whereabouts(unit.location, unit.serial); !where.empty()) text += "  " + where;
-        if (!unit.reason.empty()) text += "  (" + printable(unit.reason) + ")";
-        text += "\n";
-        std::string name = retry_name(unit);
-        if (std::find(retry.begin() + static_cast<std::ptrdiff_t>(command.size()), retry.end(), name) == retry.end()) {
+    std::string refused, by_hand;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const UnwrittenUnit& unit = units[i];
+        if (i < style.most) text += entry_text(unit, style);
+        if (unit.result == RunResult::Refused) {
+            refused += "Needs another firmware: " + unit_label(unit, style) + " (" + printable(unit.reason) + ")\n";
+            continue;
+        }
+        const std::string name = retry_name(unit, units, style.shell);
+        if (name.empty()) {
+            by_hand += "Retry by hand (no name a shell takes back): " + printable(to_utf8(unit.path)) + "\n";
+        } else if (std::find(retry.begin() + static_cast<std::ptrdiff_t>(command.size()), retry.end(), name) ==
+                   retry.end()) {
             retry.insert(retry.end(), {"--device", name});
         }
     }
-    return text + "Retry them:\n  " + shell_command(retry) + "\n";
+    if (units.size() > style.most) {
+        text += "  \u2026 and " + std::to_string(units.size() - style.most) + " more" + style.more_hint + "\n";
+    }
+    if (retry.size() > command.size()) {
+        text += "Retry them:\n";
+        for (const std::string& line : shell_lines(retry, style.shell)) text += "  " + line + "\n";
+    }
+    return text + by_hand + refused;
 }
 
 }  // namespace wxr::cli

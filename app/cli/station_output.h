@@ -8,6 +8,7 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/station_events.h"
+#include "app/cli/station_screen.h"
 
 namespace wxr::cli {
 
@@ -17,9 +18,6 @@ enum class OutputForm {
     Json,
 };
 
-// retry_command: the words a retry of the units not written starts with
-// (the bench's recap ends with it).
-std::unique_ptr<StationListener> make_station_output(OutputForm form, Console& console,
-                                                     std::vector<std::string> retry_command = {});
+std::unique_ptr<StationListener> make_station_output(OutputForm form, Console& console, BenchSetup setup = {});
 
 }  // namespace wxr::cli

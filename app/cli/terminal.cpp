@@ -68,6 +68,15 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
     return args;
 }
 
+std::string program_name_as_run(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide || count < 1) return argc > 0 && argv[0] ? argv[0] : "";
+    std::string name = to_utf8(std::u16string(reinterpret_cast<const char16_t*>(wide[0])));
+    LocalFree(wide);
+    return name;
+}
+
 namespace {
 
 // Some consoles take the mode and still print the sequences as text (wine's
@@ -127,6 +136,8 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
     // Linux passes the bytes the user typed, UTF-8 in any current locale.
     return {argv + (argc > 0 ? 1 : 0), argv + argc};
 }
+
+std::string program_name_as_run(int argc, char** argv) { return argc > 0 && argv[0] ? argv[0] : ""; }
 
 // A descriptor 0, 1 or 2 that is closed is opened on /dev/null: a file the
 // command opens must never become its output. A reader that goes away makes

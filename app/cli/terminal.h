@@ -18,6 +18,9 @@ TerminalTraits terminal_traits();
 // The arguments as UTF-8, whatever the system's own encoding of them.
 std::vector<std::string> utf8_arguments(int argc, char** argv);
 
+// argv[0] as the user gave it, as UTF-8 (on Windows as the command line holds it).
+std::string program_name_as_run(int argc, char** argv);
+
 // Output goes out as the UTF-8 bytes written: texts already carry their own
 // line ends, and a Windows console is told to show UTF-8. On POSIX, closed
 // standard descriptors are opened on /dev/null and a closed pipe is an error,
