@@ -5,6 +5,7 @@
 
 #include "app/cli/cli.h"
 #include "app/cli/screen_ending.h"
+#include "app/cli/terminal.h"
 #ifdef _WIN32
 #include "device/windows/win32_platform.h"
 #endif
@@ -31,13 +32,7 @@ constexpr char kLeavingText[] =
     "\nwxr7305: interrupted while writing: a device left half-written may not start; upgrade it again.\n";
 constexpr char kPartWrittenText[] = "\nwxr7305: interrupted while writing; left part-written, upgrade them again: ";
 
-void write_to(int fd, const char* text, std::size_t length) {
-#ifdef _WIN32
-    _write(fd, text, static_cast<unsigned>(length));
-#else
-    [[maybe_unused]] auto written = ::write(fd, text, length);
-#endif
-}
+void write_to(int fd, const char* text, std::size_t length) { write_raw(fd, text, length); }
 
 void write_err(const char* text, std::size_t length) { write_to(2, text, length); }
 

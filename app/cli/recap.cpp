@@ -21,7 +21,7 @@ std::string entry_text(const UnwrittenUnit& unit, const RecapStyle& style) {
     std::string text = "  ";
     text += result_mark(unit.result, style.marks, style.colour);
     text += "  ";
-    if (style.ports) {
+    if (style.bench_names) {
         const BenchName name = bench_name(unit.path, unit.location, unit.serial, style.ports);
         text += name.label;
         if (!name.rest.empty()) text += "  " + name.rest;
@@ -34,7 +34,7 @@ std::string entry_text(const UnwrittenUnit& unit, const RecapStyle& style) {
 }
 
 std::string unit_label(const UnwrittenUnit& unit, const RecapStyle& style) {
-    if (style.ports) return bench_name(unit.path, unit.location, unit.serial, style.ports).label;
+    if (style.bench_names) return bench_name(unit.path, unit.location, unit.serial, style.ports).label;
     return printable(to_utf8(unit.path));
 }
 

@@ -23,7 +23,8 @@ std::string retry_name(const UnwrittenUnit& unit, const std::vector<UnwrittenUni
 struct RecapStyle {
     bool marks = false;                 // a symbol before each result word (a terminal)
     bool colour = false;
-    const PortNames* ports = nullptr;   // units named as the bench knows them; nullptr: by path
+    bool bench_names = false;           // units named as the bench knows them (bench_name.h), else by path
+    const PortNames* ports = nullptr;   // with bench_names: the ports' names; nullptr for none
     std::size_t most = std::numeric_limits<std::size_t>::max();  // entries listed; the rest counted
     std::string more_hint;              // after "… and 12 more": where they are (", see --log")
     Shell shell = kNativeShell;

@@ -96,6 +96,7 @@ std::vector<std::string> wrap_words(std::string_view utf8, std::size_t first, st
         const std::size_t end = std::min(utf8.find(' ', 1), utf8.size());
         std::string_view word = utf8.substr(0, end);  // with the spaces before it
         utf8.remove_prefix(end);
+        if (line.empty() && !lines.empty()) word.remove_prefix(std::min(word.find_first_not_of(' '), word.size()));
         if (text_columns(line) + text_columns(word) <= width()) {
             line += word;
             continue;

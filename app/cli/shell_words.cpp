@@ -46,7 +46,8 @@ std::string posix_quoted(std::string_view word) {
 // reading wants.
 std::string windows_double_quoted(std::string_view word) {
     if (bare(word, kWindowsBare)) return std::string(word);
-    std::string out = "\"" + std::string(word);
+    std::string out = "\"";
+    out += word;
     const std::size_t last = out.find_last_not_of('\\');
     out.append(out.size() - 1 - last, '\\');
     return out + "\"";
@@ -72,7 +73,10 @@ std::string powershell_quoted(std::string_view word) {
 
 std::string joined(const std::vector<std::string>& words, std::string (*quote)(std::string_view)) {
     std::string line;
-    for (const std::string& word : words) line += (line.empty() ? "" : " ") + quote(word);
+    for (const std::string& word : words) {
+        if (!line.empty()) line += ' ';
+        line += quote(word);
+    }
     return line;
 }
 

@@ -256,6 +256,7 @@ private:
         RecapStyle style;
         style.marks = true;
         style.colour = colour();
+        style.bench_names = true;
         style.ports = setup_.ports;
         style.most = std::max<std::size_t>(kMinRecapEntries,
                                            static_cast<std::size_t>(std::max(screen_size().rows - kRecapRowsKept, 0)));
@@ -324,7 +325,10 @@ private:
     // screen in its scrollback.
     static std::string erase_rows(std::size_t rows) {
         std::string text;
-        for (std::size_t i = 0; i < rows; ++i) text += (i == 0 ? "" : "\n") + std::string(kEraseLine);
+        for (std::size_t i = 0; i < rows; ++i) {
+            if (i > 0) text += '\n';
+            text += kEraseLine;
+        }
         return text + up_to_top(rows);
     }
 
@@ -340,14 +344,19 @@ private:
             post_cursor_hidden(true);
         }
         for (std::size_t i = 0; i < frame_.size(); ++i) {
-            text += (i == 0 ? "" : "\n") + frame_[i] + kEraseToLineEnd;
+            if (i > 0) text += '\n';
+            text += frame_[i];
+            text += kEraseToLineEnd;
             drawn_.push_back(text_columns(frame_[i]));
         }
         size_ = screen_size();
         used += region_rows(size_);
         if (old_rows_ > used) {
             const std::size_t extra = old_rows_ - used;
-            for (std::size_t i = 0; i < extra; ++i) text += "\n" + std::string(kEraseLine);
+            for (std::size_t i = 0; i < extra; ++i) {
+                text += '\n';
+                text += kEraseLine;
+            }
             text += std::string(1, kEscape) + "[" + std::to_string(extra) + "A";
         }
         old_rows_ = 0;

@@ -181,6 +181,37 @@ TEST(StationScreen, ColourOnlyWhereWanted) {
     EXPECT_FALSE(contains(wxr7305(args).out, "\x1b"));
 }
 
+// Every end the same: the region gone, the recap, the retry, the count last;
+// lines overwritten in place (never the display erased: tmux would keep the
+// old screen in its scrollback), the cursor hidden while drawing and shown at the end.
+TEST(StationScreen, EveryEndLeavesTheCountLastAndTheCursorShown) {
+    const std::string out = on_terminal({"upgrade", "--all", "--virtual-time", "--simulate=devices=6,3:unplug-after=3000,4:sensor=4"}, true);
+    EXPECT_TRUE(out.ends_with("Needs another firmware: sim-usb-1.5 (sensor LX400, firmware is for LX300; Error: Sensor\u4e0d\u540c!!)\n"
+                              "6 units: 4 written, 1 failed, 1 refused (6 visits)\n")) << out;
+    EXPECT_TRUE(contains(out, "Retry them:\n  wxr7305 upgrade --simulate=devices=6,3:unplug-after=3000,4:sensor=4 --virtual-time --device sim-usb-1.4\n"));
+    EXPECT_LT(out.rfind("\x1b[?25l"), out.rfind("\x1b[?25h"));
+    EXPECT_FALSE(contains(out, "\x1b[J")) << "the display erased";
+    EXPECT_FALSE(contains(out, "\x1b[2J"));
+    EXPECT_FALSE(contains(out, "simulated:")) << "a simulated unit whose flash is right is not said again";
+    // Named by its location (no serial, no port names), not its path.
+    EXPECT_TRUE(contains(out, "1.56 s  sim-usb-1.1\x1b[K\n")) << out;
+}
+
+TEST(ScreenText, ResultLinesWrapAtWords) {
+    const std::tuple<std::string, std::size_t, std::size_t, std::vector<std::string>> cases[] = {
+        {"Port 3  serial A0017  (stopped at block 8)", 20, 16, {"Port 3  serial A0017", "(stopped at", "block 8)"}},
+        {"short", 20, 16, {"short"}},
+        {"", 20, 16, {""}},
+        {"abcdefghijklmnop qr", 6, 6, {"abcdef", "ghijkl", "mnop", "qr"}},
+        {"\u6a5f\u7a2e\u4e0d\u7b26 ok", 5, 5, {"\u6a5f\u7a2e", "\u4e0d\u7b26", "ok"}},
+    };
+    for (const auto& [text, first, rest, lines] : cases) {
+        const auto got = wrap_words(text, first, rest);
+        EXPECT_EQ(got, lines) << text;
+        for (std::size_t i = 0; i < got.size(); ++i) EXPECT_LE(text_columns(got[i]), i == 0 ? first : rest) << text;
+    }
+}
+
 TEST(Recap, NamesEachUnitNotWrittenAndRetriesThoseARetryHelps) {
     const std::vector<UnwrittenUnit> units = {
         {u"/dev/hidraw3", "usb-1.4", "", R::Failed, "stopped at block 3 of 22"},
@@ -204,6 +235,7 @@ TEST(Recap, NamesEachUnitNotWrittenAndRetriesThoseARetryHelps) {
     ports.entries = {{"usb-1.4", "Port 4"}};
     style.most = 1;
     style.more_hint = ", see --log";
+    style.bench_names = true;
     style.ports = &ports;
     const std::string short_recap = recap_text(units, {"w"}, style);
     EXPECT_TRUE(short_recap.starts_with("Not written (4 units):\n  failed       Port 4  (stopped at block 3 of 22)\n"
