@@ -1,6 +1,8 @@
 #include "app/cli/recap.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "app/cli/bench_name.h"
 #include "app/cli/output.h"
@@ -10,10 +12,34 @@ namespace wxr::cli {
 
 namespace {
 
-bool names_another(const std::string& name, const UnwrittenUnit& unit, const std::vector<UnwrittenUnit>& units) {
-    return std::any_of(units.begin(), units.end(), [&](const UnwrittenUnit& other) {
-        return &other != &unit && (other.serial == name || other.location == name || to_utf8(other.path) == name);
-    });
+// How many of the units each name (serial, location or path) could retry.
+using NameCounts = std::unordered_map<std::string, std::size_t>;
+
+std::vector<std::string> names_of(const UnwrittenUnit& unit) {
+    std::vector<std::string> names{unit.serial, unit.location, to_utf8(unit.path)};
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    std::erase(names, std::string());
+    return names;
+}
+
+NameCounts name_counts(const std::vector<UnwrittenUnit>& units) {
+    NameCounts counts;
+    for (const UnwrittenUnit& unit : units) {
+        for (std::string& name : names_of(unit)) ++counts[std::move(name)];
+    }
+    return counts;
+}
+
+std::string retry_name_among(const UnwrittenUnit& unit, const NameCounts& counts, Shell shell) {
+    // A twin's serial or location names units already written too.
+    const std::string path = to_utf8(unit.path);
+    const std::string candidates[] = {unit.twin ? "" : unit.serial, unit.twin ? "" : unit.location, path};
+    for (const std::string& name : candidates) {
+        if (name.empty() || !pastes_safely(name, shell)) continue;
+        if (auto it = counts.find(name); it != counts.end() && it->second == 1) return name;
+    }
+    return {};
 }
 
 // What the unit's entry says: its name and where it is, why it was not written.
@@ -41,13 +67,7 @@ std::string unit_label(const UnwrittenUnit& unit, const RecapStyle& style) {
 }  // namespace
 
 std::string retry_name(const UnwrittenUnit& unit, const std::vector<UnwrittenUnit>& units, Shell shell) {
-    // A twin's serial or location names units already written too.
-    const std::string path = to_utf8(unit.path);
-    const std::string candidates[] = {unit.twin ? "" : unit.serial, unit.twin ? "" : unit.location, path};
-    for (const std::string& name : candidates) {
-        if (!name.empty() && pastes_safely(name, shell) && !names_another(name, unit, units)) return name;
-    }
-    return {};
+    return retry_name_among(unit, name_counts(units), shell);
 }
 
 std::string recap_text(const std::vector<UnwrittenUnit>& units, const std::vector<std::string>& command,
@@ -55,6 +75,8 @@ std::string recap_text(const std::vector<UnwrittenUnit>& units, const std::vecto
     if (units.empty()) return {};
     std::string text = "Not written (" + std::to_string(units.size()) + (units.size() == 1 ? " unit):\n" : " units):\n");
     std::vector<std::string> retry = command;
+    std::unordered_set<std::string> named;
+    const NameCounts counts = name_counts(units);
     std::string refused, by_hand;
     for (std::size_t i = 0; i < units.size(); ++i) {
         const UnwrittenUnit& unit = units[i];
@@ -63,11 +85,10 @@ std::string recap_text(const std::vector<UnwrittenUnit>& units, const std::vecto
             refused += "Needs another firmware: " + unit_label(unit, style) + " (" + printable(unit.reason) + ")\n";
             continue;
         }
-        const std::string name = retry_name(unit, units, style.shell);
+        const std::string name = retry_name_among(unit, counts, style.shell);
         if (name.empty()) {
             by_hand += "Retry by hand (no name a shell takes back): " + printable(to_utf8(unit.path)) + "\n";
-        } else if (std::find(retry.begin() + static_cast<std::ptrdiff_t>(command.size()), retry.end(), name) ==
-                   retry.end()) {
+        } else if (named.insert(name).second) {
             retry.insert(retry.end(), {"--device", name});
         }
     }

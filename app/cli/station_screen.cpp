@@ -148,6 +148,10 @@ constexpr std::size_t kMostPinned = 8;
 // The final recap leaves this many rows of an ending screen for its head, the retry and the count.
 constexpr int kRecapRowsKept = 8;
 constexpr std::size_t kMinRecapEntries = 3;
+// The second Ctrl-C's ending is made again at most once a redraw period while
+// writes start and end (a unit's result makes it again at once): it costs a
+// recap, and is then as current as the bars on the screen.
+constexpr std::uint64_t kEndingRebuildMs = 100;
 
 // A unit that needs a hand, kept in sight in --watch.
 struct Pin {
@@ -403,7 +407,10 @@ private:
     void post_ending() {
         std::vector<DevicePath> paths;
         for (const UnwrittenUnit& unit : part_written_) paths.push_back(unit.path);
-        if (ending_body_.empty() || paths != ending_part_written_) {
+        const std::uint64_t now = now_ms();
+        const bool due = now - ending_built_ms_ >= kEndingRebuildMs || now < ending_built_ms_;
+        if (ending_body_.empty() || (paths != ending_part_written_ && due)) {
+            ending_built_ms_ = now;
             std::vector<UnwrittenUnit> units = part_written_;
             for (const auto& [unit, entry] : unwritten_) units.push_back(entry);
             ending_body_ = recap_text(units, setup_.retry_command, recap_style());
@@ -437,6 +444,7 @@ private:
     std::vector<UnwrittenUnit> part_written_;
     std::vector<DevicePath> ending_part_written_;  // whose ending_body_ is
     std::string ending_body_;
+    std::uint64_t ending_built_ms_ = 0;
 };
 
 }  // namespace
