@@ -26,7 +26,7 @@ public:
     SilenceWatch(const SilenceWatch& other) { *this = other; }
     SilenceWatch& operator=(const SilenceWatch& other) {
         last_write_lost_ = other.last_write_lost_;
-        unanswered_since_ms_ = other.unanswered_since_ms_;
+        unanswered_since_ms_.store(other.unanswered_since_ms_.load());
         cut_.store(other.cut_.load());
         return *this;
     }
@@ -34,20 +34,27 @@ public:
     void heard(Request request, bool reached, std::uint64_t asked_ms) {
         if (request == Request::Write) last_write_lost_ = !reached;
         if (reached && !last_write_lost_) {
-            unanswered_since_ms_.reset();
-        } else if (!unanswered_since_ms_) {
-            unanswered_since_ms_ = asked_ms;
+            unanswered_since_ms_.store(kNone);
+        } else if (unanswered_since_ms_.load() == kNone) {
+            unanswered_since_ms_.store(asked_ms);
         }
     }
     bool over(std::uint64_t now_ms) const {
-        return cut_.load() || (unanswered_since_ms_ && now_ms - *unanswered_since_ms_ >= kMaxSilenceMs);
+        const std::uint64_t since = unanswered_since_ms_.load();
+        return cut_.load() || (since != kNone && now_ms - since >= kMaxSilenceMs);
+    }
+    // Since when the unit has left requests unanswered; read by any thread (a screen shows it).
+    std::optional<std::uint64_t> unanswered_since_ms() const {
+        const std::uint64_t since = unanswered_since_ms_.load();
+        return since == kNone ? std::nullopt : std::optional<std::uint64_t>(since);
     }
     // The run is given up: from now on it is over, as if the unit were gone. Any thread.
     void cut() { cut_.store(true); }
 
 private:
+    static constexpr std::uint64_t kNone = ~std::uint64_t{0};
     bool last_write_lost_ = false;
-    std::optional<std::uint64_t> unanswered_since_ms_;
+    std::atomic<std::uint64_t> unanswered_since_ms_{kNone};
     std::atomic<bool> cut_{false};
 };
 

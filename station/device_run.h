@@ -89,6 +89,8 @@ public:
     // Once writing(): what the unit reported, and the image it gets.
     const ImageInfo& device() const { return report_.device; }
     const BenchImage& image() const { return *report_.image; }
+    // Since when the unit has left the run's requests unanswered (the run fails kMaxSilenceMs after).
+    std::optional<std::uint64_t> unanswered_since_ms() const { return silence_.unanswered_since_ms(); }
     // Complete once run() has returned.
     const RunReport& report() const { return report_; }
     // Leave the unit now: its requests fail at once from here on (the second

@@ -165,7 +165,6 @@ void check_combinations(const Options& o) {
     if (!o.devices.empty() && (o.all || o.watch)) throw Refusal{"--device names the units: not with --all or --watch"};
     if (o.count && !o.watch) throw Refusal{"--count needs --watch"};
     if (o.force && !o.watch) throw Refusal{"--force needs --watch"};
-    if (o.port_names && !o.serve) throw Refusal{"--port-names needs --serve"};
     // A real device needs its pauses to pass: virtual time is for simulated ones.
     if (o.session.virtual_time && !o.session.simulated) throw Refusal{"--virtual-time needs --simulate"};
 }
@@ -255,8 +254,8 @@ std::string help_text() {
            "  --serve [ADDR]   (upgrade) also serve a live page of the bench, /status.json\n"
            "                   and Prometheus /metrics, read-only, at ADDR: HOST:PORT or\n"
            "                   PORT (default 127.0.0.1:8730; 0.0.0.0:8730 serves the line)\n"
-           "  --port-names FILE  (with --serve) lines LOCATION = LABEL naming the ports,\n"
-           "                   LOCATION as list shows it\n"
+           "  --port-names FILE  (upgrade) lines LOCATION = LABEL naming the ports, as the\n"
+           "                   terminal and the page show them; LOCATION as list shows it\n"
            "  --simulate[=SPEC]  use simulated devices instead of real HID; SPEC is a\n"
            "                   comma-separated list of the simulation keys below\n"
            "  --virtual-time   run the simulation on a virtual clock (pauses take no time)\n"

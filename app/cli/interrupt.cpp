@@ -4,6 +4,8 @@
 #include <cstdlib>
 
 #include "app/cli/cli.h"
+#include "app/cli/screen_ending.h"
+#include "app/cli/terminal.h"
 #ifdef _WIN32
 #include "device/windows/win32_platform.h"
 #endif
@@ -30,17 +32,26 @@ constexpr char kLeavingText[] =
     "\nwxr7305: interrupted while writing: a device left half-written may not start; upgrade it again.\n";
 constexpr char kPartWrittenText[] = "\nwxr7305: interrupted while writing; left part-written, upgrade them again: ";
 
-void write_err(const char* text, std::size_t length) {
-#ifdef _WIN32
-    _write(2, text, static_cast<unsigned>(length));
-#else
-    [[maybe_unused]] auto written = ::write(STDERR_FILENO, text, length);
-#endif
+void write_to(int fd, const char* text, std::size_t length) { write_raw(fd, text, length); }
+
+void write_err(const char* text, std::size_t length) { write_to(2, text, length); }
+
+// A cursor the screen hid comes back whatever ends the process.
+void show_cursor() {
+    constexpr char kShowCursor[] = "\x1b[?25h";
+    if (cursor_hidden()) write_to(1, kShowCursor, sizeof kShowCursor - 1);
 }
 
 // The second press: no waiting for anything, the process ends here, naming
 // the units it leaves part-written as the station last posted them.
 [[noreturn]] void leave_at_once(const StopRequest& stop) {
+    // On a terminal the screen's own ending: the region erased, the recap, the retry and the count.
+    static char ending[kEndingCapacity];
+    if (const std::size_t length = read_screen_ending(ending); length > 0) {
+        write_to(1, ending, length);
+        std::_Exit(kExitUpgradeFailed);
+    }
+    show_cursor();
     char units[WritingBoard::kCapacity];
     const std::size_t length = stop.board().read(units);
     if (length == 0) {
@@ -86,7 +97,7 @@ BOOL WINAPI on_console_control(DWORD type) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
             switch (on_stop_signal(*stop, StopSignal::Interrupt)) {
-                case StopAction::Default: return FALSE;
+                case StopAction::Default: show_cursor(); return FALSE;
                 case StopAction::LeaveAtOnce: leave_at_once(*stop);
                 case StopAction::Handled: return TRUE;
             }
@@ -161,6 +172,7 @@ namespace {
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 [[noreturn]] void end_by_default(int signal) {
+    show_cursor();
     ::signal(signal, SIG_DFL);
     sigset_t one;
     sigemptyset(&one);

@@ -50,7 +50,7 @@ std::string standing_counts(const ResultTally& tally) {
 std::string count_line(const ResultTally& tally) {
     const std::string counts = standing_counts(tally);
     return std::to_string(tally.total()) + (tally.total() == 1 ? " unit" : " units") + (counts.empty() ? "" : ": ") +
-           counts + " (" + std::to_string(tally.attempts()) + (tally.attempts() == 1 ? " attempt)\n" : " attempts)\n");
+           counts + " (" + std::to_string(tally.attempts()) + (tally.attempts() == 1 ? " visit)\n" : " visits)\n");
 }
 
 }  // namespace wxr::cli

@@ -25,8 +25,9 @@ std::string result_line(const RunReport& report);
 // The line's end: "  (why)  at usb-1.4  serial 0042", or where first.
 std::string result_details(const RunReport& report, bool where_first);
 
-// "10 units: 9 written, 1 failed (12 attempts)": units by the result they
-// stand at, those of no unit left out.
+// "10 units: 9 written, 1 failed (12 visits)": units by the result they
+// stand at, those of no unit left out; a visit is each time a unit was dealt
+// with (written, skipped, held back), as the log's result records.
 std::string count_line(const ResultTally& tally);
 // "9 written, 1 failed": the count without its head.
 std::string standing_counts(const ResultTally& tally);

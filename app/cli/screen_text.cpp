@@ -82,6 +82,38 @@ std::string fit_columns_keep_end(std::string_view utf8, std::size_t columns) {
     return kEllipsis + rest + std::string(columns - 1 - text_columns(rest), ' ');
 }
 
+std::vector<std::string> wrap_words(std::string_view utf8, std::size_t first, std::size_t rest) {
+    std::vector<std::string> lines;
+    std::string line;
+    // Two columns at least: a wide character always fits.
+    auto width = [&] { return std::max<std::size_t>(lines.empty() ? first : rest, 2); };
+    auto end_line = [&] {
+        line.erase(line.find_last_not_of(' ') + 1);
+        lines.push_back(std::move(line));
+        line.clear();
+    };
+    while (!utf8.empty()) {
+        const std::size_t end = std::min(utf8.find(' ', 1), utf8.size());
+        std::string_view word = utf8.substr(0, end);  // with the spaces before it
+        utf8.remove_prefix(end);
+        if (line.empty() && !lines.empty()) word.remove_prefix(std::min(word.find_first_not_of(' '), word.size()));
+        if (text_columns(line) + text_columns(word) <= width()) {
+            line += word;
+            continue;
+        }
+        if (!line.empty()) end_line();
+        word.remove_prefix(std::min(word.find_first_not_of(' '), word.size()));
+        while (text_columns(word) > width()) {  // wider than a whole line
+            std::string piece = cut_to_columns(word, width());
+            word.remove_prefix(piece.size());
+            lines.push_back(std::move(piece));
+        }
+        line = word;
+    }
+    if (!line.empty() || lines.empty()) end_line();
+    return lines;
+}
+
 ResultLook result_look(RunResult result) {
     switch (result) {
         case RunResult::Success: return {"\u2713", "32"};

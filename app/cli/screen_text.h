@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "station/device_run.h"
 
@@ -31,6 +32,10 @@ std::string cut_to_columns(std::string_view utf8, std::size_t columns);
 // The text in exactly `columns` columns: padded with spaces, or its start
 // given up for "…" (a path's end is what tells units apart).
 std::string fit_columns_keep_end(std::string_view utf8, std::size_t columns);
+
+// The text broken at spaces into lines of at most `first` columns (the first
+// line) and `rest` columns (the others); a word wider than a line is cut.
+std::vector<std::string> wrap_words(std::string_view utf8, std::size_t first, std::size_t rest);
 
 struct ResultLook {
     const char* symbol;

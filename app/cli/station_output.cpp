@@ -29,6 +29,14 @@ private:
     Console& console_;
 };
 
+// A refusal's words without the dialog's text at their end, which is printed on its own line.
+std::string without_dialog_text(const RunReport& report) {
+    std::string text = report.detail;
+    const std::string dialog = report.dialog_text.substr(0, report.dialog_text.find_last_not_of(' ') + 1);
+    if (!dialog.empty() && text.ends_with("; " + dialog)) text.resize(text.size() - dialog.size() - 2);
+    return text;
+}
+
 // Plain lines, each flushed as it comes: progress by tenths, a line per
 // result, the count and the recap at the end; one unit alone gets the
 // dialog's words (and its bar on a terminal).
@@ -70,7 +78,7 @@ public:
 
     void finished(const StationStatus& status) override {
         if (form_ != OutputForm::Bench) return;
-        console_.out << count_line(status.tally) << recap_text(status.unwritten, retry_, false, false) << std::flush;
+        console_.out << recap_text(status.unwritten, retry_, RecapStyle{}) << count_line(status.tally) << std::flush;
     }
 
 private:
@@ -112,7 +120,7 @@ private:
             console_.out << to_utf8(kUpgradeSuccessText) << "\n";
         } else if (report.result == RunResult::Refused) {
             if (!report.dialog_text.empty()) console_.err << printable(report.dialog_text) << "\n";
-            console_.err << "wxr7305: " << path << " refused: " << printable(report.detail) << "\n";
+            console_.err << "wxr7305: " << path << " refused: " << printable(without_dialog_text(report)) << "\n";
         } else if (report.result == RunResult::NotWritten) {
             console_.err << "wxr7305: " << path << " was not written: " << report.detail << "\n";
         } else {
@@ -134,11 +142,10 @@ private:
 
 }  // namespace
 
-std::unique_ptr<StationListener> make_station_output(OutputForm form, Console& console,
-                                                     std::vector<std::string> retry_command) {
+std::unique_ptr<StationListener> make_station_output(OutputForm form, Console& console, BenchSetup setup) {
     if (form == OutputForm::Json) return std::make_unique<JsonOutput>(console);
-    if (form == OutputForm::Bench && console.terminal) return make_station_screen(console, std::move(retry_command));
-    return std::make_unique<TextOutput>(form, console, std::move(retry_command));
+    if (form == OutputForm::Bench && console.terminal) return make_station_screen(console, std::move(setup));
+    return std::make_unique<TextOutput>(form, console, std::move(setup.retry_command));
 }
 
 }  // namespace wxr::cli

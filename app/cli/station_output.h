@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/cli/commands.h"
+#include "app/cli/station_screen.h"
 #include "station/station_events.h"
 
 namespace wxr::cli {
@@ -19,9 +20,6 @@ enum class OutputForm {
     Json,
 };
 
-// retry_command: the words a retry of the units not written starts with
-// (the bench's recap ends with it).
-std::unique_ptr<StationListener> make_station_output(OutputForm form, Console& console,
-                                                     std::vector<std::string> retry_command = {});
+std::unique_ptr<StationListener> make_station_output(OutputForm form, Console& console, BenchSetup setup = {});
 
 }  // namespace wxr::cli

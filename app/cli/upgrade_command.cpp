@@ -6,10 +6,12 @@
 #include "app/cli/device_names.h"
 #include "station/image_source.h"
 #include "app/cli/output.h"
+#include "app/cli/program_name.h"
 #include "app/page/bench_page.h"
 #include "device/host.h"
-#include "station/station_id.h"
+#include "station/port_names.h"
 #include "station/station.h"
+#include "station/station_id.h"
 #include "app/cli/station_output.h"
 
 namespace wxr::cli {
@@ -47,7 +49,7 @@ OutputForm form_for(const Options& options, const StationPlan& plan) {
 // The command that writes the units again: the same images, log and
 // simulation; the units follow as --device options.
 std::vector<std::string> retry_words(const Options& options) {
-    std::vector<std::string> words{"wxr7305", "upgrade"};
+    std::vector<std::string> words{program_name(), "upgrade"};
     for (const std::string& image : options.images) words.insert(words.end(), {"--image", image});
     if (options.log) words.insert(words.end(), {"--log", *options.log});
     if (options.simulate_spec) words.push_back(options.simulate_spec->empty() ? "--simulate" : "--simulate=" + *options.simulate_spec);
@@ -61,6 +63,8 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     BenchImages images;
     if (!load_bench_images(options.images, images, console.err)) return kExitOther;
     session.expected_model = images.front()->info.model;
+    PortNames ports;
+    if (options.port_names && !read_port_names(*options.port_names, ports, console.err)) return kExitOther;
     // Before any file is written or unit touched: a port in use ends the command here.
     std::unique_ptr<page::BenchPage> bench_page;
     if (options.serve && !(bench_page = page::BenchPage::start(*options.serve, options.port_names, images, session.clock(),
@@ -80,13 +84,18 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     StationPlan plan = plan_for(session, options, images, named);
     plan.station = new_station_id(options.session.virtual_time);
     RunPlan run_plan{images, options.watch && !options.force};
-    auto output = make_station_output(form_for(options, plan), console, retry_words(options));
+    // Several names, one wrong: said before any unit is written, not below a count.
+    const std::string missing_before = options.devices.size() > 1 ? unmatched_text(named, {}) : std::string();
+    if (!missing_before.empty()) console.err << missing_before << std::flush;
+    BenchSetup setup{retry_words(options), options.port_names ? &ports : nullptr,
+                     [&session] { return session.clock().now_ms(); }, options.log.has_value()};
+    auto output = make_station_output(form_for(options, plan), console, std::move(setup));
     AnsweredPaths answered;
     std::vector<StationListener*> listeners{output.get(), &answered};
     if (bench_page) listeners.push_back(&bench_page->board());
     int code = run_station(session, plan, run_plan, console.stop, log ? &*log : nullptr, listeners);
     if (std::string missing = unmatched_text(named, answered.paths); !missing.empty()) {
-        console.err << missing << std::flush;
+        if (missing_before.empty()) console.err << missing << std::flush;
         code = worse(code, kExitNoDevice);
     }
     return code;

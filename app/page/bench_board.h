@@ -18,7 +18,7 @@
 
 #include "station/image_choice.h"
 #include "app/page/bench_snapshot.h"
-#include "app/page/port_names.h"
+#include "station/port_names.h"
 #include "station/station_events.h"
 #include "device/hid_platform.h"
 

@@ -306,19 +306,26 @@ TEST(Cli, AllWritesEveryDeviceAndOneThatIsUnpluggedFailsAlone) {
     EXPECT_TRUE(contains(r.out, "sim:7  failed"));
     EXPECT_EQ(occurrences(r.out, "  success  "), 19u);
     EXPECT_EQ(occurrences(r.out, "sim:12 progress 100%"), 1u);
-    EXPECT_TRUE(contains(r.out, "20 units: 19 written, 1 failed (20 attempts)\n"));
+    EXPECT_TRUE(contains(r.out, "20 units: 19 written, 1 failed (20 visits)\n"));
     EXPECT_TRUE(contains(r.out, "Not written (1 unit):\n  failed       sim:7  at sim-usb-1.8  (stopped at block ")) << r.out;
 #ifdef _WIN32
     const std::string simulate = "\"--simulate=devices=20,busy=0,7:unplug-after=3000\"";  // cmd.exe splits at , and =
 #else
     const std::string simulate = "--simulate=devices=20,busy=0,7:unplug-after=3000";
 #endif
-    EXPECT_TRUE(r.out.ends_with("Retry them:\n  wxr7305 upgrade " + simulate + " --virtual-time --device sim-usb-1.8\n"))
+    // The retry, then the count as the last line.
+    EXPECT_TRUE(r.out.ends_with("Retry them:\n  wxr7305 upgrade " + simulate +
+                                " --virtual-time --device sim-usb-1.8\n20 units: 19 written, 1 failed (20 visits)\n"))
         << r.out;
     // Units sharing a location are retried by path: the location would write the others again.
+    r = wxr7305({"upgrade", "--device", "hubA", "--simulate=devices=3,location=hubA,1:unplug-after=3000", "--virtual-time"});
+    EXPECT_EQ(r.code, 4) << r.out;
+    EXPECT_TRUE(contains(r.out, " --virtual-time --device sim:1\n")) << r.out;
+    // A refused unit needs another firmware, not a retry.
     r = wxr7305({"upgrade", "--device", "hubA", "--simulate=devices=3,location=hubA,1:model=22", "--virtual-time"});
     EXPECT_EQ(r.code, 3) << r.out;
-    EXPECT_TRUE(r.out.ends_with(" --virtual-time --device sim:1\n")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Retry them:")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Needs another firmware: sim:1 (model TQ22, firmware is for TQ16")) << r.out;
 
     EXPECT_EQ(wxr7305({"upgrade", "--all", "--simulate=devices=3,1:sensor=1", "--virtual-time", "--shift"}).code, 3);
     EXPECT_EQ(wxr7305({"upgrade", "--all", "--simulate=devices=0", "--virtual-time"}).code, 2);
@@ -397,7 +404,7 @@ TEST(Cli, FirstCtrlCLetsTheRunningWriteEnd) {
     returned = true;
     presser.join();
     EXPECT_EQ(code, 0);
-    EXPECT_TRUE(contains(out.str(), "1 unit: 1 written (1 attempt)"));
+    EXPECT_TRUE(contains(out.str(), "1 unit: 1 written (1 visit)"));
 }
 
 #ifndef _WIN32
@@ -443,11 +450,11 @@ TEST(Cli, StationNeitherRetriesARefusedUnitNorOutlivesCtrlC) {
     std::ostringstream out, err;
     EXPECT_EQ(run({"upgrade", "--watch", "--virtual-time", "--simulate"}, out, err, false, &stop), kExitSuccess);
     EXPECT_EQ(out.str(), "sim:0  not-written  0.00 s  (stopped before its write began)  at sim-usb-1.1\n"
-                         "1 unit: 1 not written (1 attempt)\n"
                          "Not written (1 unit):\n"
                          "  not written  sim:0  at sim-usb-1.1  (stopped before its write began)\n"
                          "Retry them:\n"
-                         "  wxr7305 upgrade --simulate --virtual-time --device sim-usb-1.1\n");
+                         "  wxr7305 upgrade --simulate --virtual-time --device sim-usb-1.1\n"
+                         "1 unit: 1 not written (1 visit)\n");
 }
 
 // The wait ends with the run, whatever its timeout: nothing waits on a poll.
@@ -705,7 +712,7 @@ TEST(CliKept, CtrlCAtAnIdleStation) {
     close(fd);
     EXPECT_EQ(exit_status(pid), 0) << rest;  // the results so far: one skipped
     EXPECT_FALSE(contains(rest, "interrupted while writing")) << rest;
-    EXPECT_TRUE(contains(rest, "1 unit: 1 skipped (1 attempt)")) << rest;
+    EXPECT_TRUE(contains(rest, "1 unit: 1 skipped (1 visit)")) << rest;
     EXPECT_FALSE(contains(rest, "part-written")) << rest;
 
     // Ignored by whoever started it: it stays ignored.

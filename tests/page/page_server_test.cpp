@@ -48,7 +48,8 @@ TEST(CliServe, RefusedBeforeAnyUnitIsTouched) {
         {{"--serve", "1.2.3:80"}, "--serve: '1.2.3' is not an IP address"},
         {{"--serve", "station.example:8730"}, "is not an IP address"},
         {{"--serve=127.0.0.1:65536"}, "--serve needs HOST:PORT"},
-        {{"--port-names", log}, "--port-names needs --serve"},
+        // Read without --serve too: the terminal names the rows by them.
+        {{"--port-names", file_with("f", "nothing here\n")}, "line 1: expected LOCATION = LABEL"},
         {{"--serve", in_use}, "cannot serve the page at " + in_use + ": the port is in use"},
         {{"--serve", "0", "--port-names", file_with("a", "x = 1\nnothing here\n")}, "line 2: expected LOCATION = LABEL"},
         {{"--serve", "0", "--port-names", file_with("b", "x = 1\nx = 2\n")}, "line 2: location x is named twice"},

@@ -122,7 +122,7 @@ TEST(Station, EveryUnitIsWrittenOrToldAndEveryRunAlike) {
     // The summary says what a location named: each unit, and the count.
     Outcome text = wxr7305({"upgrade", "--virtual-time", "--device", "hubA", "--simulate=devices=3,location=hubA,1:model=22"});
     EXPECT_TRUE(contains(text.out, "sim:1  refused")) << text.out;
-    EXPECT_TRUE(contains(text.out, "3 units: 2 written, 1 refused (3 attempts)\n")) << text.out;
+    EXPECT_TRUE(contains(text.out, "3 units: 2 written, 1 refused (3 visits)\n")) << text.out;
     for (const auto& file : {fw16, fw22, trace}) std::filesystem::remove(file);
 }
 

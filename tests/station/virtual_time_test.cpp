@@ -83,15 +83,15 @@ TEST(VirtualTime, TheSameCommandPrintsTheSameEveryRun) {
 // (on the virtual clock, waiting would spin through time for nothing).
 TEST(VirtualTime, ASimulatedStationWithNothingMoreToComeEnds) {
     const std::pair<std::vector<std::string>, std::string> stations[] = {
-        {{"--simulate=devices=2"}, "2 units: 2 skipped (2 attempts)\n"},
-        {{"--count", "3", "--simulate=devices=3"}, "3 units: 3 skipped (3 attempts)\n"},
+        {{"--simulate=devices=2"}, "2 units: 2 skipped (2 visits)\n"},
+        {{"--count", "3", "--simulate=devices=3"}, "3 units: 3 skipped (3 visits)\n"},
         // Written, then skipped on its return: still one unit written, as its serial says.
         {{"--simulate=devices=2,version=50,0:arrive-at=5000,1:replug-after=3000,0:serial=A,1:serial=B"},
-         "2 units: 2 written (3 attempts)\n"},
+         "2 units: 2 written (3 visits)\n"},
         // Without a serial its return is another unit.
         {{"--simulate=devices=2,version=50,0:arrive-at=5000,1:replug-after=3000"},
-         "3 units: 2 written, 1 skipped (3 attempts)\n"},
-        {{"--simulate=devices=0"}, "0 units (0 attempts)\n"},
+         "3 units: 2 written, 1 skipped (3 visits)\n"},
+        {{"--simulate=devices=0"}, "0 units (0 visits)\n"},
     };
     for (const auto& [keys, count] : stations) {
         std::vector<std::string> args = {"upgrade", "--watch", "--virtual-time"};

@@ -172,9 +172,9 @@ for round in all all-unplug; do
         fi
     done
 done
-expect all "$SCRATCH/all.out" "^4 units: 4 written (4 attempts)"
+expect all "$SCRATCH/all.out" "^4 units: 4 written (4 visits)"
 expect_code all-exit all 0
-expect all-unplug "$SCRATCH/all-unplug.out" "^4 units: 3 written, 1 failed (4 attempts)"
+expect all-unplug "$SCRATCH/all-unplug.out" "^4 units: 3 written, 1 failed (4 visits)"
 expect_code all-unplug-exit all-unplug 4
 
 expect_summary other-untouched wxr-other "gets=0 sets=0 "

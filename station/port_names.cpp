@@ -1,4 +1,4 @@
-#include "app/page/port_names.h"
+#include "station/port_names.h"
 
 #include <algorithm>
 #include <fstream>
@@ -7,7 +7,7 @@
 
 #include "image/image_store.h"
 
-namespace wxr::page {
+namespace wxr::station {
 
 namespace {
 
@@ -92,4 +92,4 @@ bool read_port_names(const std::string& file, PortNames& names, std::ostream& er
     return true;
 }
 
-}  // namespace wxr::page
+}  // namespace wxr::station

@@ -11,7 +11,7 @@
 #include <variant>
 #include <vector>
 
-namespace wxr::page {
+namespace wxr::station {
 
 struct PortNames {
     std::vector<std::pair<std::string, std::string>> entries;  // location, label; in the file's order
@@ -26,4 +26,4 @@ std::variant<PortNames, std::string> parse_port_names(std::string_view text);
 // False, after a message naming the file, when it cannot be read or is wrong.
 bool read_port_names(const std::string& file, PortNames& names, std::ostream& err);
 
-}  // namespace wxr::page
+}  // namespace wxr::station
