@@ -16,6 +16,7 @@
 #include "app/cli/serve/page_assets.h"
 #include "app/cli/serve/page_guests.h"
 #include "app/cli/serve/page_server.h"
+#include "app/cli/serve/utf8_text.h"
 #include "device/steady_clock.h"
 #include "tests/cli/cli_run.h"
 
@@ -92,6 +93,7 @@ TEST(CliServe, RefusedBeforeAnyUnitIsTouched) {
         {{"--serve", "0", "--port-names", file_with("d", "x = " + std::string(41, 'a'))}, "longer than 40 bytes"},
         {{"--serve", "0", "--port-names", file_with("e", "x = a\x1b[2Jb")}, "control characters"},
         {{"--serve", "0", "--port-names", "/nonexistent/ports"}, "cannot read the port names file"},
+        {{"--serve", "0", "--port-names", file_with("f", "x = Caf\xe9 1\n")}, "line 1: not UTF-8 text (save the file as UTF-8)"},
         {{"--serve", "0", "--port-names", log, "--log", log}, "is the port names file"},
     };
     for (const Case& c : cases) {
@@ -251,6 +253,37 @@ TEST(CliServe, NewcomersGetInByDroppingTheOldest) {
     EXPECT_EQ(guests.arrive(7, "e"), Ids{});
     EXPECT_EQ(guests.follow(7), std::optional<std::uint64_t>(4));  // none stalled: the oldest
     EXPECT_EQ(guests.size(), 3u);  // 2 (answered), 6 and 7 following
+}
+
+}  // namespace
+}  // namespace wxr::cli
+
+namespace wxr::cli {
+namespace {
+
+// Prometheus drops a whole scrape over one label that is not UTF-8.
+TEST(CliServe, LabelsAreUtf8WhateverTheNamesGiven) {
+    struct Case {
+        std::string text;
+        bool valid;
+        std::string shown;
+    } cases[] = {
+        {"Caf\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x94\x8c", true, "Caf\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x94\x8c"},
+        {"Caf\xe9", false, "Caf\xef\xbf\xbd"},                       // Latin-1
+        {"\xc0\x80", false, "\xef\xbf\xbd\xef\xbf\xbd"},         // an overlong NUL
+        {"\xed\xa0\x80", false, "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // a surrogate
+        {"\xf4\x90\x80\x80", false, "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // past U+10FFFF
+        {"a\xe2\x82", false, "a\xef\xbf\xbd\xef\xbf\xbd"},       // cut short
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(is_utf8(c.text), c.valid) << c.text;
+        EXPECT_EQ(as_utf8(c.text), c.shown) << c.text;
+    }
+    BenchSnapshot snapshot;
+    snapshot.counts = std::make_shared<BenchCounts>();
+    snapshot.firmware.push_back({});
+    snapshot.firmware.back().file = "fw-\xe9t\xe9.bin";
+    EXPECT_TRUE(contains(metrics_text(snapshot), "file=\"fw-\xef\xbf\xbdt\xef\xbf\xbd.bin\"")) << metrics_text(snapshot);
 }
 
 }  // namespace

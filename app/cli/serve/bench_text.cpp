@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/cli/serve/bench_snapshot.h"
+#include "app/cli/serve/utf8_text.h"
 
 namespace wxr::cli {
 
@@ -49,10 +50,11 @@ std::string number(double value) {
     return ec == std::errc{} ? std::string(text, end) : "NaN";
 }
 
-// A label value: backslash, quote and line feed escaped, as the format asks.
+// A label value: UTF-8, with backslash, quote and line feed escaped, as the
+// format asks (an image's file name may be in any encoding).
 std::string label(const std::string& value) {
     std::string out = "\"";
-    for (char c : value) {
+    for (char c : as_utf8(value)) {
         if (c == '\\' || c == '"') out += '\\';
         if (c == '\n') {
             out += "\\n";
