@@ -138,6 +138,7 @@ def check_details(page):
     assert "block" in tile["Port 9"]["why"] and "answer" in tile["Port 9"]["why"], str(tile["Port 9"])
     assert "SN-A01" in tile["Port 1"]["last"] and "success" in tile["Port 1"]["last"], str(tile["Port 1"])
     assert "failed" in tile["Port 6"]["last"], "the unplugged unit's port: " + str(tile["Port 6"])
+    assert tile["Port 6"]["why"], "the unplugged unit's reason, kept on its empty port: " + str(tile["Port 6"])
     assert "17" in tile["Port 3"]["facts"], "the refused unit's model: " + str(tile["Port 3"])
     assert len(page.results) == 12 and page.results[0][1] in ("Port 9", "Port 10", "Port 11", "Port 12"), page.results
 

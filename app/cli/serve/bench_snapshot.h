@@ -33,6 +33,7 @@ struct PortView {
     std::string why;       // failed, refused, skipped, not written
     std::string last;      // empty: how the last unit there ended
     std::string last_serial;
+    std::string last_why;  // ... and why, when it failed
 };
 
 struct ResultView {

@@ -21,7 +21,8 @@ json port_json(const PortView& port) {
     return {{"label", port.label},   {"location", port.location}, {"state", port.state},
             {"result", port.result}, {"percent", or_null(port.percent)}, {"seconds", or_null(port.seconds)},
             {"serial", port.serial}, {"model", port.model},         {"where", port.where},
-            {"why", port.why},       {"last", port.last},           {"last_serial", port.last_serial}};
+            {"why", port.why},       {"last", port.last},           {"last_serial", port.last_serial},
+            {"last_why", port.last_why}};
 }
 
 json result_json(const ResultView& r) {
@@ -112,7 +113,7 @@ const std::string& BenchSnapshot::as_json() const {
 
 std::string metrics_text(const BenchSnapshot& s) {
     std::string out;
-    family(out, "wxr7305_units_total", "counter", "Units the station dealt with, by result, model and port.");
+    family(out, "wxr7305_units_total", "counter", "Visits that ended, by result, model and port: a unit plugged in again counts again.");
     for (const auto& [key, n] : s.counts->units) {
         const auto& [result, model, port] = key;
         out += "wxr7305_units_total{result=" + label(result) + ",model=" + label(model) + ",port=" + label(port) +
