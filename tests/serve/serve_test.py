@@ -414,6 +414,14 @@ def refused_labels(program):
                                "--simulate=devices=1"], capture_output=True, text=True, errors="replace", timeout=LONG)
     assert done.returncode == 1 and "not UTF-8 text" in done.stderr and done.stdout == "", done.stderr
     print("a Latin-1 port-names file:", done.stderr.strip())
+    with tempfile.TemporaryDirectory() as tmp:
+        image = os.path.join(os.fsencode(tmp), "fw-caf\u00e9.bin".encode("latin-1"))
+        shutil.copy(os.path.join(os.path.dirname(__file__), "../../res/demo_firmware.bin"), image)
+        station = Station(program, ["--image", os.fsdecode(image), "--simulate=devices=1,0:arrive-at=600000"])
+        try:
+            promtool(station.url, "an image file name in Latin-1")
+        finally:
+            station.end(interrupt=True)
 
 
 def rebinding(program):
@@ -443,15 +451,16 @@ def long_ranges(program, runner):
         station.end(interrupt=True)
 
 
-def promtool(url):
+def promtool(url, case="the metrics after the attacks"):
     if not shutil.which("promtool"):
         print("promtool is missing: the metrics' format not checked")
         return
     metrics = get(url + "metrics")[1]
+    assert "wxr7305_firmware_info" in metrics
     done = subprocess.run(["promtool", "check", "metrics"], input=metrics, capture_output=True, text=True,
                           timeout=LONG)
     assert done.returncode == 0, done.stdout + done.stderr
-    print("promtool check metrics: passed")
+    print(f"promtool check metrics, {case}: passed")
 
 
 def hostile(program):
