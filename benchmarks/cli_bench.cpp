@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <utility>  // Asio 1.74 uses std::exchange without including it
 
 #include <boost/asio.hpp>
 #ifndef _WIN32
