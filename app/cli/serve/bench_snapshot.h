@@ -79,8 +79,11 @@ struct BenchSnapshot {
     const std::string& as_json() const;
 
 private:
-    mutable std::once_flag json_once_;
+    // Made on first use, under a lock rather than std::call_once: the mingw
+    // build's call_once crashed under wine while viewers asked for it.
+    mutable std::mutex json_mutex_;
     mutable std::string json_;
+    mutable bool json_made_ = false;
 };
 
 // The snapshot as /status.json and each server-sent event carry it.

@@ -107,7 +107,9 @@ std::string status_json(const BenchSnapshot& s) {
 }
 
 const std::string& BenchSnapshot::as_json() const {
-    std::call_once(json_once_, [this] { json_ = status_json(*this); });
+    std::lock_guard lock(json_mutex_);
+    if (!json_made_) json_ = status_json(*this);
+    json_made_ = true;
     return json_;
 }
 
