@@ -19,8 +19,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <utility>  // Asio 1.74 uses std::exchange without including it
 
-#include <httplib.h>
+#include <boost/asio.hpp>
 #ifndef _WIN32
 #include <pty.h>
 #include <sys/wait.h>
@@ -181,6 +182,21 @@ void print_clock_agreement() {
                 same_results, real.size(), worst * 100);
 }
 
+// Reads the page's events until the stream ends; whether any came.
+bool follow(int port) {
+    namespace net = boost::asio;
+    net::io_context io;
+    net::ip::tcp::socket socket(io);
+    boost::system::error_code ec;
+    socket.connect({net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)}, ec);
+    const std::string request = "GET /events HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
+    if (!ec) net::write(socket, net::buffer(request), ec);
+    bool any = false;
+    char chunk[4096];
+    while (!ec) any = socket.read_some(net::buffer(chunk), ec) > 0 || any;
+    return any;
+}
+
 // Browsers following the page's events: each connects as soon as the
 // server listens and again whenever its stream ends, until told to stop.
 class Viewers {
@@ -189,9 +205,8 @@ public:
         for (int i = 0; i < count; ++i) {
             threads_.emplace_back([this, port] {
                 bool followed = false;
-                httplib::Client client("127.0.0.1", port);
                 while (!stop_) {
-                    client.Get("/events", [&](const char*, std::size_t) { return followed = true; });
+                    followed = follow(port) || followed;
                     std::this_thread::sleep_for(std::chrono::milliseconds(5));  // not listening yet, or ended
                 }
                 if (followed) ++followed_;

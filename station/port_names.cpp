@@ -5,6 +5,7 @@
 #include <ostream>
 #include <set>
 
+#include "station/utf8_text.h"
 #include "image/image_store.h"
 
 namespace wxr::station {
@@ -36,6 +37,7 @@ std::string take_line(std::string_view line, PortNames& names, std::set<std::str
     std::string label(trimmed(line.substr(eq + 1)));
     if (location.empty() || label.empty()) return "expected LOCATION = LABEL";
     if (has_control(location) || has_control(label)) return "control characters are not allowed";
+    if (!is_utf8(label) || !is_utf8(location)) return "not UTF-8 text (save the file as UTF-8)";
     if (label.size() > kMaxLabelBytes) return "the label is longer than " + std::to_string(kMaxLabelBytes) + " bytes";
     if (names.label_of(location)) return "location " + location + " is named twice";
     if (!labels.insert(label).second) return "label " + label + " is given twice";

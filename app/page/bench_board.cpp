@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 
 #include "station/unit_text.h"
 #include "station/record_json.h"
@@ -131,8 +132,8 @@ PortView BenchBoard::view_of(const StationVisit& entry) {
             if (entry.report) apply_report(*entry.report, view);
             break;
     }
-    // Whole tenths: a tile changes when what it shows does.
-    if (view.seconds) view.seconds = static_cast<double>(static_cast<long long>(*view.seconds * 10)) / 10.0;
+    // Whole tenths, rounded as the list rounds: a tile changes when what it shows does.
+    if (view.seconds) view.seconds = std::round(*view.seconds * 10) / 10.0;
     return view;
 }
 
@@ -205,6 +206,7 @@ void BenchBoard::count(const StationVisit& entry) {
     }
     port.last = view.state;
     port.last_serial = report.serial;
+    port.last_why = view.why;
 }
 
 void BenchBoard::refresh(const VisitTable& visits, const StationStatus& status) {
@@ -269,6 +271,7 @@ void BenchBoard::publish() {
         view.location = port->key;
         view.last = port->last;
         view.last_serial = port->last_serial;
+        view.last_why = port->last_why;
         snapshot->ports.push_back(std::move(view));
     }
     snapshot->results = results_;

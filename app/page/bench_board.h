@@ -54,7 +54,7 @@ private:
         std::string label;
         bool shown = false;  // named, or a unit of ours was there
         std::map<std::uint64_t, PortView> present;  // the visits there now, by number
-        std::string last, last_serial;
+        std::string last, last_serial, last_why;
     };
     struct Seen {
         std::uint64_t admitted_ms = 0;

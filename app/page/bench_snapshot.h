@@ -35,6 +35,7 @@ struct PortView {
     std::string why;       // failed, refused, skipped, not written
     std::string last;      // empty: how the last unit there ended
     std::string last_serial;
+    std::string last_why;  // ... and why, when it failed
 };
 
 struct ResultView {
@@ -80,8 +81,11 @@ struct BenchSnapshot {
     const std::string& as_json() const;
 
 private:
-    mutable std::once_flag json_once_;
+    // Made on first use, under a lock rather than std::call_once: the mingw
+    // build's call_once crashed under wine while viewers asked for it.
+    mutable std::mutex json_mutex_;
     mutable std::string json_;
+    mutable bool json_made_ = false;
 };
 
 // The snapshot as /status.json and each server-sent event carry it.

@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/page/bench_snapshot.h"
+#include "station/utf8_text.h"
 
 namespace wxr::page {
 
@@ -20,7 +21,8 @@ json port_json(const PortView& port) {
     return {{"label", port.label},   {"location", port.location}, {"state", port.state},
             {"result", port.result}, {"percent", or_null(port.percent)}, {"seconds", or_null(port.seconds)},
             {"serial", port.serial}, {"model", port.model},         {"where", port.where},
-            {"why", port.why},       {"last", port.last},           {"last_serial", port.last_serial}};
+            {"why", port.why},       {"last", port.last},           {"last_serial", port.last_serial},
+            {"last_why", port.last_why}};
 }
 
 json result_json(const ResultView& r) {
@@ -49,10 +51,11 @@ std::string number(double value) {
     return ec == std::errc{} ? std::string(text, end) : "NaN";
 }
 
-// A label value: backslash, quote and line feed escaped, as the format asks.
+// A label value: UTF-8, with backslash, quote and line feed escaped, as the
+// format asks (an image's file name may be in any encoding).
 std::string label(const std::string& value) {
     std::string out = "\"";
-    for (char c : value) {
+    for (char c : as_utf8(value)) {
         if (c == '\\' || c == '"') out += '\\';
         if (c == '\n') {
             out += "\\n";
@@ -104,13 +107,15 @@ std::string status_json(const BenchSnapshot& s) {
 }
 
 const std::string& BenchSnapshot::as_json() const {
-    std::call_once(json_once_, [this] { json_ = status_json(*this); });
+    std::lock_guard lock(json_mutex_);
+    if (!json_made_) json_ = status_json(*this);
+    json_made_ = true;
     return json_;
 }
 
 std::string metrics_text(const BenchSnapshot& s) {
     std::string out;
-    family(out, "wxr7305_units_total", "counter", "Units the station dealt with, by result, model and port.");
+    family(out, "wxr7305_units_total", "counter", "Visits that ended, by result, model and port: a unit plugged in again counts again.");
     for (const auto& [key, n] : s.counts->units) {
         const auto& [result, model, port] = key;
         out += "wxr7305_units_total{result=" + label(result) + ",model=" + label(model) + ",port=" + label(port) +

@@ -1,182 +1,338 @@
 #include "app/page/page_server.h"
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
-#include <httplib.h>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 
-#include "device/host.h"
-#include "app/page/connection_pool.h"
 #include "app/page/page_assets.h"
+#include "app/page/page_guests.h"
+#include "device/host.h"
 
 namespace wxr::page {
 
 namespace {
 
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+using boost::system::error_code;
+
+// The request line and headers together, in one fixed buffer per connection:
+// a browser's request is under 2 KiB; past this the answer is 431.
+constexpr std::size_t kRequestBytes = 8192;
+// Connections not done with, in all and from one address; past these the
+// oldest is let go, so that a newcomer always gets in.
+constexpr std::size_t kMaxRequests = 64;
+constexpr std::size_t kMaxRequestsPerAddress = 48;
 // Viewers following the page's events at once: a line's screens and then some.
-constexpr int kMaxViewers = 64;
-// Threads beyond the viewers' for the page, status and metrics.
-constexpr std::size_t kRequestThreads = 16;
-// Each read or write of a client: a stalled viewer is dropped after it.
-constexpr int kIoTimeoutSeconds = 2;
-// A new connection's request must start within this; every response closes
-// its connection, so that no idle connection keeps a thread.
-constexpr int kFirstRequestSeconds = 1;
+constexpr std::size_t kMaxViewers = 64;
+// From connecting to the last header: a whole request, however it trickles in.
+constexpr std::chrono::seconds kRequestDeadline{5};
+// An answer or one event must be taken by the client within this, or it is dropped.
+constexpr std::chrono::seconds kDrainDeadline{5};
 // An event stream with nothing new says it is there this often, so that a
 // viewer gone without a word is found when that write fails.
 constexpr std::chrono::seconds kHeartbeat{15};
-// At the end: how long the viewers may take to get the last snapshot, and
-// the server's threads to end. A client that keeps a thread reading cannot
-// keep the program from ending.
+// At the end: how long the viewers may take to get the last snapshot.
 constexpr std::chrono::milliseconds kFinalFlush{1000};
-constexpr std::chrono::milliseconds kStopWait{3000};
-constexpr std::chrono::milliseconds kStartPoll{1};
+// Backlog of connections the system holds before the server takes them.
+constexpr int kBacklog = 128;
+// Where the path ends and the query begins.
+constexpr char kQuery = '?';
 // The page loads nothing from elsewhere and runs only its own script.
 constexpr char kSecurityPolicy[] =
     "default-src 'none'; script-src 'self'; style-src 'self'; connect-src 'self'; img-src 'self'; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+constexpr char kRetry[] = "retry: 2000\n";
+constexpr char kStillHere[] = ": still here\n\n";
 
-// Another program on the port is an error, not a port to share: neither
-// SO_REUSEPORT (the library's choice on Linux) nor SO_REUSEADDR on Windows.
-void exclusive_port(socket_t sock) {
+std::string bind_failure(const error_code& ec) {
+    if (ec == net::error::address_in_use || ec == net::error::access_denied) {
 #ifdef _WIN32
-    BOOL yes = TRUE;
-    setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes), sizeof yes);
+        return "the port is in use";
 #else
-    int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (ec == net::error::address_in_use) return "the port is in use";
+        return "the port needs privileges (use one above 1023)";
 #endif
-}
-
-std::string bind_failure() {
-#ifdef _WIN32
-    const int code = WSAGetLastError();
-    if (code == WSAEADDRINUSE || code == WSAEACCES) return "the port is in use";
-    if (code == WSAEADDRNOTAVAIL) return "that is not an address of this machine";
-#else
-    const int code = errno;
-    if (code == EADDRINUSE) return "the port is in use";
-    if (code == EADDRNOTAVAIL) return "that is not an address of this machine";
-    if (code == EACCES) return "the port needs privileges (use one above 1023)";
-#endif
+    }
+    if (ec == boost::system::errc::address_not_available) return "that is not an address of this machine";
     return "the address cannot be listened on";
 }
 
+template <class Message>
+void common_headers(Message& m) {
+    m.set(http::field::cache_control, "no-store");
+    m.set("X-Content-Type-Options", "nosniff");
+    m.set("X-Frame-Options", "DENY");
+    m.set("Referrer-Policy", "no-referrer");
+    m.set("Content-Security-Policy", kSecurityPolicy);
+    m.keep_alive(false);
+}
+
+struct Answer {
+    http::status status = http::status::ok;
+    std::string type = "text/plain";
+    std::string body;
+};
+
 }  // namespace
+
+class Connection;
 
 struct PageServer::Core {
     ServeAddress address;
     std::string machine;
     std::shared_ptr<BenchBoard> board;
     int port = 0;
-    std::atomic<int> viewers{0};
-    ConnectionPool pool{kMaxViewers + kRequestThreads};
-    httplib::Server server;
-    std::thread thread;
-    std::mutex mutex;
-    std::condition_variable changed;  // a viewer left, or the server ended
-    bool ended = false;
 
-    void routes();
-    bool send_event(std::uint64_t& seen, httplib::DataSink& sink);
-    void events(httplib::Response& res);
-    void leave();  // a viewer's stream has ended
+    net::io_context io{1};
+    tcp::acceptor acceptor{io};
+    std::thread thread, watcher;
+    std::uint64_t next_id = 0;
+    PageGuests guests{{kMaxRequests, kMaxRequestsPerAddress, kMaxViewers}};
+    std::map<std::uint64_t, std::shared_ptr<Connection>> connections;
+    // The newest event, shared by every viewer (io thread only).
+    std::shared_ptr<const std::string> event;
+    std::uint64_t event_version = 0;
+    bool board_closed = false;
+
+    std::mutex mutex;
+    std::condition_variable changed;  // a viewer left
+    std::atomic<std::size_t> viewers{0};
+
+    void accept();
+    void drop(std::uint64_t id);
+    void watch();
+    void publish(std::shared_ptr<const BenchSnapshot> snapshot, bool closed);
+    Answer answer(const http::request<http::empty_body>& req, bool& follow);
+};
+
+// One client, from its request to its answer, or a viewer's event stream.
+// Lives on the server's one thread; the server's map holds it, and every
+// pending operation keeps it alive until that ends.
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(PageServer::Core& core, tcp::socket socket, std::uint64_t id)
+        : core_(core), socket_(std::move(socket)), timer_(core.io), id_(id) {}
+
+    void start() {
+        parser_.header_limit(kRequestBytes);
+        parser_.body_limit(0);
+        arm(kRequestDeadline);
+        http::async_read_header(socket_, buffer_, parser_,
+                                [self = shared_from_this()](error_code ec, std::size_t) { self->read(ec); });
+    }
+
+    // Ends it now; nothing more is sent.
+    void close() {
+        closed_ = true;
+        error_code ignored;
+        timer_.cancel();
+        socket_.shutdown(tcp::socket::shutdown_both, ignored);
+        socket_.close(ignored);
+    }
+
+    // A viewer: the newest event, or a sign of life; the last one closes it.
+    void send(std::shared_ptr<const std::string> event, std::uint64_t version, bool last) {
+        if (!viewer_) return;
+        if (version > seen_) {
+            pending_ = std::move(event);
+            seen_ = version;
+        } else if (!pending_ && !last) {
+            pending_ = std::make_shared<const std::string>(kStillHere);
+        }
+        last_ = last_ || last;
+        flush();
+    }
+
+    bool viewer() const { return viewer_; }
+
+private:
+    void arm(std::chrono::seconds bound) {
+        if (closed_) return;  // a handler that completed before the close runs after it
+        timer_.expires_after(bound);
+        timer_.async_wait([self = shared_from_this()](error_code ec) {
+            if (!ec) self->core_.drop(self->id_);  // past its deadline
+        });
+    }
+
+    void read(error_code ec) {
+        if (closed_) return;
+        if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
+            return reply({http::status::request_header_fields_too_large, "text/plain", "Request too large.\n"}, false);
+        }
+        const bool malformed = ec.category() == http::make_error_code(http::error::bad_target).category();
+        if (malformed && ec != http::error::end_of_stream && ec != http::error::partial_message) {
+            return reply({http::status::bad_request, "text/plain", "Bad request.\n"}, false);
+        }
+        if (ec) return core_.drop(id_);
+        const bool head = parser_.get().method() == http::verb::head;
+        bool follow = false;
+        Answer answer = core_.answer(parser_.get(), follow);
+        if (follow && !head) return start_stream();
+        reply(std::move(answer), head);
+    }
+
+    void reply(Answer answer, bool head) {
+        core_.guests.answered(id_);
+        auto res = std::make_shared<http::response<http::string_body>>(answer.status, 11);
+        common_headers(*res);
+        res->set(http::field::content_type, answer.type);
+        if (answer.status == http::status::method_not_allowed) res->set(http::field::allow, "GET, HEAD");
+        if (answer.status == http::status::service_unavailable) res->set(http::field::retry_after, "10");
+        res->content_length(answer.body.size());
+        if (!head) res->body() = std::move(answer.body);
+        arm(kDrainDeadline);
+        http::async_write(socket_, *res, [self = shared_from_this(), res](error_code, std::size_t) {
+            self->core_.drop(self->id_);
+        });
+    }
+
+    void start_stream() {
+        if (auto dropped = core_.guests.follow(id_)) core_.drop(*dropped);
+        viewer_ = true;
+        ++core_.viewers;
+        http::response<http::empty_body> res{http::status::ok, 11};
+        common_headers(res);
+        res.set(http::field::content_type, "text/event-stream");
+        std::ostringstream head;
+        head << res.base();
+        head_ = head.str() + kRetry;
+        timer_.cancel();
+        send(core_.event, core_.event_version, core_.board_closed);
+    }
+
+    void flush() {
+        if (closed_) return;
+        if (writing_ || (!pending_ && head_.empty())) {
+            if (!writing_ && last_) core_.drop(id_);
+            return;
+        }
+        writing_ = true;
+        core_.guests.draining(id_, true);
+        std::vector<net::const_buffer> out;
+        if (!head_.empty()) out.push_back(net::buffer(head_));
+        if (pending_) out.push_back(net::buffer(*pending_));
+        auto sent = std::move(pending_);
+        arm(kDrainDeadline);
+        net::async_write(socket_, out, [self = shared_from_this(), sent](error_code ec, std::size_t) {
+            self->writing_ = false;
+            self->head_.clear();
+            if (ec) return self->core_.drop(self->id_);
+            self->timer_.cancel();
+            self->core_.guests.draining(self->id_, false);
+            self->flush();
+        });
+    }
+
+    PageServer::Core& core_;
+    tcp::socket socket_;
+    net::steady_timer timer_;
+    std::uint64_t id_;
+    beast::flat_static_buffer<kRequestBytes> buffer_;
+    http::request_parser<http::empty_body> parser_;
+    bool viewer_ = false, writing_ = false, last_ = false, closed_ = false;
+    std::uint64_t seen_ = 0;
+    std::string head_;  // the stream's header and retry line, until sent
+    std::shared_ptr<const std::string> pending_;
 };
 
 namespace {
 
-class PoolQueue final : public httplib::TaskQueue {
-public:
-    explicit PoolQueue(ConnectionPool& pool) : pool_(pool) {}
-    void enqueue(std::function<void()> fn) override { pool_.enqueue(std::move(fn)); }
-    void shutdown() override { pool_.shutdown(); }
-
-private:
-    ConnectionPool& pool_;
-};
-
-void asset(httplib::Server& server, const char* path, std::string_view text, const char* type) {
-    server.Get(path, [text, type](const httplib::Request&, httplib::Response& res) {
-        res.set_content(text.data(), text.size(), type);
-    });
-}
+std::string_view path_of(std::string_view target) { return target.substr(0, target.find(kQuery)); }
 
 }  // namespace
 
-void PageServer::Core::routes() {
-    using httplib::Server;
-    server.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-        if (req.method != "GET" && req.method != "HEAD") {
-            res.status = 405;
-            res.set_header("Allow", "GET, HEAD");
-        } else if (req.get_header_value_count("Host") != 1 ||
-                   !host_allowed(req.get_header_value("Host"), address, port, machine)) {
-            res.status = 403;
-            res.set_content("This station answers only to its own address.\n", "text/plain");
-        } else {
-            return Server::HandlerResponse::Unhandled;
+Answer PageServer::Core::answer(const http::request<http::empty_body>& req, bool& follow) {
+    if (req.method() != http::verb::get && req.method() != http::verb::head) {
+        return {http::status::method_not_allowed, "text/plain", "Only GET and HEAD.\n"};
+    }
+    if (req.count(http::field::host) != 1 || !host_allowed(req[http::field::host], address, port, machine)) {
+        return {http::status::forbidden, "text/plain", "This station answers only to its own address.\n"};
+    }
+    const std::string_view path = path_of(req.target());
+    if (path == "/") return {http::status::ok, "text/html; charset=utf-8", std::string(kPageHtml)};
+    if (path == "/page.css") return {http::status::ok, "text/css; charset=utf-8", std::string(kPageCss)};
+    if (path == "/page.js") return {http::status::ok, "text/javascript; charset=utf-8", std::string(kPageJs)};
+    if (path == "/status.json") return {http::status::ok, "application/json", board->snapshot()->as_json()};
+    if (path == "/metrics") {
+        return {http::status::ok, "text/plain; version=0.0.4; charset=utf-8", metrics_text(*board->snapshot())};
+    }
+    if (path == "/events") {
+        // The station has ended: nothing more will come (204 tells a browser not to ask again).
+        if (board_closed) return {http::status::no_content, "text/plain", ""};
+        follow = true;
+        return {http::status::ok, "text/event-stream", ""};
+    }
+    return {http::status::not_found, "text/plain", "Not found.\n"};
+}
+
+void PageServer::Core::accept() {
+    acceptor.async_accept([this](error_code ec, tcp::socket socket) {
+        if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
+        if (!ec) {
+            error_code peer_ec;
+            const tcp::endpoint peer = socket.remote_endpoint(peer_ec);
+            const std::string from = peer_ec ? std::string() : peer.address().to_string();
+            const std::uint64_t id = ++next_id;
+            for (std::uint64_t old : guests.arrive(id, from)) drop(old);
+            auto connection = std::make_shared<Connection>(*this, std::move(socket), id);
+            connections.emplace(id, connection);
+            connection->start();
         }
-        return Server::HandlerResponse::Handled;
+        accept();
     });
-    asset(server, "/", kPageHtml, "text/html; charset=utf-8");
-    asset(server, "/page.css", kPageCss, "text/css; charset=utf-8");
-    asset(server, "/page.js", kPageJs, "text/javascript; charset=utf-8");
-    server.Get("/status.json", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(board->snapshot()->as_json(), "application/json");
-    });
-    server.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(metrics_text(*board->snapshot()), "text/plain; version=0.0.4; charset=utf-8");
-    });
-    server.Get("/events", [this](const httplib::Request&, httplib::Response& res) { events(res); });
 }
 
-void PageServer::Core::events(httplib::Response& res) {
-    // The station has ended: nothing more will come (204 tells a browser not to ask again).
-    if (board->closed()) {
-        res.status = 204;
-        return;
+void PageServer::Core::drop(std::uint64_t id) {
+    auto it = connections.find(id);
+    if (it == connections.end()) return;
+    std::shared_ptr<Connection> connection = std::move(it->second);
+    connections.erase(it);
+    guests.leave(id);
+    connection->close();
+    if (connection->viewer()) {
+        {
+            std::lock_guard lock(mutex);
+            --viewers;
+        }
+        changed.notify_all();
     }
-    if (viewers.fetch_add(1) >= kMaxViewers) {
-        leave();
-        res.status = 503;
-        res.set_header("Retry-After", "10");
-        res.set_content("Too many viewers.\n", "text/plain");
-        return;
-    }
-    auto seen = std::make_shared<std::uint64_t>(0);
-    res.set_chunked_content_provider(
-        "text/event-stream",
-        [this, seen](std::size_t, httplib::DataSink& sink) { return send_event(*seen, sink); },
-        [this](bool) { leave(); });
 }
 
-void PageServer::Core::leave() {
-    {
-        std::lock_guard lock(mutex);
-        viewers.fetch_sub(1);
-    }
-    changed.notify_all();
-}
-
-// One event per call: the newest snapshot, or a sign of life; done once the
-// board is closed and its last snapshot sent.
-bool PageServer::Core::send_event(std::uint64_t& seen, httplib::DataSink& sink) {
-    auto snapshot = board->wait_newer(seen, kHeartbeat);
-    std::string text;
-    if (snapshot->version > seen) {
-        text = (seen == 0 ? "retry: 2000\n" : "") + std::string("data: ") + snapshot->as_json() + "\n\n";
+// Runs on a thread of its own: waits for the board, and hands each snapshot
+// to the server's thread as one event text shared by all viewers.
+void PageServer::Core::watch() {
+    std::uint64_t seen = 0;
+    while (true) {
+        auto snapshot = board->wait_newer(seen, kHeartbeat);
+        const bool closed = board->closed();
         seen = snapshot->version;
-    } else if (board->closed()) {
-        sink.done();
-        return true;
-    } else {
-        text = ": still here\n\n";
+        net::post(io, [this, snapshot, closed] { publish(snapshot, closed); });
+        if (closed) return;
     }
-    return sink.write(text.data(), text.size());
+}
+
+void PageServer::Core::publish(std::shared_ptr<const BenchSnapshot> snapshot, bool closed) {
+    if (snapshot->version > event_version) {
+        event = std::make_shared<const std::string>("data: " + snapshot->as_json() + "\n\n");
+        event_version = snapshot->version;
+    }
+    board_closed = closed;
+    std::vector<std::shared_ptr<Connection>> viewers_now;
+    for (auto& [id, connection] : connections) {
+        if (connection->viewer()) viewers_now.push_back(connection);
+    }
+    for (auto& connection : viewers_now) connection->send(event, event_version, closed);
 }
 
 std::unique_ptr<PageServer> PageServer::start(const ServeAddress& address, std::shared_ptr<BenchBoard> board,
@@ -185,42 +341,40 @@ std::unique_ptr<PageServer> PageServer::start(const ServeAddress& address, std::
     core->address = address;
     core->machine = host_name();
     core->board = std::move(board);
-    httplib::Server& server = core->server;
-    server.set_socket_options(exclusive_port);
-    server.new_task_queue = [pool = &core->pool] { return new PoolQueue(*pool); };
-    server.set_read_timeout(kIoTimeoutSeconds, 0);
-    server.set_write_timeout(kIoTimeoutSeconds, 0);
-    server.set_keep_alive_timeout(kFirstRequestSeconds);
-    server.set_keep_alive_max_count(1);
-    server.set_payload_max_length(0);
-    server.set_default_headers({{"Cache-Control", "no-store"},
-                                {"X-Content-Type-Options", "nosniff"},
-                                {"X-Frame-Options", "DENY"},
-                                {"Referrer-Policy", "no-referrer"},
-                                {"Content-Security-Policy", kSecurityPolicy}});
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        res.status = 500;
-        res.set_content("Internal error.\n", "text/plain");
-    });
-    core->routes();
-    core->port = address.port == 0 ? server.bind_to_any_port(address.host)
-                                   : (server.bind_to_port(address.host, address.port) ? address.port : -1);
-    if (core->port < 0) {
-        error = bind_failure();
+    error_code ec;
+    const net::ip::address ip = net::ip::make_address(address.host, ec);
+    const tcp::endpoint endpoint(ip, static_cast<unsigned short>(address.port));
+    tcp::acceptor& acceptor = core->acceptor;
+    if (!ec) acceptor.open(endpoint.protocol(), ec);
+#ifdef _WIN32
+    // Another program on the port is an error, not a port to share.
+    using exclusive = net::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
+    if (!ec) acceptor.set_option(exclusive(true), ec);
+#else
+    if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+#endif
+    if (!ec) acceptor.bind(endpoint, ec);
+    if (!ec) acceptor.listen(kBacklog, ec);
+    if (ec) {
+        error = bind_failure(ec);
         return nullptr;
     }
+    core->port = acceptor.local_endpoint().port();
     Core* c = core.get();
+    c->accept();
     c->thread = std::thread([c] {
         try {
-            c->server.listen_after_bind();
+            c->io.run();
         } catch (...) {
             // The page is gone; the station goes on.
         }
-        {
-            std::lock_guard lock(c->mutex);
-            c->ended = true;
+    });
+    c->watcher = std::thread([c] {
+        try {
+            c->watch();
+        } catch (...) {
+            // No more events; the page's requests still work.
         }
-        c->changed.notify_all();
     });
     return std::unique_ptr<PageServer>(new PageServer(std::move(core)));
 }
@@ -232,26 +386,17 @@ int PageServer::port() const { return core_->port; }
 PageServer::~PageServer() {
     Core& c = *core_;
     c.board->close();
-    std::unique_lock lock(c.mutex);
-    c.changed.wait_for(lock, kFinalFlush, [&] { return c.viewers.load() == 0; });
-    // stop() acts only once the server runs, which its thread starts at once.
-    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
-    while (!c.ended && !c.server.is_running() && std::chrono::steady_clock::now() < deadline) {
-        lock.unlock();
-        std::this_thread::sleep_for(kStartPoll);
-        lock.lock();
+    c.watcher.join();  // it posts the last snapshot, with the board closed
+    {
+        std::unique_lock lock(c.mutex);
+        c.changed.wait_for(lock, kFinalFlush, [&] { return c.viewers.load() == 0; });
     }
-    c.server.stop();
-    c.pool.unblock();
-    if (c.changed.wait_until(lock, deadline, [&] { return c.ended; })) {
-        lock.unlock();
-        c.thread.join();
-        return;
-    }
-    // A client keeps a thread reading: the process's end takes it, and what it uses stays.
-    lock.unlock();
-    c.thread.detach();
-    (void)core_.release();
+    net::post(c.io, [&c] {
+        error_code ignored;
+        c.acceptor.close(ignored);
+        while (!c.connections.empty()) c.drop(c.connections.begin()->first);
+    });
+    c.thread.join();
 }
 
 }  // namespace wxr::page

@@ -18,7 +18,9 @@ bool is_ipv4(std::string_view text) {
         int value = -1;
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
         std::size_t used = static_cast<std::size_t>(end - text.data());
-        if (ec != std::errc{} || used == 0 || used > 3 || value > 255) return false;
+        // No leading zeros: some read "010" as octal 8, others as 10.
+        const bool padded = used > 1 && text.front() == '0';
+        if (ec != std::errc{} || used == 0 || used > 3 || value > 255 || padded) return false;
         ++parts;
         text.remove_prefix(used);
         if (text.empty()) return parts == 4;
@@ -99,9 +101,10 @@ bool host_allowed(std::string_view host_header, const ServeAddress& address, int
     if (host == lower(address.host)) return true;
     if (host == "localhost") return is_loopback(address) || is_wildcard(address);
     if (!is_wildcard(address)) return false;
-    // The machine's name, alone or with its domain.
+    // An address cannot be rebound to another machine; a name only as it is
+    // exactly the machine's own (a longer one may be anyone's domain).
     const std::string name = lower(machine);
-    return is_ip_literal(host) || (!name.empty() && (host == name || host.rfind(name + ".", 0) == 0));
+    return is_ip_literal(host) || (!name.empty() && host == name);
 }
 
 std::string page_url(const ServeAddress& address, int port, std::string_view machine) {

@@ -26,7 +26,7 @@ bool is_wildcard(const ServeAddress& address);
 
 // Whether a request's Host header names this server listening at `address`
 // on `port`: that address, or localhost when it is a loopback address; on
-// every address, any IP literal or the machine's own name. Always with the
+// every address, any IP literal or exactly the machine's own name. Always with the
 // port (or none, for port 80).
 bool host_allowed(std::string_view host_header, const ServeAddress& address, int port, std::string_view machine);
 

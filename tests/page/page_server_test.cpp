@@ -6,11 +6,17 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
-#include <httplib.h>
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
 
+#include "app/page/page_assets.h"
+#include "app/page/page_guests.h"
 #include "app/page/page_server.h"
+#include "station/utf8_text.h"
 #include "device/steady_clock.h"
 #include "tests/cli/cli_run.h"
 
@@ -23,6 +29,37 @@ std::string file_with(const std::string& name, const std::string& text) {
     auto path = std::filesystem::temp_directory_path() / ("wxr7305_serve_" + name);
     std::ofstream(path, std::ios::binary) << text;
     return path.string();
+}
+
+namespace net = boost::asio;
+namespace http = boost::beast::http;
+
+// One GET; each piece of the body to `piece` as it comes. False when it failed.
+bool get(int port, const std::string& path, const std::function<void(std::string_view)>& piece = {}) {
+    try {
+        net::io_context io;
+        net::ip::tcp::socket socket(io);
+        socket.connect({net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
+        http::request<http::empty_body> req(http::verb::get, path, 11);
+        req.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+        http::write(socket, req);
+        boost::beast::flat_buffer buffer;
+        http::response_parser<http::buffer_body> res;
+        res.body_limit(boost::none);
+        http::read_header(socket, buffer, res);
+        char data[4096];
+        while (!res.is_done()) {
+            res.get().body().data = data;
+            res.get().body().size = sizeof data;
+            boost::system::error_code ec;
+            http::read(socket, buffer, res, ec);
+            if (ec && ec != http::error::need_buffer) return ec == http::error::end_of_stream;
+            if (piece) piece(std::string_view(data, sizeof data - res.get().body().size));
+        }
+        return true;
+    } catch (const boost::system::system_error&) {
+        return false;
+    }
 }
 
 // A port no one listens on now: one the system gave a server that has ended.
@@ -47,6 +84,8 @@ TEST(CliServe, RefusedBeforeAnyUnitIsTouched) {
         {{"--serve", "1.2.3"}, "--serve needs HOST:PORT, [IPV6]:PORT or PORT, not '1.2.3'"},
         {{"--serve", "1.2.3:80"}, "--serve: '1.2.3' is not an IP address"},
         {{"--serve", "station.example:8730"}, "is not an IP address"},
+        {{"--serve", "127.0.0.010:8730"}, "'127.0.0.010' is not an IP address"},  // octal to some
+        {{"--serve", "00.0.0.0:8730"}, "'00.0.0.0' is not an IP address"},
         {{"--serve=127.0.0.1:65536"}, "--serve needs HOST:PORT"},
         // Read without --serve too: the terminal names the rows by them.
         {{"--port-names", file_with("f", "nothing here\n")}, "line 1: expected LOCATION = LABEL"},
@@ -57,6 +96,7 @@ TEST(CliServe, RefusedBeforeAnyUnitIsTouched) {
         {{"--serve", "0", "--port-names", file_with("d", "x = " + std::string(41, 'a'))}, "longer than 40 bytes"},
         {{"--serve", "0", "--port-names", file_with("e", "x = a\x1b[2Jb")}, "control characters"},
         {{"--serve", "0", "--port-names", "/nonexistent/ports"}, "cannot read the port names file"},
+        {{"--serve", "0", "--port-names", file_with("f", "x = Caf\xe9 1\n")}, "line 1: not UTF-8 text (save the file as UTF-8)"},
         {{"--serve", "0", "--port-names", log, "--log", log}, "is the port names file"},
     };
     for (const Case& c : cases) {
@@ -87,7 +127,8 @@ TEST(CliServe, AnswersOnlyToItsOwnName) {
         {"localhost:8730", {"192.168.1.20", 8730}, false},
         {"10.0.0.7:8730", {"0.0.0.0", 8730}, true},
         {"station-3:8730", {"0.0.0.0", 8730}, true},
-        {"station-3.line.example:8730", {"0.0.0.0", 8730}, true},
+        {"station-3.line.example:8730", {"0.0.0.0", 8730}, false},
+        {"station-3.evil.example:8730", {"0.0.0.0", 8730}, false},  // DNS rebinding by a longer name
         {"station-30:8730", {"0.0.0.0", 8730}, false},
         {"attacker.example:8730", {"0.0.0.0", 8730}, false},
         {"", {"0.0.0.0", 8730}, false},
@@ -114,19 +155,14 @@ TEST(CliServe, ViewersFollowAStationWhileItWrites) {
     std::atomic<bool> done{false};
     std::vector<std::string> last(2);  // what each follower of the events got last
     auto follow = [&](std::size_t i) {
-        httplib::Client client("127.0.0.1", port);
-        client.set_connection_timeout(5);
         while (!done) {
-            client.Get("/events", [&](const char* data, std::size_t size) {
-                last[i].assign(data, size);
-                return true;
-            });
+            std::string stream;
+            get(port, "/events", [&](std::string_view piece) { stream += piece; });
+            if (auto at = stream.rfind("data: "); at != std::string::npos) last[i] = stream.substr(at);
         }
     };
     auto ask = [&](const char* path) {
-        httplib::Client client("127.0.0.1", port);
-        client.set_connection_timeout(5);
-        while (!done) client.Get(path);
+        while (!done) get(port, path);
     };
     std::vector<std::thread> viewers;
     viewers.emplace_back(follow, 0);
@@ -146,3 +182,112 @@ TEST(CliServe, ViewersFollowAStationWhileItWrites) {
 
 }  // namespace
 }  // namespace wxr::page
+
+namespace wxr::page {
+namespace {
+
+// What the server answers to `data`, read until it closes (a reset ends it too).
+std::string exchange(int port, const std::string& data) {
+    net::io_context io;
+    net::ip::tcp::socket socket(io);
+    socket.connect({net::ip::make_address("127.0.0.1"), static_cast<unsigned short>(port)});
+    boost::system::error_code ec;
+    net::write(socket, net::buffer(data), ec);
+    std::string reply;
+    char chunk[4096];
+    while (!ec) reply.append(chunk, socket.read_some(net::buffer(chunk), ec));
+    return reply;
+}
+
+TEST(CliServe, AnswersOnlyWhatItServesWithinFixedBounds) {
+    SteadyClock clock;
+    std::string why;
+    auto server = PageServer::start({"127.0.0.1", 0}, std::make_shared<BenchBoard>(BenchImages{}, PortNames{}, clock), why);
+    ASSERT_TRUE(server) << why;
+    const std::string host = "Host: 127.0.0.1:" + std::to_string(server->port()) + "\r\n";
+    auto request = [&](const std::string& line, const std::string& headers = "") {
+        return line + " HTTP/1.1\r\n" + host + headers + "\r\n";
+    };
+    std::string many_ranges = "Range: bytes=0-";
+    while (many_ranges.size() < 7000) many_ranges += ",0-";
+    std::string many_headers;
+    while (many_headers.size() < 64 * 1024) many_headers += "X: y\r\n";
+    struct Case {
+        std::string name, data, status;
+    } cases[] = {
+        {"the page", request("GET /"), "HTTP/1.1 200 "},
+        {"with a query", request("GET /status.json?x=1"), "HTTP/1.1 200 "},
+        {"not a route", request("GET /statusXjson"), "HTTP/1.1 404 "},
+        {"a longer path", request("GET /status.json/x"), "HTTP/1.1 404 "},
+        {"a traversal", request("GET /../page.css"), "HTTP/1.1 404 "},
+        {"a write", request("PUT /status.json"), "HTTP/1.1 405 "},
+        {"two Hosts", request("GET /", host), "HTTP/1.1 403 "},
+        {"a 7 KB Range: the whole body", request("GET /page.js", many_ranges + "\r\n"), "HTTP/1.1 200 "},
+        {"64 KiB of short headers", request("GET /", many_headers), "HTTP/1.1 431 "},
+        {"a 64 KiB request line", request("GET /" + std::string(65536, 'a')), "HTTP/1.1 431 "},
+        {"not HTTP", "\x16\x03\x01 hello\r\n\r\n", "HTTP/1.1 400 "},
+    };
+    for (const Case& c : cases) {
+        const std::string reply = exchange(server->port(), c.data);
+        // A refusal of what was not read may be overtaken by a reset: then nothing came.
+        const bool refused_early = c.status != "HTTP/1.1 200 " && reply.empty();
+        EXPECT_TRUE(reply.rfind(c.status, 0) == 0 || refused_early) << c.name << ": " << reply.substr(0, 40);
+        EXPECT_FALSE(contains(reply, "multipart")) << c.name;
+    }
+    EXPECT_TRUE(contains(exchange(server->port(), request("GET /page.js", many_ranges + "\r\n")), std::string(kPageJs)));
+}
+
+// Who is let go for a newcomer: the oldest request from its address, then
+// the oldest of all; a viewer's slot from the oldest stalled viewer.
+TEST(CliServe, NewcomersGetInByDroppingTheOldest) {
+    using Ids = std::vector<std::uint64_t>;
+    PageGuests guests({3, 2, 2});
+    EXPECT_EQ(guests.arrive(1, "a"), Ids{});
+    EXPECT_EQ(guests.arrive(2, "a"), Ids{});
+    EXPECT_EQ(guests.arrive(3, "a"), Ids{1});  // two per address
+    EXPECT_EQ(guests.arrive(4, "b"), Ids{});
+    guests.answered(2);
+    EXPECT_EQ(guests.arrive(5, "c"), Ids{3});  // three in all: one still sending goes before one answered
+    EXPECT_EQ(guests.follow(4), std::nullopt);
+    EXPECT_EQ(guests.follow(5), std::nullopt);
+    EXPECT_EQ(guests.arrive(6, "d"), Ids{});  // viewers are not requests
+    guests.draining(5, true);
+    EXPECT_EQ(guests.follow(6), std::optional<std::uint64_t>(5));  // the stalled one, though newer
+    EXPECT_EQ(guests.arrive(7, "e"), Ids{});
+    EXPECT_EQ(guests.follow(7), std::optional<std::uint64_t>(4));  // none stalled: the oldest
+    EXPECT_EQ(guests.size(), 3u);  // 2 (answered), 6 and 7 following
+}
+
+}  // namespace
+}  // namespace wxr::page
+
+namespace wxr::page {
+namespace {
+
+// Prometheus drops a whole scrape over one label that is not UTF-8.
+TEST(CliServe, LabelsAreUtf8WhateverTheNamesGiven) {
+    struct Case {
+        std::string text;
+        bool valid;
+        std::string shown;
+    } cases[] = {
+        {"Caf\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x94\x8c", true, "Caf\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x94\x8c"},
+        {"Caf\xe9", false, "Caf\xef\xbf\xbd"},                       // Latin-1
+        {"\xc0\x80", false, "\xef\xbf\xbd\xef\xbf\xbd"},         // an overlong NUL
+        {"\xed\xa0\x80", false, "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // a surrogate
+        {"\xf4\x90\x80\x80", false, "\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"},  // past U+10FFFF
+        {"a\xe2\x82", false, "a\xef\xbf\xbd\xef\xbf\xbd"},       // cut short
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(is_utf8(c.text), c.valid) << c.text;
+        EXPECT_EQ(as_utf8(c.text), c.shown) << c.text;
+    }
+    BenchSnapshot snapshot;
+    snapshot.counts = std::make_shared<BenchCounts>();
+    snapshot.firmware.push_back({});
+    snapshot.firmware.back().file = "fw-\xe9t\xe9.bin";
+    EXPECT_TRUE(contains(metrics_text(snapshot), "file=\"fw-\xef\xbf\xbdt\xef\xbf\xbd.bin\"")) << metrics_text(snapshot);
+}
+
+}  // namespace
+}  // namespace wxr::cli

@@ -3,6 +3,7 @@
   serve_test.py browser PROGRAM SHOTS [RUNNER]  Chromium reads the page over a 12-unit bench
   serve_test.py prometheus PROGRAM              Prometheus scrapes a station; its counts = the summary
   serve_test.py hostile PROGRAM                 hostile clients while units are written
+  serve_test.py ranges PROGRAM RUNNER           100 requests with 7 KB Range headers (the Windows .exe under wine)
 RUNNER runs PROGRAM (tools/wine-run for the Windows .exe). Exits 77 when a tool is missing.
 Every wait has a bound; the bounds are for liveness, not speed."""
 import calendar, json, os, queue, re, shutil, signal, socket, subprocess, sys, tempfile, threading, time, urllib.request
@@ -28,9 +29,10 @@ def until(what, check, bound=LONG, pause=0.05):
 class Station:
     """wxr7305 upgrade --watch --json --serve on a free port, its output read as it comes."""
 
-    def __init__(self, program, args, runner=None):
-        cmd = ([runner] if runner else []) + [program, "upgrade", "--watch", "--json", "--serve", "127.0.0.1:0"] + args
-        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    def __init__(self, program, args, runner=None, serve="127.0.0.1:0", cgroup=None):
+        cmd = ([runner] if runner else []) + [program, "upgrade", "--watch", "--json", "--serve", serve] + args
+        join = cgroup and (lambda: open(os.path.join(cgroup, "cgroup.procs"), "w").write(str(os.getpid())))
+        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, preexec_fn=join)
         self.lines, self.err = [], queue.Queue()
         threading.Thread(target=lambda: [self.lines.append(line) for line in self.proc.stdout], daemon=True).start()
         threading.Thread(target=lambda: [self.err.put(line) for line in self.proc.stderr], daemon=True).start()
@@ -136,6 +138,7 @@ def check_details(page):
     assert "block" in tile["Port 9"]["why"] and "answer" in tile["Port 9"]["why"], str(tile["Port 9"])
     assert "SN-A01" in tile["Port 1"]["last"] and "success" in tile["Port 1"]["last"], str(tile["Port 1"])
     assert "failed" in tile["Port 6"]["last"], "the unplugged unit's port: " + str(tile["Port 6"])
+    assert tile["Port 6"]["why"], "the unplugged unit's reason, kept on its empty port: " + str(tile["Port 6"])
     assert "17" in tile["Port 3"]["facts"], "the refused unit's model: " + str(tile["Port 3"])
     assert len(page.results) == 12 and page.results[0][1] in ("Port 9", "Port 10", "Port 11", "Port 12"), page.results
 
@@ -250,7 +253,10 @@ HOSTILE_BENCH = "devices=9,busy=0,version=50," + ",".join(f"{i}:arrive-at={i // 
 def exchange(port, data):
     """What the server answers to data (and whether it closes), within the bound."""
     with socket.create_connection(("127.0.0.1", port), timeout=LONG) as s:
-        s.sendall(data)
+        try:
+            s.sendall(data)
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # refused before all was sent: its answer may still be there to read
         reply = b""
         while True:
             try:
@@ -269,8 +275,224 @@ def dropped(s):
         return True
 
 
+PEAK_RSS_MB = 64  # the station's peak resident memory under every attack below
+SLOW_CLIENTS, STALLED_STREAMS, RANGE_REQUESTS = 100, 64, 60
+CGROUP_BYTES = 300 << 20
+
+
+def peak_rss_mb(pid):
+    with open(f"/proc/{pid}/status") as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmHWM:")) / 1024
+
+
+def memory_cgroup():
+    """A memory cgroup of 300 MB for the station (root only; v2 or v1), else None."""
+    for base, limit in (("/sys/fs/cgroup", "memory.max"), ("/sys/fs/cgroup/memory", "memory.limit_in_bytes")):
+        path = os.path.join(base, f"wxr7305-hostile-{os.getpid()}")
+        try:
+            os.mkdir(path)
+        except OSError:
+            continue
+        if not os.path.exists(os.path.join(path, "cgroup.procs")):  # a plain folder, not a cgroup tree
+            os.rmdir(path)
+            continue
+        try:
+            with open(os.path.join(path, limit), "w") as f:
+                f.write(str(CGROUP_BYTES))
+            return path
+        except OSError:
+            os.rmdir(path)
+    return None
+
+
+def request(host, path, extra=b""):
+    return b"GET " + path + b" HTTP/1.1\r\nHost: " + host + b"\r\n" + extra + b"\r\n"
+
+
+def header_flood(port, host):
+    """Short headers on one connection until 256 MB are sent or the server closes it: the bytes taken."""
+    lines, sent = b"X: y\r\n" * 10000, 0
+    with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
+        try:
+            s.sendall(b"GET / HTTP/1.1\r\nHost: " + host + b"\r\n")
+            while sent < 256 << 20:
+                s.sendall(lines)
+                sent += len(lines)
+        except OSError:
+            pass
+    return sent
+
+
+def ranges(port, host, size, count):
+    """count requests of the page's script with a Range header of about size bytes: the statuses and bytes back."""
+    header = b"Range: bytes=0-" + b",0-" * ((size - 15) // 3) + b"\r\n"
+    replies = [exchange(port, request(host, b"/page.js", header)) for _ in range(count)]
+    assert not any(b"multipart" in r for r in replies), "a multi-range answer"
+    return {r[9:12] for r in replies}, sum(len(r) for r in replies)
+
+
+class Crowd:
+    """Slow clients (a byte every 1.5 s, again when dropped) and event streams that stop reading."""
+
+    def __init__(self, port, host, slow, stalled):
+        self.stop, self.dropped_streams = threading.Event(), 0
+        self.threads = [threading.Thread(target=self._slow, args=(port, host), daemon=True) for _ in range(slow)]
+        for t in self.threads:
+            t.start()
+        self.streams = []
+        for _ in range(stalled):
+            s = socket.socket()
+            s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)  # full after a few events
+            s.connect(("127.0.0.1", port))
+            s.sendall(request(host, b"/events"))
+            self.streams.append(s)
+
+    def _slow(self, port, host):
+        data = request(host, b"/status.json")
+        while not self.stop.is_set():
+            try:
+                with socket.create_connection(("127.0.0.1", port), timeout=LONG) as s:
+                    for byte in data:
+                        if self.stop.wait(1.5):
+                            return
+                        s.sendall(bytes([byte]))
+            except OSError:
+                pass
+
+    def end(self):
+        self.stop.set()
+        for s in self.streams:
+            s.close()
+
+
+def new_viewer(port, host):
+    """A browser's first visit: the page, its files and the status at once, then the events. Seconds to each."""
+    start = time.monotonic()
+    pages = [threading.Thread(target=exchange, args=(port, request(host, p))) for p in (b"/", b"/page.css", b"/page.js")]
+    for t in pages:
+        t.start()
+    status = exchange(port, request(host, b"/status.json"))
+    assert status[9:12] == b"200", status[:40]
+    tiles = time.monotonic() - start
+    with socket.create_connection(("127.0.0.1", port), timeout=LONG) as s:
+        s.sendall(request(host, b"/events"))
+        got = b""
+        while b"data: " not in got:
+            chunk = s.recv(65536)
+            assert chunk, "the new viewer's stream ended"
+            got += chunk
+    for t in pages:
+        t.join(LONG)
+    return tiles, time.monotonic() - start
+
+
+def attacks(station, port, host):
+    """Each attack while units are written; each prints its figure."""
+    pid = station.proc.pid
+    taken = header_flood(port, host)
+    print(f"header flood: the server closed after {taken / 1e6:.1f} MB of 268 MB sent; "
+          f"peak RSS {peak_rss_mb(pid):.1f} MB")
+    statuses, back = ranges(port, host, 7000, RANGE_REQUESTS)
+    assert statuses == {b"200"}, statuses
+    print(f"{RANGE_REQUESTS} requests with 7 KB Range headers: 200 with the whole body, "
+          f"{back / 1e6:.2f} MB back; peak RSS {peak_rss_mb(pid):.1f} MB")
+    statuses, _ = ranges(port, host, 8192, 1)
+    assert statuses <= {b"431", b""}, statuses
+    print(f"an 8 KB Range header: {statuses}")
+    crowd = Crowd(port, host, SLOW_CLIENTS, STALLED_STREAMS)
+    time.sleep(1)
+    tiles, event = new_viewer(port, host)
+    print(f"{SLOW_CLIENTS} slow clients and {STALLED_STREAMS} stalled streams: a new viewer had the status "
+          f"in {tiles:.3f} s and its first event in {event:.3f} s; peak RSS {peak_rss_mb(pid):.1f} MB")
+    assert peak_rss_mb(pid) < PEAK_RSS_MB, f"peak RSS {peak_rss_mb(pid):.1f} MB"
+    return crowd  # still there when the station ends
+
+
+def refused_labels(program):
+    """A Latin-1 port-names file is refused at start; the metrics pass promtool."""
+    with tempfile.NamedTemporaryFile("wb", suffix=".txt") as names:
+        names.write("sim-usb-1.1 = Caf\u00e9 1\n".encode("latin-1"))
+        names.flush()
+        done = subprocess.run([program, "upgrade", "--all", "--serve", "127.0.0.1:0", "--port-names", names.name,
+                               "--simulate=devices=1"], capture_output=True, text=True, errors="replace", timeout=LONG)
+    assert done.returncode == 1 and "not UTF-8 text" in done.stderr and done.stdout == "", done.stderr
+    print("a Latin-1 port-names file:", done.stderr.strip())
+    with tempfile.TemporaryDirectory() as tmp:
+        image = os.path.join(os.fsencode(tmp), "fw-caf\u00e9.bin".encode("latin-1"))
+        shutil.copy(os.path.join(os.path.dirname(__file__), "../../res/demo_firmware.bin"), image)
+        station = Station(program, ["--image", os.fsdecode(image), "--simulate=devices=1,0:arrive-at=600000"])
+        try:
+            promtool(station.url, "an image file name in Latin-1")
+        finally:
+            station.end(interrupt=True)
+
+
+def rebinding(program):
+    """On every address, a Host of the machine's name with a domain of someone else's is refused."""
+    station = Station(program, ["--simulate=devices=1,0:arrive-at=600000"], serve="0.0.0.0:0")
+    try:
+        machine, port = station.url.split("//")[1].rstrip("/").rsplit(":", 1)
+        for name, allowed in ((machine, True), (machine + ".evil.example", False), ("localhost", True)):
+            reply = exchange(int(port), request(f"{name}:{port}".encode(), b"/status.json"))
+            assert (reply[9:12] == b"200") == allowed, f"{name}: {reply[:30]!r}"
+            print(f"on every address, Host {name}: {reply[9:12].decode()}")
+    finally:
+        station.end(interrupt=True)
+
+
+def long_ranges(program, runner):
+    """Each answered with the whole body, and the page still served after them."""
+    station = Station(program, ["--simulate=devices=1,0:arrive-at=600000"], runner)
+    try:
+        port = int(station.url.rsplit(":", 1)[1].strip("/"))
+        host = f"127.0.0.1:{port}".encode()
+        statuses, back = ranges(port, host, 7000, 100)
+        assert statuses == {b"200"}, statuses
+        assert get(station.url + "status.json")[0] == 200
+        print(f"100 requests with 7 KB Range headers: 200 with the whole body ({back / 1e6:.2f} MB); still served")
+    finally:
+        station.end(interrupt=True)
+
+
+def promtool(url, case="the metrics after the attacks"):
+    if not shutil.which("promtool"):
+        print("promtool is missing: the metrics' format not checked")
+        return
+    metrics = get(url + "metrics")[1]
+    assert "wxr7305_firmware_info" in metrics
+    done = subprocess.run(["promtool", "check", "metrics"], input=metrics, capture_output=True, text=True,
+                          timeout=LONG)
+    assert done.returncode == 0, done.stdout + done.stderr
+    print(f"promtool check metrics, {case}: passed")
+
+
 def hostile(program):
-    station = Station(program, ["--simulate=" + HOSTILE_BENCH])
+    refused_labels(program)
+    rebinding(program)
+    cgroup = memory_cgroup() if os.geteuid() == 0 else None
+    print(f"the station in a memory cgroup of {CGROUP_BYTES >> 20} MB: {cgroup}" if cgroup else
+          "no memory cgroup (needs root and a writable cgroup tree): run without one")
+    try:
+        hostile_station(program, cgroup)
+        if cgroup:
+            with open(os.path.join(cgroup, "memory.events" if cgroup.count("/") == 4 else "memory.failcnt")) as f:
+                print(f"memory cgroup's record: {' '.join(f.read().split())}")
+    finally:
+        if cgroup:
+            os.rmdir(cgroup)
+
+
+def hostile_station(program, cgroup):
+    station = Station(program, ["--simulate=" + HOSTILE_BENCH], cgroup=cgroup)
+    try:
+        attacked_station(station)
+    finally:
+        if station.proc.poll() is None:  # a failed check: no station left behind
+            station.proc.kill()
+            station.proc.wait(LONG)
+
+
+def attacked_station(station):
     port = int(station.url.rsplit(":", 1)[1].strip("/"))
     host = f"127.0.0.1:{port}".encode()
     events = []
@@ -284,10 +506,13 @@ def hostile(program):
     threading.Thread(target=viewer, daemon=True).start()
     until("the first event", lambda: events)
     flood = time.monotonic()
+    crowd = attacks(station, port, host)
     idle = [socket.create_connection(("127.0.0.1", port), timeout=LONG) for _ in range(200)]
     cases = [
-        ("oversized header", b"GET / HTTP/1.1\r\nHost: " + host + b"\r\nX-Big: " + b"a" * 65536 + b"\r\n\r\n", b" 400 "),
-        ("1 MB request line", b"GET /" + b"a" * (1 << 20) + b" HTTP/1.1\r\nHost: " + host + b"\r\n\r\n", b" 414 "),
+        ("oversized header", b"GET / HTTP/1.1\r\nHost: " + host + b"\r\nX-Big: " + b"a" * 65536 + b"\r\n\r\n", b" 431 "),
+        ("1 MB header", b"GET / HTTP/1.1\r\nHost: " + host + b"\r\nX-Big: " + b"a" * (1 << 20) + b"\r\n\r\n", b" 431 "),
+        ("1 MB request line", b"GET /" + b"a" * (1 << 20) + b" HTTP/1.1\r\nHost: " + host + b"\r\n\r\n", b" 431 "),
+        ("a near route", b"GET /statusXjson HTTP/1.1\r\nHost: " + host + b"\r\n\r\n", b" 404 "),
         ("wrong Host", b"GET / HTTP/1.1\r\nHost: evil.example:" + str(port).encode() + b"\r\n\r\n", b" 403 "),
         ("no Host", b"GET /status.json HTTP/1.1\r\n\r\n", b" 403 "),
         ("a write", b"POST /status.json HTTP/1.1\r\nHost: " + host + b"\r\nContent-Length: 0\r\n\r\n", b" 405 "),
@@ -310,7 +535,16 @@ def hostile(program):
         s.close()
     assert any(t > flood for t in events), "the viewer got no event during the flood"
     until("eight results", lambda: len(station.results()) == 8)
-    assert station.end(interrupt=True) == 0, "exit code"
+    promtool(station.url)
+    rss = peak_rss_mb(station.proc.pid)
+    stopped = time.monotonic()
+    try:
+        assert station.end(interrupt=True) == 0, "exit code"
+    finally:
+        crowd.end()
+    print(f"the station ended {time.monotonic() - stopped - 0.2:.2f} s after Ctrl-C with the slow clients and "
+          f"stalled streams still there; peak RSS {rss:.1f} MB")
+    assert rss < PEAK_RSS_MB, f"peak RSS {rss:.1f} MB"
     results = station.results()
     assert len(results) == 8 and all(r["result"] == "success" and r["simulated_flash_equals_image"] for r in results), results
     print(f"8 units written; the viewer got {len(events)} events, {sum(t > flood for t in events)} during the flood")
@@ -320,6 +554,8 @@ if __name__ == "__main__":
     mode, program = sys.argv[1], sys.argv[2]
     if mode == "browser":
         browser(program, sys.argv[3], sys.argv[4] if len(sys.argv) > 4 else None)
+    elif mode == "ranges":
+        long_ranges(program, sys.argv[3])
     elif mode == "prometheus":
         prometheus(program)
     else:

@@ -59,6 +59,7 @@ function tile(port) {
     const was = LOOKS[port.last] || [port.last, ''];
     const text = 'last: ' + was[1] + ' ' + was[0].toLowerCase() + (port.last_serial ? ', SN ' + port.last_serial : '');
     node.appendChild(el('div', 'detail last', text));
+    if (port.last_why) node.appendChild(el('div', 'why', port.last_why));
   }
   return node;
 }
@@ -98,6 +99,7 @@ function results(list) {
 }
 
 function render(s) {
+  if (last && s.version < last.version) return;  // the status came after a newer event
   last = s;
   header(s);
   document.getElementById('tiles').replaceChildren(...s.ports.map(tile));
@@ -128,4 +130,6 @@ function follow() {
   };
 }
 
+// The status at once, then each change as it comes.
+fetch('status.json').then((reply) => reply.ok ? reply.json() : null).then((s) => s && render(s)).catch(() => {});
 follow();
