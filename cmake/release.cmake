@@ -79,6 +79,11 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT WIN32)
   # build; the programs do not need it.
   string(APPEND CMAKE_CXX_LINK_EXECUTABLE " && \"${CMAKE_OBJCOPY}\" --remove-section=.comment <TARGET>")
 endif()
+if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # A stack protector in the .exe files too: mingw-w64's GCC links its libssp
+  # (statically, seeded by the system's random generator) by itself.
+  add_compile_options(-fstack-protector-strong)
+endif()
 if(WIN32)
   # The PE header's link time would differ on every build. Address space
   # randomisation (64-bit) and no execution from data pages.

@@ -27,5 +27,7 @@ check_pe_hardening() {  # check_pe_hardening FILE...
     for flag in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT; do
       grep -qw "$flag" <<<"$flags" || fail "$(basename "$file"): no $flag"
     done
+    # Stripped: libssp's own message tells that its stack protector is in.
+    grep -q 'stack smashing detected' "$file" || fail "$(basename "$file"): no stack protector"
   done
 }
