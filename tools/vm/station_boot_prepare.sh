@@ -7,6 +7,8 @@
 set -euo pipefail
 share=$1
 source "$share/params"
+# man-db's trigger would index every manual page over 9p under TCG: minutes.
+rm -f /var/lib/man-db/auto-update
 dpkg -i "$DEBS"/*.deb
 systemctl enable wxr7305-station@default.service
 # The host's own services and timers (a log rotation among them) would only
