@@ -86,6 +86,8 @@ if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   # A stack protector in the .exe files too: mingw-w64's GCC links its libssp
   # (statically, seeded by the system's random generator) by itself.
   add_compile_options(-fstack-protector-strong)
+  # On the link line too: that is where the driver adds libssp.
+  add_link_options(-fstack-protector-strong)
 endif()
 if(WIN32)
   # The PE header's link time would differ on every build. Address space
