@@ -160,12 +160,27 @@ void CWXR7305_Upgrade_ToolDlg::OnCheckAndUpgrade() {
 
 std::u16string CWXR7305_Upgrade_ToolDlg::not_found_text() const {
     std::u16string text(kDeviceNotFoundText);
+    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on
+    // a string literal added to a temporary string.
     auto line = [&](std::size_t count, std::u16string_view why) {
+        if (count == 0) return;
         const std::string digits = std::to_string(count);
-        if (count > 0) text += u"\n" + std::u16string(digits.begin(), digits.end()) + std::u16string(why);
+        text += u'\n';
+        text.append(digits.begin(), digits.end());
+        text += why;
     };
     line(gate_.interfaces_in_use(), kInUseInterfacesText);
     line(env_.explain_refused_interfaces ? gate_.inaccessible_interfaces() : 0, kRefusedInterfacesText);
+    // The rule's file is named after the model, as udev-rule names it.
+    if (std::size_t at = text.find(u"MODEL"); at != std::u16string::npos) {
+        std::u16string label = model_name_of(expected_model_.load());
+        if (label.empty()) {
+            label = u"model";
+            label += from_utf8(std::to_string(expected_model_.load()));
+        }
+        for (char16_t& c : label) c = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
+        text.replace(at, std::u16string_view(u"MODEL").size(), label);
+    }
     return text;
 }
 

@@ -31,7 +31,8 @@ inline constexpr std::u16string_view kCloseDuringUpgradeText =
 // The second line of "Device not found!!" when permissions hid devices (Linux).
 inline constexpr std::u16string_view kRefusedInterfacesText =
     u" HID interface(s) could not be opened: permission denied.\n"
-    u"Run 'sudo wxr7305 udev-rule --install' to let users reach the device.";
+    u"Run 'sudo wxr7305 udev-rule --install' to let users reach the device: it adds\n"
+    u"/etc/udev/rules.d/70-wxr7305-MODEL-local.rules beside the package's rule.";
 // The second line of "Device not found!!" when another program had the units.
 inline constexpr std::u16string_view kInUseInterfacesText =
     u" HID interface(s) in use by another program writing the device: try again once it is done.";

@@ -71,6 +71,9 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT WIN32)
   add_compile_options(-fstack-protector-strong -fstack-clash-protection -D_FORTIFY_SOURCE=2
                       -Wformat -Werror=format-security)
   if(CMAKE_SYSTEM_PROCESSOR MATCHES "x86_64|AMD64")
+    # Our objects get endbr64 and the IBT/SHSTK note; the programs do not, as
+    # Debian 12's C library start files (Scrt1.o, crti.o, crtn.o) lack it and
+    # the linker keeps only what every input has.
     add_compile_options(-fcf-protection)
   endif()
   add_link_options(-pie -Wl,-z,relro -Wl,-z,now)
@@ -78,6 +81,13 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND NOT WIN32)
   # The compiler's and C library's start files carry a .comment naming their
   # build; the programs do not need it.
   string(APPEND CMAKE_CXX_LINK_EXECUTABLE " && \"${CMAKE_OBJCOPY}\" --remove-section=.comment <TARGET>")
+endif()
+if(WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  # A stack protector in the .exe files too: mingw-w64's GCC links its libssp
+  # (statically, seeded by the system's random generator) by itself.
+  add_compile_options(-fstack-protector-strong)
+  # On the link line too: that is where the driver adds libssp.
+  add_link_options(-fstack-protector-strong)
 endif()
 if(WIN32)
   # The PE header's link time would differ on every build. Address space

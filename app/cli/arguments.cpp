@@ -245,8 +245,10 @@ std::string help_text() {
            "                   sensor, and one that fits none is refused; (list) show\n"
            "                   which image each device would get\n"
 #ifndef _WIN32
-           "  --install        (udev-rule) write the rule into /etc/udev/rules.d, replacing\n"
-           "                   it in one step, and have udev apply it\n"
+           "  --install        (udev-rule) write the rule in one step as /etc/udev/rules.d/\n"
+           "                   70-wxr7305-MODEL-local.rules, beside the package's rule (never\n"
+           "                   replacing it nor its group for the station), and have udev\n"
+           "                   apply it\n"
 #endif
            "  --log FILE       (upgrade) append JSON records to FILE, each on disk before\n"
            "                   it is acted on: a start record before a unit is written,\n"

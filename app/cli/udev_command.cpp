@@ -34,10 +34,14 @@ UsbIds ids_found(Session& session) {
 
 int command_udev_rule(Session& session, const Options& options, Console& console) {
     expect_builtin_image(session);
+    const std::uint8_t model = session.expected_model.load();
     const RuleInstaller install = [&](const std::string& name, const std::string& text) {
+        if (auto failed = retire_old_rule(kUdevRulesDir, udev_rule_file_name(model), console.out, console.err)) {
+            return *failed;
+        }
         return install_udev_rule(kUdevRulesDir, name, text, reload_udev_rules, console.out, console.err);
     };
-    auto code = emit_udev_rule(session.expected_model.load(), parse_usb_ids(kReleaseUsbIds).value_or(UsbIds{}),
+    auto code = emit_udev_rule(model, parse_usb_ids(kReleaseUsbIds).value_or(UsbIds{}),
                                ids_found(session), options.install ? &install : nullptr, console.out, console.err);
     return code ? *code : report_not_found(session, console.err);
 }

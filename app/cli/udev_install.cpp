@@ -8,10 +8,13 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <vector>
 
 #include "app/cli/cli.h"
+#include "app/cli/udev_rule.h"
 
 extern char** environ;
 
@@ -85,6 +88,27 @@ Failure write_file_atomically(const std::string& dir, const std::string& name, c
 Failure reload_udev_rules() {
     if (Failure failed = run_program({"udevadm", "control", "--reload-rules"})) return failed;
     return run_program({"udevadm", "trigger", "--subsystem-match=hidraw", "--action=change"});
+}
+
+std::optional<int> retire_old_rule(const std::string& dir, const std::string& package_name, std::ostream& out,
+                                   std::ostream& err) {
+    const std::string path = dir + "/" + package_name;
+    std::ifstream file(path);
+    if (!file) return std::nullopt;
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (!is_own_old_rule(package_name, text)) {
+        out << "Note: " << path << " replaces the package's rule of that name; the station service reaches"
+               " the devices only if it gives them to the group wxr7305 (GROUP=\"wxr7305\", MODE=\"0660\").\n";
+        return std::nullopt;
+    }
+    if (::unlink(path.c_str()) != 0) {
+        err << "wxr7305: " << system_error("cannot remove " + path) << "; nothing was written.\n";
+        return kExitOther;
+    }
+    sync_dir(dir);
+    out << "Removed " << path << ", an earlier udev-rule --install's file: it hid the package's rule"
+        << " and the station's group.\n";
+    return std::nullopt;
 }
 
 int install_udev_rule(const std::string& dir, const std::string& name, const std::string& text,

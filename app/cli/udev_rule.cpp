@@ -32,6 +32,15 @@ std::string udev_rule_file_name(std::uint8_t model) {
     return "70-wxr7305-" + label + ".rules";
 }
 
+std::string udev_local_rule_file_name(std::uint8_t model) {
+    std::string name = udev_rule_file_name(model);
+    return name.insert(name.size() - std::string_view(".rules").size(), "-local");
+}
+
+bool is_own_old_rule(const std::string& package_name, const std::string& text) {
+    return text.rfind("# " + package_name + ": lets the logged-in user reach", 0) == 0;
+}
+
 std::optional<UsbIds> parse_usb_ids(std::string_view text) {
     UsbIds ids;
     while (!text.empty()) {
@@ -53,7 +62,8 @@ std::string udev_rule_text(const std::string& file_name, const UsbIds& ids) {
         return "# " + file_name + ": no rule: no device was found and this build knows no USB ids.\n"
                "# Attach the device and run this again.\n";
     }
-    std::string text = "# " + file_name + ": lets the logged-in user reach these devices' hidraw nodes.\n";
+    std::string text = "# " + file_name + ": lets the logged-in user reach these devices' hidraw nodes.\n"
+                       "# A packaged rule (/usr/lib/udev/rules.d) stays in force beside it.\n";
     for (auto [vendor, product] : ids) {
         // sysfs spells the ids in lower case, and udev compares them as text.
         char line[128];
@@ -70,7 +80,7 @@ std::optional<int> emit_udev_rule(std::uint8_t model, const UsbIds& known, const
                                   const RuleInstaller* install, std::ostream& out, std::ostream& err) {
     UsbIds ids = known;
     ids.insert(found.begin(), found.end());
-    const std::string name = udev_rule_file_name(model);
+    const std::string name = udev_local_rule_file_name(model);
     const std::string text = udev_rule_text(name, ids);
     if (ids.empty()) {
         if (!install) out << text << std::flush;

@@ -14,8 +14,9 @@
 
 namespace wxr::cli {
 
-// Where --install writes it. Rules here override the package's rule of the
-// same name in /usr/lib/udev/rules.d.
+// Where --install writes it. Its file is named apart from the package's rule
+// (/usr/lib/udev/rules.d/70-wxr7305-tq16.rules, which also gives the devices to
+// the station's group wxr7305): a file of the same name here would replace it.
 inline constexpr char kUdevRulesDir[] = "/etc/udev/rules.d";
 
 using UsbId = std::pair<std::uint16_t, std::uint16_t>;  // vendor, product
@@ -25,6 +26,14 @@ using UsbIds = std::set<UsbId>;
 // that two models' rules live side by side. 70 sorts before
 // 73-seat-late.rules, which turns the uaccess tag into access.
 std::string udev_rule_file_name(std::uint8_t model);
+
+// "70-wxr7305-tq16-local.rules": what udev-rule prints and --install writes.
+// Both files are read; this one only adds the uaccess tag.
+std::string udev_local_rule_file_name(std::uint8_t model);
+
+// Whether `text` is what an earlier udev-rule --install wrote under the
+// package's rule's name (`package_name`), hiding that rule.
+bool is_own_old_rule(const std::string& package_name, const std::string& text);
 
 // "1209:7305,16C0:05DF" (the ids the release knows); nullopt when malformed.
 std::optional<UsbIds> parse_usb_ids(std::string_view text);

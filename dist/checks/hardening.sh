@@ -1,7 +1,8 @@
 # check-release's read of the programs' hardening (sourced), as checksec would
 # make it: every ELF position-independent, with a stack protector, fortified
 # libc calls, full RELRO, bound at start, and no .comment; every .exe with
-# address space randomisation (64-bit) and no execution from data.
+# address space randomisation (64-bit), no execution from data and a stack
+# protector.
 
 check_elf_hardening() {  # check_elf_hardening FILE...
   # Each read is whole before grep sees it: under pipefail a grep -q that
@@ -27,5 +28,7 @@ check_pe_hardening() {  # check_pe_hardening FILE...
     for flag in HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT; do
       grep -qw "$flag" <<<"$flags" || fail "$(basename "$file"): no $flag"
     done
+    # Stripped: libssp's own message tells that its stack protector is in.
+    grep -q 'stack smashing detected' "$file" || fail "$(basename "$file"): no stack protector"
   done
 }

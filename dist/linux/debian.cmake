@@ -23,6 +23,8 @@ set(dialog_package ${WXR7305_PACKAGE_NAME})
 set(cli_program "wxr7305-${WXR7305_FIRMWARE_LABEL_LOWER}")
 set(dialog_program "WXR7305_Upgrade_Tool-${label}")
 set(rules_name "70-wxr7305-${WXR7305_FIRMWARE_LABEL_LOWER}.rules")
+# What udev-rule --install writes: never the package's rule's name.
+set(local_rule "70-wxr7305-${WXR7305_FIRMWARE_LABEL_LOWER}-local.rules")
 set(out ${CMAKE_CURRENT_BINARY_DIR})
 set(has_dialog FALSE)
 if(TARGET ${WXR7305_GUI_TARGET})
@@ -65,18 +67,21 @@ set(rules_path /usr/lib/udev/rules.d/${rules_name})
 set(station_unit /lib/systemd/system/wxr7305-station@.service)
 set(man_station ".TP\n.I ${station_unit}\n(package wxr7305\\-station) the station service:\n\
 .B wxr7305\\-station@NAME\nruns\n.B wxr7305 upgrade \\-\\-watch\nwith the options of\n.IR /etc/wxr7305/NAME.conf .\n\
-.TP\n.I /var/log/wxr7305/NAME.jsonl\nthat station's log: one JSON record per unit result, as\n.B \\-\\-log\nwrites them\n")
+.TP\n.I /var/log/wxr7305/NAME.jsonl\nthat station's log, as\n.B \\-\\-log\nwrites it: a start record before each unit's first write and a result record when its visit\n\
+ends; a start without its result means the write was cut off: write that unit again\n")
 set(MAN_PROGRAM ${cli_program})
 set(MAN_ALTERNATIVE "Installed from its package it is also reachable as\n.BR wxr7305 :\n\
 the model with the highest model number when several are installed, unless\n\
 .B update\\-alternatives \\-\\-config wxr7305\npicked another.")
 if(WXR7305_UDEV_RULES)
   set(man_rule "the rule the package ${cli_package} installs for the vendor's USB ids: the logged-in user and the\n\
-group wxr7305 may write to those devices. A file of the same name in\n.I /etc/udev/rules.d\nreplaces it.")
+group wxr7305 (the station service's) may write to those devices.\n.B Warning:\n\
+a file of the same name in\n.I /etc/udev/rules.d\nreplaces it, and the station service then reaches no device;\n\
+.B udev\\-rule \\-\\-install\nwrites\n.I /etc/udev/rules.d/${local_rule}\ninstead, which is read beside it.")
 else()
-  set(man_rule "where a rule for the devices' USB ids goes (this release names no ids):\n\
-.B ${cli_program} udev\\-rule\nprints one for the devices attached.")
-  set(rules_path /etc/udev/rules.d/${rules_name})
+  set(man_rule "where\n.B ${cli_program} udev\\-rule \\-\\-install\nwrites a rule for the devices attached\n\
+(this release names no USB ids, so its package installs none)")
+  set(rules_path /etc/udev/rules.d/${local_rule})
 endif()
 set(MAN_FILES ".TP\n.I /usr/share/wxr7305/firmware/${WXR7305_FIRMWARE_LABEL_LOWER}.bin\n\
 the firmware this program carries, for\n.B \\-\\-image\non a station that writes several models\n\
@@ -94,10 +99,10 @@ wxr_man_page(wxr7305 ${cli_program} deb --help)
 set(MAN_PROGRAM wxr7305)
 set(MAN_ALTERNATIVE "Run it from the folder it was unpacked in, as\n.BR ./wxr7305 .")
 set(MAN_FILES ".TP\n.I udev-access.txt\n(in the program's folder) how to let users reach the devices\n\
-.TP\n.I /etc/udev/rules.d/70-wxr7305.rules\nwhere a rule for the devices goes:\n.B ./wxr7305 udev\\-rule\n\
-prints one for the devices attached")
+.TP\n.I /etc/udev/rules.d/${local_rule}\nwhat\n.B ./wxr7305 udev\\-rule \\-\\-install\n\
+writes: a rule that lets the logged-in user reach the devices attached and those of the vendor's USB ids")
 if(WXR7305_UDEV_RULES)
-  string(APPEND MAN_FILES "\n.TP\n.I 70-wxr7305.rules\n(in the program's folder) the rule for the vendor's USB ids, to copy there")
+  string(APPEND MAN_FILES "\n.TP\n.I ${local_rule}\n(in the program's folder) that rule for the vendor's USB ids, to copy there instead")
 endif()
 set(MAN_EXAMPLES "")
 set(MAN_SEE_ALSO ".BR udev (7),\n.BR udevadm (8)")
@@ -192,8 +197,10 @@ endif()
 set(WXR7305_TARBALL_RULES "")
 if(WXR7305_UDEV_RULES)
   set(WXR7305_TARBALL_RULES "
-70-wxr7305.rules        the rule for the vendor's USB ids: copy it into
-                        /etc/udev/rules.d instead of running udev-rule")
+${local_rule}
+                        the rule for the vendor's USB ids: copy it into
+                        /etc/udev/rules.d instead of running
+                        ./wxr7305 udev-rule --install, which writes it there")
 endif()
 # What the programs need of the system is read from them once built.
 set(WXR7305_TARBALL_ARCH ${CMAKE_SYSTEM_PROCESSOR})
@@ -214,7 +221,7 @@ install(FILES ${out}/tarball/README ${out}/tarball/LICENSE ${out}/tarball/udev-a
         DESTINATION . COMPONENT tarball)
 install(FILES ${man_pages_tarball} DESTINATION man/man1 COMPONENT tarball)
 if(WXR7305_UDEV_RULES)
-  install(FILES ${WXR7305_UDEV_RULES} DESTINATION . COMPONENT tarball)
+  install(FILES ${WXR7305_UDEV_RULES} DESTINATION . RENAME ${local_rule} COMPONENT tarball)
 endif()
 if(has_dialog)
   install(TARGETS ${WXR7305_GUI_TARGET} RUNTIME DESTINATION . COMPONENT tarball)

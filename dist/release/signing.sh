@@ -16,7 +16,10 @@ last_words() { grep -v '^\s*$' "$1" | tail -n 1 | sed 's/^gpg: //'; }
 
 check_gpg_key() {
   local validity
-  validity=$(gpg --batch --with-colons --list-secret-keys -- "$gpg_key" 2>/dev/null | awk -F: '$1 == "sec" { print $2; exit }')
+  # gpg exits 2 for a key it does not have: under pipefail that would end the
+  # release with no word, so the empty answer speaks instead.
+  validity=$(gpg --batch --with-colons --list-secret-keys -- "$gpg_key" 2>/dev/null | awk -F: '$1 == "sec" { print $2; exit }' \
+             || true)
   [ -n "$validity" ] || die "no secret gpg key '$gpg_key'"
   case "$validity" in
     e) die "the gpg key '$gpg_key' has expired: extend it (gpg --quick-set-expire) or name another" ;;

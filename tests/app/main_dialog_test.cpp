@@ -234,7 +234,8 @@ TEST(DialogUpgrade, NotFoundNamesInterfacesRefusedForPermissionsWhenAsked) {
         bench.dialog->OnCommand(app::kIdCheckAndUpgrade);
         EXPECT_EQ(bench.window.boxes().at(0).text,
                   explain ? "Device not found!!\n2 HID interface(s) could not be opened: permission denied.\n"
-                            "Run 'sudo wxr7305 udev-rule --install' to let users reach the device."
+                            "Run 'sudo wxr7305 udev-rule --install' to let users reach the device: it adds\n"
+                            "/etc/udev/rules.d/70-wxr7305-tq16-local.rules beside the package's rule."
                           : "Device not found!!");
     }
 }

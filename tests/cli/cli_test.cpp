@@ -202,16 +202,17 @@ TEST(Cli, UdevRuleNamesEachListedVendorAndProductOnce) {
     Outcome r = wxr7305({"udev-rule", "--simulate=devices=2", "--virtual-time"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
-              "# 70-wxr7305-tq16.rules: lets the logged-in user reach these devices' hidraw nodes.\n"
+              "# 70-wxr7305-tq16-local.rules: lets the logged-in user reach these devices' hidraw nodes.\n"
+              "# A packaged rule (/usr/lib/udev/rules.d) stays in force beside it.\n"
               "KERNEL==\"hidraw*\", ATTRS{idVendor}==\"1209\", ATTRS{idProduct}==\"7305\", "
               "TAG+=\"uaccess\"\n");
-    EXPECT_TRUE(contains(r.err, "/etc/udev/rules.d/70-wxr7305-tq16.rules"));
+    EXPECT_TRUE(contains(r.err, "/etc/udev/rules.d/70-wxr7305-tq16-local.rules"));
 
     // Only devices discovery lists: another model is not the user's device. This
     // build knows no ids, so there is no rule; what is printed says so.
     Outcome other = wxr7305({"udev-rule", "--simulate=model=99", "--virtual-time"});
     EXPECT_EQ(other.code, 2);
-    EXPECT_TRUE(contains(other.out, "# 70-wxr7305-tq16.rules: no rule")) << other.out;
+    EXPECT_TRUE(contains(other.out, "# 70-wxr7305-tq16-local.rules: no rule")) << other.out;
     EXPECT_TRUE(contains(other.err, "Device not found!!"));
 }
 #endif

@@ -23,6 +23,9 @@ TEST(UdevRule, FileNameAndIds) {
     const std::pair<int, std::string> names[] = {
         {16, "70-wxr7305-tq16.rules"}, {0, "70-wxr7305-tq00.rules"}, {40, "70-wxr7305-model40.rules"}};
     for (const auto& [model, name] : names) EXPECT_EQ(udev_rule_file_name(static_cast<std::uint8_t>(model)), name);
+    // Never the package's name, or the two would replace each other.
+    EXPECT_EQ(udev_local_rule_file_name(16), "70-wxr7305-tq16-local.rules");
+    EXPECT_EQ(udev_local_rule_file_name(40), "70-wxr7305-model40-local.rules");
 
     const std::pair<std::string, std::optional<UsbIds>> ids[] = {
         {"", UsbIds{}},
@@ -46,10 +49,10 @@ TEST(UdevRule, NamesKnownAndFoundIdsAndNeverPrintsNothing) {
         std::vector<std::string> printed;  // on stdout, or handed to the installer
         std::string told;
     } cases[] = {
-        {known, none, false, 0, {"# 70-wxr7305-tq17.rules: lets", line_known}, "No device found: the rule names the 1 USB id"},
-        {known, found, false, 0, {line_known, line_found}, "Save this as /etc/udev/rules.d/70-wxr7305-tq17.rules"},
+        {known, none, false, 0, {"# 70-wxr7305-tq17-local.rules: lets", line_known}, "No device found: the rule names the 1 USB id"},
+        {known, found, false, 0, {line_known, line_found}, "Save this as /etc/udev/rules.d/70-wxr7305-tq17-local.rules"},
         {none, found, true, 7, {line_found}, ""},
-        {none, none, false, std::nullopt, {"# 70-wxr7305-tq17.rules: no rule"}, ""},
+        {none, none, false, std::nullopt, {"# 70-wxr7305-tq17-local.rules: no rule"}, ""},
         {none, none, true, std::nullopt, {}, ""},
     };
     for (const Case& c : cases) {
@@ -124,6 +127,31 @@ TEST(UdevInstall, ReplacesTheFileInOneStepOrLeavesItAlone) {
         }
         fs::remove_all(dir);
     }
+}
+
+// An earlier --install's file under the package's name hid the package's rule
+// (and the station's group): it goes. The administrator's own file stays, with a note.
+TEST(UdevInstall, RetiresOnlyItsOwnOldFileUnderThePackagesName) {
+    const std::string old_own = udev_rule_text(udev_rule_file_name(16), {{0x1209, 0x7305}});
+    const std::string admins = "KERNEL==\"hidraw*\", GROUP=\"plugdev\"\n";
+    struct Case {
+        std::optional<std::string> present;
+        bool stays;
+        std::string told;
+    } cases[] = {{std::nullopt, false, ""}, {old_own, false, "Removed "}, {admins, true, "Note: "}};
+    const fs::path dir = fs::temp_directory_path() / "wxr7305_udev_retire";
+    for (const Case& c : cases) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        const fs::path old_file = dir / "70-wxr7305-tq16.rules";
+        if (c.present) std::ofstream(old_file) << *c.present;
+        std::ostringstream out, err;
+        EXPECT_EQ(retire_old_rule(dir.string(), "70-wxr7305-tq16.rules", out, err), std::nullopt);
+        EXPECT_EQ(fs::exists(old_file), c.stays) << out.str();
+        EXPECT_TRUE(contains(out.str(), c.told)) << out.str();
+        EXPECT_EQ(out.str().empty(), c.told.empty()) << out.str();
+    }
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -1,0 +1,107 @@
+#!/bin/bash
+# The station boot guest's cases, run by systemd once the system is up:
+# the station started at boot before any HID device existed; USB units
+# plugged in then are written and logged; udev-rule --install leaves them to
+# the station; a stop part-way through a write lets it finish. Each check
+# appends a VMTEST line to SHARE/results; the host counts them.
+#   station_boot_cases.sh SHARE
+set -uo pipefail
+share=$1
+source "$share/params"
+results=$share/results
+export SCRATCH=/run/wxr-cases PATH=$PROGRAMS:$PATH
+mkdir -p "$SCRATCH"
+station=wxr7305-station@default.service
+log=/var/log/wxr7305/default.jsonl
+# A write takes seconds under TCG; a unit still unwritten after this is not
+# being written. Counted in seconds: under TCG each poll's own programs cost
+# more than its pause.
+kWrittenWaitSeconds=300
+kPollPause=0.2
+
+say() { echo "$*" | tee -a "$results"; }
+pass() { say "VMTEST $1 PASS"; }
+fail() { say "VMTEST $1 FAIL: $2"; }
+check() {  # check NAME COMMAND...: passes when COMMAND succeeds
+    local name=$1
+    shift
+    if "$@"; then pass "$name"; else fail "$name" "$*"; fi
+}
+finish() {
+    journalctl -b --no-pager >"$share/journal.log" 2>&1
+    cp "$log" "$share/station.jsonl" 2>/dev/null
+    say "VMTEST DONE"
+    sync
+    systemctl poweroff --force --force
+}
+
+no_hidraw_node() { ! ls /dev/hidraw* >/dev/null 2>&1; }
+check boot-station-active systemctl is-active --quiet "$station"
+check boot-no-hid-device no_hidraw_node
+# The hidraw major, resolved by the station's DeviceAllow at its start, came
+# from the hid module that the unit had loaded before it.
+check boot-hidraw-major grep -q ' hidraw$' /proc/devices
+
+source "$REPO/tools/vm/usb_units.sh"
+modprobe dummy_hcd num="$UNITS" && modprobe libcomposite && modprobe usb_f_fs && usb_units "$UNITS" \
+    || { fail usb-units "dummy_hcd and FunctionFS"; finish; }
+
+# records SERIAL KIND: the log's records of that unit ("start", or a result).
+records() {
+    [ -r "$log" ] || { echo 0; return; }
+    grep "\"serial\": *\"$1\"" "$log" | grep -c "\"$2\""
+}
+at_least() { [ "$(records "$1" "$2")" -ge "$3" ]; }
+# within SECONDS COMMAND...: tries COMMAND until it succeeds, for at most SECONDS.
+within() {
+    local end=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $end ] || return 1
+        sleep $kPollPause
+    done
+}
+# written NAME UNIT SERIAL COUNT: the station logs its COUNTth success on that
+# unit, and the device holds the image and took the end report.
+written() {
+    local name=$1 unit=$2 serial=$3 count=$4
+    start_usb "$name" "$unit" --version 50 --expect "$IMAGE" || { fail "$name" "no device"; return 1; }
+    if within $kWrittenWaitSeconds at_least "$serial" success "$count"; then pass "$name-logged"
+    else fail "$name-logged" "$(records "$serial" success) success records of $serial"; fi
+    local summary
+    summary=$(stop_usb "$name")
+    if grep -q "end=yes image=match " <<<"$summary"; then pass "$name-flash"; else fail "$name-flash" "$summary"; fi
+}
+
+# Plugged in after the station started: written and logged.
+written after-boot 0 WXR0000 1
+
+# udev-rule --install writes a rule of its own beside the package's: a unit
+# plugged in after it still comes up in the station's group.
+wxr7305 udev-rule --install >"$SCRATCH/udev-rule.out" 2>&1
+check udev-install-exit grep -q 'udev has read it again' "$SCRATCH/udev-rule.out"
+check udev-install-beside test -f /etc/udev/rules.d/70-wxr7305-tq16-local.rules \
+    -a -f /usr/lib/udev/rules.d/70-wxr7305-tq16.rules -a ! -e /etc/udev/rules.d/70-wxr7305-tq16.rules
+start_usb after-rule 1 --version 50 --expect "$IMAGE" || fail after-rule "no device"
+node=$(cat "$SCRATCH/after-rule.node" 2>/dev/null)
+check after-rule-node-group test "$(stat -c '%G %a' "$node" 2>/dev/null)" = "wxr7305 660"
+if within $kWrittenWaitSeconds at_least WXR0001 success 1; then pass after-rule-logged
+else fail after-rule-logged "no success record of WXR0001"; fi
+summary=$(stop_usb after-rule)
+if grep -q "end=yes image=match " <<<"$summary"; then pass after-rule-flash; else fail after-rule-flash "$summary"; fi
+
+# A stop part-way through a write: it waits for the write, which ends whole
+# and logged, and the station's exit counts as a clean stop.
+starts=$(records WXR0000 start)
+start_usb mid-write 0 --version 50 --expect "$IMAGE" || fail mid-write "no device"
+if within $kWrittenWaitSeconds at_least WXR0000 start $((starts + 1)); then
+    check mid-write-not-yet-done test "$(records WXR0000 success)" -eq 1
+    systemctl stop "$station"
+    check mid-write-logged test "$(records WXR0000 success)" -eq 2
+    summary=$(stop_usb mid-write)
+    if grep -q "end=yes image=match " <<<"$summary"; then pass mid-write-flash; else fail mid-write-flash "$summary"; fi
+    check mid-write-clean-stop test "$(systemctl show -p Result --value "$station")" = success
+else
+    fail mid-write "the station never started writing"
+fi
+finish
