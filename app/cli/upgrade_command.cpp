@@ -9,6 +9,7 @@
 #include "app/cli/serve/bench_page.h"
 #include "app/cli/station.h"
 #include "app/cli/station_output.h"
+#include "app/publish/publish_setup.h"
 
 namespace wxr::cli {
 
@@ -65,10 +66,14 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     session.open_trace();
     std::optional<LogFile> log_file;
     std::optional<StationLog> log;
+    const std::string host = host_name(), started = utc_time_now();
     if (options.log) {
         log_file.emplace(*options.log);
-        log.emplace(*log_file, host_name(), utc_time_now());
+        log.emplace(*log_file, host, started);
     }
+    bool publish_failed = false;
+    auto publisher = publish::publisher_for(options, images, host, started, console.err, publish_failed);
+    if (publish_failed) return kExitOther;
     const NamedDevices named = name_devices(session, options.devices);
     StationPlan plan = plan_for(session, options, images, named);
     RunPlan run_plan{images, options.watch && !options.force};
@@ -76,7 +81,9 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     AnsweredPaths answered;
     std::vector<StationListener*> listeners{output.get(), &answered};
     if (page) listeners.push_back(&page->board());
+    if (publisher) listeners.push_back(publisher.get());
     int code = run_station(session, plan, run_plan, console.stop, log ? &*log : nullptr, listeners);
+    publisher.reset();  // what is left is sent while the broker answers, for a bounded time
     if (std::string missing = unmatched_text(named, answered.paths); !missing.empty()) {
         console.err << missing << std::flush;
         code = worse(code, kExitNoDevice);

@@ -1,0 +1,92 @@
+#include "app/publish/publish_setup.h"
+
+#include <fstream>
+#include <ostream>
+
+#include <nlohmann/json.hpp>
+
+#include "app/publish/record_message.h"
+
+namespace wxr::publish {
+
+namespace {
+
+using nlohmann::json;
+
+json firmware_of(const cli::BenchImages& images) {
+    json list = json::array();
+    for (const auto& image : images) {
+        list.push_back({{"file", image->name}, {"model", image->info.model}, {"version", image->info.version}});
+    }
+    return list;
+}
+
+std::string state_payload(const char* state, const std::string& station, const std::string& host,
+                          const json& firmware, const json& ports) {
+    json object = {{"state", state}, {"station", station}, {"host", host}};
+    if (!firmware.is_null()) object["firmware"] = firmware;
+    if (!ports.is_null()) object["ports"] = ports;
+    return object.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+}  // namespace
+
+std::string default_topic_prefix(const std::string& host) {
+    std::string name;
+    for (const char c : host) {
+        if (c > ' ' && c < 0x7f && c != '+' && c != '#' && c != '/') name += c;
+    }
+    return "wxr7305/" + (name.empty() ? std::string("station") : name);
+}
+
+bool read_auth_file(const std::string& path, std::string& user, std::string& password, std::string& error) {
+    std::ifstream in(path);
+    if (!in) {
+        error = "--publish-auth: " + path + " cannot be read";
+        return false;
+    }
+    std::getline(in, user);
+    std::getline(in, password);
+    for (std::string* line : {&user, &password}) {
+        if (!line->empty() && line->back() == '\r') line->pop_back();
+    }
+    if (user.empty()) {
+        error = "--publish-auth: " + path + " holds no user on its first line";
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<Publisher> publisher_for(const cli::Options& options, const cli::BenchImages& images,
+                                         const std::string& host, const std::string& started, std::ostream& err,
+                                         bool& failed) {
+    failed = false;
+    if (!options.publish || !options.log) return nullptr;
+    PublishConfig config;
+    config.url = *options.publish;
+    auto parsed = parse_broker_url(config.url);
+    if (auto* error = std::get_if<std::string>(&parsed)) {
+        err << "wxr7305: " << *error << "\n";
+        failed = true;
+        return nullptr;
+    }
+    config.broker = std::get<BrokerUrl>(parsed);
+    config.topic_prefix = options.publish_topic.value_or(default_topic_prefix(host));
+    config.log_path = *options.log;
+    config.ca_file = options.publish_ca;
+    std::string error;
+    if (options.publish_auth && !read_auth_file(*options.publish_auth, config.user, config.password, error)) {
+        err << "wxr7305: " << error << "\n";
+        failed = true;
+        return nullptr;
+    }
+    config.station = station_id(host, started);
+    // The ports: the --device names the station keeps to; none, every port.
+    config.online = state_payload("online", config.station, host, firmware_of(images), json(options.devices));
+    config.offline = state_payload("offline", config.station, host, nullptr, nullptr);
+    auto publisher = start_publisher(std::move(config), err);
+    failed = !publisher;
+    return publisher;
+}
+
+}  // namespace wxr::publish
