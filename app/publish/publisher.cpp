@@ -63,7 +63,7 @@ class SpoolPublisher final : public Publisher {
 public:
     SpoolPublisher(PublishConfig config, std::vector<std::unique_ptr<SpoolReader>> files, long long offset,
                    std::vector<std::string> notes)
-        : config_(std::move(config)), files_(std::move(files)), acked_(offset), read_(offset), written_(offset) {
+        : config_(std::move(config)), files_(std::move(files)), acked_(offset), read_(offset) {
         for (auto& note : notes) say(note);
         if (const char* n = std::getenv(kDieBeforeCursorKey)) die_after_ = std::atol(n);
         thread_ = std::thread([this] { run(); });
@@ -152,7 +152,7 @@ private:
         if (connected_) send_more();
         const int rc = mosquitto_loop(mosq_, kLoopMs, 1);
         if (refused_) {
-            drop(*refused_);
+            drop(std::string(*refused_));
         } else if (rc != MOSQ_ERR_SUCCESS) {
             drop(error_text(rc));
         } else if (!connected_ && Clock::now() - connecting_since_ > kConnectTimeout) {
@@ -281,7 +281,7 @@ private:
         saved_at_ = Clock::now();
     }
 
-    void drop(const std::string& why) {
+    void drop(std::string why) {
         if (mosq_) mosquitto_destroy(mosq_);
         mosq_ = nullptr;
         connected_ = false;
@@ -320,8 +320,10 @@ private:
     std::vector<std::unique_ptr<SpoolReader>> files_;  // the first is being sent; a rotated file before the log
     long long acked_;    // in the first file
     long long read_;     // next to send
-    long long written_;  // in the cursor file
-    FileId written_file_ = files_.front()->id();
+    // In the cursor file; none yet: the first turn writes it, so that a
+    // rotation before anything is sent still finds the file it names.
+    long long written_ = -1;
+    FileId written_file_;
     std::deque<Pending> pending_;
     long long acked_count_ = 0;
     long long die_after_ = 0;
