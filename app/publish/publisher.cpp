@@ -150,6 +150,7 @@ private:
             }
         }
         if (connected_) send_more();
+        if (!mosq_) return;  // the publish failed and the connection was dropped
         const int rc = mosquitto_loop(mosq_, kLoopMs, 1);
         if (refused_) {
             drop(std::string(*refused_));
@@ -255,11 +256,13 @@ private:
         settle();
     }
 
-    bool all_sent() const { return pending_.empty() && files_.size() == 1 && acked_ >= files_.front()->size(); }
+    // Every whole line is acknowledged (a last line torn by a crash never will be).
+    bool at_end() { return pending_.empty() && read_ == acked_ && !files_.front()->line_at(read_); }
+    bool all_sent() { return files_.size() == 1 && at_end(); }
 
     // A rotated file, read to its end and acknowledged, gives way to the log's new one.
     void next_file() {
-        if (files_.size() < 2 || !pending_.empty() || acked_ < files_.front()->size()) return;
+        if (files_.size() < 2 || !at_end()) return;
         files_.erase(files_.begin());
         acked_ = read_ = 0;
         save_cursor(true);
