@@ -31,16 +31,18 @@ constexpr int kKeepAliveSeconds = 30;
 // Records in flight at once: under libmosquitto's own limit of 20, so that
 // nothing waits in its memory; the rest waits in the file.
 constexpr std::size_t kWindow = 16;
-// The network wait per turn: the longest a new record waits to go out.
-constexpr int kLoopMs = 50;
+// The network wait per turn: the longest a new record, or the station's end,
+// waits to be seen.
+constexpr int kLoopMs = 20;
 // Between attempts to reach the broker: doubling from the first to the last.
 constexpr milliseconds kRetryFirst{500};
 constexpr milliseconds kRetryMax{5000};
 // A connection the broker has not accepted by then is given up and tried anew.
 constexpr milliseconds kConnectTimeout{10000};
-// While records flow the cursor is rewritten at most this often (each write
-// is flushed to disk); a crash in between only sends records again.
-constexpr milliseconds kCursorPeriod{200};
+// While records flow the cursor is rewritten at most this often, not flushed
+// to disk (the log's own flushes come first); a crash in between only sends
+// records again. It is flushed only when a rotated file is done.
+constexpr milliseconds kCursorPeriod{1000};
 // At the station's end: how long what is left is still sent, and how long
 // the clean `offline` is given to be acknowledged.
 constexpr milliseconds kDrainTime{5000};
@@ -136,7 +138,7 @@ private:
         // Only a link that is up or being made is waited for: a broker that is down gets the rest next time.
         while (mosq_ && Clock::now() < deadline && (!connected_ || !all_sent())) turn();
         if (connected_) say_offline();
-        save_cursor(true);
+        save_cursor(false, true);
         publish_link();
     }
 
@@ -160,7 +162,7 @@ private:
             drop("no answer from the broker");
         }
         next_file();
-        save_cursor(false);
+        save_cursor(false, false);
         publish_link();
     }
 
@@ -265,16 +267,16 @@ private:
         if (files_.size() < 2 || !at_end()) return;
         files_.erase(files_.begin());
         acked_ = read_ = 0;
-        save_cursor(true);
+        save_cursor(true, true);
     }
 
-    void save_cursor(bool now) {
+    void save_cursor(bool flush, bool now) {
         if (acked_ == written_ && files_.front()->id() == written_file_) return;
         if (!now && Clock::now() - saved_at_ < kCursorPeriod) return;
         if (die_after_ > 0 && acked_count_ >= die_after_) std::raise(SIGKILL);
         std::string error;
         const Cursor cursor{files_.front()->id(), acked_};
-        if (write_cursor(cursor_path(config_.log_path), cursor, error)) {
+        if (write_cursor(cursor_path(config_.log_path), cursor, flush, error)) {
             written_ = acked_;
             written_file_ = cursor.file;
         } else if (error != cursor_error_) {
@@ -308,8 +310,7 @@ private:
         const auto deadline = Clock::now() + kOfflineTime;
         while (!offline_acked_ && Clock::now() < deadline && mosquitto_loop(mosq_, kLoopMs, 1) == MOSQ_ERR_SUCCESS) {
         }
-        mosquitto_disconnect(mosq_);
-        mosquitto_loop(mosq_, kLoopMs, 1);
+        mosquitto_disconnect(mosq_);  // sent at once: the loop is this thread's
     }
 
     void publish_link() {

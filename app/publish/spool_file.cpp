@@ -45,12 +45,12 @@ std::optional<Cursor> read_cursor(const std::string& path) {
     return cursor;
 }
 
-bool write_cursor(const std::string& path, const Cursor& cursor, std::string& error) {
+bool write_cursor(const std::string& path, const Cursor& cursor, bool flush, std::string& error) {
     const std::string temporary = path + ".tmp";
     const std::string text = std::to_string(cursor.offset) + " " + std::to_string(cursor.file.device) + " " +
                              std::to_string(cursor.file.inode) + "\n";
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    bool ok = fd >= 0 && write_all(fd, text) && ::fsync(fd) == 0;
+    bool ok = fd >= 0 && write_all(fd, text) && (!flush || ::fsync(fd) == 0);
     if (!ok) error = temporary + ": " + std::strerror(errno);
     if (fd >= 0 && ::close(fd) != 0 && ok) {
         ok = false;

@@ -29,9 +29,12 @@ struct Cursor {
 std::string cursor_path(const std::string& log_path);
 // nullopt when there is none or it cannot be read as a cursor.
 std::optional<Cursor> read_cursor(const std::string& path);
-// Replaced whole (a temporary file, flushed, renamed over it): a crash leaves
-// the old cursor or the new one. false, with the reason, when that failed.
-bool write_cursor(const std::string& path, const Cursor& cursor, std::string& error);
+// Replaced whole (a temporary file renamed over it): a crash leaves the old
+// cursor or the new one. `flush`: on disk before the rename; without it a
+// power loss can lose the cursor, which only sends records again (a cursor
+// never runs ahead of the acknowledgements), and the station's own flushes
+// of the log do not queue behind it. false, with the reason, when it failed.
+bool write_cursor(const std::string& path, const Cursor& cursor, bool flush, std::string& error);
 
 std::optional<FileId> id_of_path(const std::string& path);
 

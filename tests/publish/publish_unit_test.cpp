@@ -40,7 +40,7 @@ TEST_F(SpoolFiles, CursorIsReplacedWholeAndBadOnesReadAsNone) {
     EXPECT_FALSE(read_cursor(path));
     std::string error;
     for (const Cursor cursor : {Cursor{{1, 2}, 0}, Cursor{{~0ULL, 123456789}, 1LL << 40}}) {
-        ASSERT_TRUE(write_cursor(path, cursor, error)) << error;
+        ASSERT_TRUE(write_cursor(path, cursor, cursor.offset == 0, error)) << error;
         EXPECT_EQ(read_cursor(path), cursor);
         EXPECT_FALSE(fs::exists(path + ".tmp"));
     }
@@ -48,7 +48,7 @@ TEST_F(SpoolFiles, CursorIsReplacedWholeAndBadOnesReadAsNone) {
         std::ofstream(path, std::ios::trunc) << bad;
         EXPECT_FALSE(read_cursor(path)) << bad;
     }
-    EXPECT_FALSE(write_cursor((dir_ / "no-such-dir" / "x.sent").string(), Cursor{}, error));
+    EXPECT_FALSE(write_cursor((dir_ / "no-such-dir" / "x.sent").string(), Cursor{}, true, error));
     EXPECT_NE(error.find("no-such-dir"), std::string::npos) << error;
 }
 
