@@ -134,6 +134,8 @@ private:
 
     void loop() {
         while (!stopping()) turn();
+        // One more try at the end when records are left, however long the wait between tries had grown.
+        if (!mosq_ && !all_sent()) connect();
         const auto deadline = Clock::now() + kDrainTime;
         // Only a link that is up or being made is waited for: a broker that is down gets the rest next time.
         while (mosq_ && Clock::now() < deadline && (!connected_ || !all_sent())) turn();
