@@ -404,6 +404,18 @@ def case_tls(wxr, work):
         broker.stop()
 
 
+def peak_memory_kb(process):
+    for line in pathlib.Path(f"/proc/{process.pid}/status").read_text().splitlines():
+        if line.startswith("VmHWM:"):
+            return int(line.split()[1])
+    return -1
+
+
+def short_sent(log):
+    cursor = pathlib.Path(str(log) + ".sent")
+    return cursor.exists() and cursor.read_text().split()[0] == str(log.stat().st_size)
+
+
 def figures(wxr, work):
     """--all over 20 simulated units with and without --publish; the backlog's delivery rate."""
     broker = Broker(work, durable=False)  # saving on each message would measure the broker's disk
@@ -441,8 +453,19 @@ def figures(wxr, work):
                           ["--watch", "--simulate=devices=1,arrive-at=600000"], wait=False)
         counter.wait(timeout=120)
         took = time.monotonic() - began
+        peak_full = peak_memory_kb(process)
         process.send_signal(signal.SIGINT)
         process.communicate(timeout=STATION_S)
+        # The same station with a short log: what the spool's length costs in memory.
+        short = work / "short.jsonl"
+        short.write_text("\n".join(backlog.read_text().splitlines()[:500]) + "\n")
+        process = station(wxr, short, broker.port, "t/short", ["--watch", "--simulate=devices=1,arrive-at=600000"],
+                          wait=False)
+        wait_for("the short log sent", lambda: short_sent(short), 60)
+        peak_short = peak_memory_kb(process)
+        process.send_signal(signal.SIGINT)
+        process.communicate(timeout=STATION_S)
+        print(f"peak memory: {peak_short} KB sending a log of 500 records, {peak_full} KB one of {total}")
         print(f"backlog of {total} records delivered in {took:.2f} s: {total / took:.0f} records/s")
     finally:
         sub.close()
