@@ -72,8 +72,10 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
         log.emplace(*log_file, host, started);
     }
     bool publish_failed = false;
-    auto publisher = publish::publisher_for(options, images, host, started, console.err, publish_failed);
+    std::shared_ptr<publish::Publisher> publisher =
+        publish::publisher_for(options, images, host, started, console.err, publish_failed);
     if (publish_failed) return kExitOther;
+    if (page && publisher) page->board().add_metrics([publisher] { return publish::metrics_text(publisher->link()); });
     const NamedDevices named = name_devices(session, options.devices);
     StationPlan plan = plan_for(session, options, images, named);
     RunPlan run_plan{images, options.watch && !options.force};
@@ -83,7 +85,7 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     if (page) listeners.push_back(&page->board());
     if (publisher) listeners.push_back(publisher.get());
     int code = run_station(session, plan, run_plan, console.stop, log ? &*log : nullptr, listeners);
-    publisher.reset();  // what is left is sent while the broker answers, for a bounded time
+    if (publisher) publisher->stop();  // what is left is sent while the broker answers, for a bounded time
     if (std::string missing = unmatched_text(named, answered.paths); !missing.empty()) {
         console.err << missing << std::flush;
         code = worse(code, kExitNoDevice);

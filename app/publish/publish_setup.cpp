@@ -31,6 +31,15 @@ std::string state_payload(const char* state, const std::string& station, const s
 
 }  // namespace
 
+std::string metrics_text(const PublishLink& link) {
+    return "# HELP wxr7305_publish_connected 1 while the station is connected to its --publish broker.\n"
+           "# TYPE wxr7305_publish_connected gauge\n"
+           "wxr7305_publish_connected " + std::string(link.connected ? "1" : "0") + "\n"
+           "# HELP wxr7305_records_unpublished Records of the log the broker has not acknowledged yet.\n"
+           "# TYPE wxr7305_records_unpublished gauge\n"
+           "wxr7305_records_unpublished " + std::to_string(link.unsent_records) + "\n";
+}
+
 std::string default_topic_prefix(const std::string& host) {
     std::string name;
     for (const char c : host) {

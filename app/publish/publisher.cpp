@@ -47,6 +47,9 @@ constexpr milliseconds kCursorPeriod{1000};
 // the clean `offline` is given to be acknowledged.
 constexpr milliseconds kDrainTime{5000};
 constexpr milliseconds kOfflineTime{1000};
+// The line ends counted per turn for the unsent records: a long backlog
+// is counted over a few turns rather than read at once.
+constexpr std::size_t kCountPerTurn = 1 << 20;
 // Tests only: die (as by SIGKILL) once this many records are acknowledged,
 // before the cursor that counts them is written.
 constexpr char kDieBeforeCursorKey[] = "WXR7305_TEST_PUBLISH_DIE_BEFORE_CURSOR";
@@ -71,14 +74,17 @@ public:
         thread_ = std::thread([this] { run(); });
     }
 
-    ~SpoolPublisher() override {
+    ~SpoolPublisher() override { stop(); }
+
+    void stop() override {
         {
             std::lock_guard lock(mutex_);
             stop_ = true;
         }
         wake_.notify_all();
-        thread_.join();
+        if (thread_.joinable()) thread_.join();
         if (err_) flush_messages(*err_);
+        err_ = nullptr;  // the stream may end before this object
     }
 
     void ended(const cli::StationVisit&, const cli::StationStatus&) override { poke(); }
@@ -148,6 +154,8 @@ private:
         if (!mosq_) {
             if (Clock::now() >= next_try_) connect();
             if (!mosq_) {
+                save_cursor(false, false);
+                publish_link();
                 std::unique_lock lock(mutex_);
                 wake_.wait_until(lock, next_try_, [this] { return stop_; });
                 return;
@@ -234,6 +242,7 @@ private:
             acked_ = pending_.front().end;
             pending_.pop_front();
             ++acked_count_;
+            ++lines_acked_;
         }
     }
 
@@ -268,7 +277,8 @@ private:
     void next_file() {
         if (files_.size() < 2 || !at_end()) return;
         files_.erase(files_.begin());
-        acked_ = read_ = 0;
+        acked_ = read_ = counted_to_ = 0;
+        lines_counted_ = lines_acked_ = 0;
         save_cursor(true, true);
     }
 
@@ -318,8 +328,10 @@ private:
     void publish_link() {
         long long unsent = files_.front()->size() - acked_;
         for (std::size_t i = 1; i < files_.size(); ++i) unsent += files_[i]->size();
+        if (counted_to_ < acked_) counted_to_ = acked_;  // a start from the cursor
+        lines_counted_ += files_.front()->count_lines(counted_to_, kCountPerTurn);
         std::lock_guard lock(mutex_);
-        link_ = {connected_, unsent, problem_};
+        link_ = {connected_, unsent, std::max(0LL, lines_counted_ - lines_acked_), problem_};
     }
 
     const PublishConfig config_;
@@ -332,6 +344,11 @@ private:
     FileId written_file_;
     std::deque<Pending> pending_;
     long long acked_count_ = 0;
+    // The unsent records, counted as the file grows: lines from the start
+    // offset to counted_to_, less those acknowledged since.
+    long long counted_to_ = 0;
+    long long lines_counted_ = 0;
+    long long lines_acked_ = 0;
     long long die_after_ = 0;
     Clock::time_point saved_at_{};
 

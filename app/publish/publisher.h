@@ -31,15 +31,22 @@ struct PublishConfig {
 // How the link stands, for the page and /metrics.
 struct PublishLink {
     bool connected = false;
-    long long unsent_bytes = 0;  // of the log past the cursor
+    long long unsent_bytes = 0;    // of the log past the cursor
+    long long unsent_records = 0;  // lines of the file being sent past the cursor
     std::string problem;         // why it is not connected, when known
 };
 
 class Publisher : public cli::StationListener {
 public:
     virtual ~Publisher() = default;
+    // Any thread; also after stop().
     virtual PublishLink link() const = 0;
+    // Sends what is left for a bounded time, says `offline` and ends the thread.
+    virtual void stop() = 0;
 };
+
+// The link as Prometheus text: wxr7305_publish_connected, wxr7305_records_unpublished.
+std::string metrics_text(const PublishLink& link);
 
 // Starts the publisher's thread; nullptr (after a message on `err`) when the
 // build has no MQTT client or the log cannot be read. Records still unsent at

@@ -138,6 +138,24 @@ std::optional<Line> SpoolReader::line_at(long long offset) {
     }
 }
 
+long long SpoolReader::count_lines(long long& from, std::size_t most) const {
+    char chunk[kChunk];
+    long long lines = 0;
+    for (long long at = from; at < from + static_cast<long long>(most);) {
+        const ssize_t n = ::pread(fd_, chunk, sizeof chunk, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        for (ssize_t i = 0; i < n; ++i) {
+            if (chunk[i] == '\n') {
+                ++lines;
+                from = at + i + 1;
+            }
+        }
+        at += n;
+    }
+    return lines;
+}
+
 // Too long to be a record: its end is looked for without holding it.
 std::optional<Line> SpoolReader::long_line(long long offset) {
     Line line{offset, 0, buffer_.substr(static_cast<std::size_t>(offset - buffer_at_), kMaxLine)};

@@ -64,6 +64,10 @@ public:
     // than kMaxLine comes back cut to its first kMaxLine bytes.
     std::optional<Line> line_at(long long offset);
 
+    // Counts the line ends from `from` on, reading at most `most` bytes, and
+    // moves `from` past the last one counted.
+    long long count_lines(long long& from, std::size_t most) const;
+
     // Longer than any record: a longer line is no record.
     static constexpr std::size_t kMaxLine = 1 << 20;
 

@@ -20,6 +20,7 @@ import sys
 import tempfile
 import threading
 import time
+import urllib.request
 
 SKIP = 77
 ROOT = pathlib.Path(__file__).resolve().parents[2]
@@ -148,6 +149,14 @@ def station(wxr, log, broker_port, topic, extra, scheme="mqtt", env=None, wait=T
     return process.returncode, out, err
 
 
+def metrics(port):
+    """The station's /metrics as name: value (unlabelled samples)."""
+    with urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=5) as response:
+        lines = response.read().decode().splitlines()
+    return {line.split()[0]: float(line.split()[1]) for line in lines if line and not line.startswith("#")
+            and "{" not in line}
+
+
 def log_records(*logs):
     lines = []
     for log in logs:
@@ -255,10 +264,14 @@ def case_broker_late(wxr, work):
     broker.stop()  # saves the subscriber's session
     try:
         began = time.monotonic()
-        process = station(wxr, log, broker.port, "t/late", sim(10, every_ms=500), wait=False)
+        page = free_port()
+        process = station(wxr, log, broker.port, "t/late", sim(10, every_ms=500) + ["--serve", str(page)], wait=False)
         time.sleep(3)
         written_meanwhile = sum(1 for r in log_records(log) if r["record"] == "result")
+        down = metrics(page)
+        assert down["wxr7305_publish_connected"] == 0 and down["wxr7305_records_unpublished"] >= 2, down
         broker.start()
+        wait_for("the link on /metrics", lambda: metrics(page)["wxr7305_publish_connected"] == 1, 10)
         out, err = process.communicate(timeout=STATION_S)
         took = time.monotonic() - began
         assert process.returncode == 0, err
