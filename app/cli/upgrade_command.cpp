@@ -75,7 +75,9 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     std::shared_ptr<publish::Publisher> publisher =
         publish::publisher_for(options, images, host, started, console.err, publish_failed);
     if (publish_failed) return kExitOther;
-    if (page && publisher) page->board().add_metrics([publisher] { return publish::metrics_text(publisher->link()); });
+    if (page && publisher) {
+        page->board().add_metrics([publisher] { return publish::metrics_text(publisher->link()); });
+    }
     const NamedDevices named = name_devices(session, options.devices);
     StationPlan plan = plan_for(session, options, images, named);
     RunPlan run_plan{images, options.watch && !options.force};

@@ -43,7 +43,9 @@ std::variant<BrokerUrl, std::string> parse_broker_url(std::string_view text) {
         has_port = true;
     }
     if (host.empty()) return wrong(text, "no host");
-    if (host.find_first_of("/?#@ ") != std::string_view::npos) return wrong(text, "the host holds a path, user or space");
+    if (host.find_first_of("/?#@ ") != std::string_view::npos) {
+        return wrong(text, "the host holds a path, user or space");
+    }
     if (has_port) {
         int n = 0;
         auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), n);

@@ -198,8 +198,8 @@ private:
         }
         if (rc == MOSQ_ERR_SUCCESS && config_.broker.tls) {
             // Without --publish-ca: the system's certificate authorities.
-            rc = config_.ca_file ? mosquitto_tls_set(mosq_, config_.ca_file->c_str(), nullptr, nullptr, nullptr, nullptr)
-                                 : mosquitto_tls_set(mosq_, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr);
+            const char* file = config_.ca_file ? config_.ca_file->c_str() : nullptr;
+            rc = mosquitto_tls_set(mosq_, file, file ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
         }
         if (rc == MOSQ_ERR_SUCCESS) {
             rc = mosquitto_connect_async(mosq_, config_.broker.host.c_str(), config_.broker.port, kKeepAliveSeconds);

@@ -18,8 +18,8 @@ namespace fs = std::filesystem;
 class SpoolFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("publish-unit-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                            "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() / (std::string("publish-unit-") + test->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         log_ = (dir_ / "station.jsonl").string();
@@ -75,16 +75,17 @@ TEST_F(SpoolFiles, WholeLinesOnlyAndTheSameFileAfterARename) {
 TEST_F(SpoolFiles, LinesAcrossReadsAndOverlongOnesCut) {
     // Lines that straddle the reads' pieces, then one longer than any record.
     std::string text;
-    for (int i = 0; i < 3000; ++i) text += std::string(static_cast<std::size_t>(i % 97), 'x') + std::to_string(i) + "\n";
+    const auto line = [](int i) { return std::string(static_cast<std::size_t>(i % 97), 'x') + std::to_string(i); };
+    for (int i = 0; i < 3000; ++i) text += line(i) + "\n";
     const std::string huge(SpoolReader::kMaxLine + 5000, 'h');
     append(log_, text + huge + "\nafter\n");
     SpoolReader reader(log_);
     long long at = 0;
     for (int i = 0; i < 3000; ++i) {
-        auto line = reader.line_at(at);
-        ASSERT_TRUE(line) << i;
-        ASSERT_EQ(line->text, std::string(static_cast<std::size_t>(i % 97), 'x') + std::to_string(i));
-        at = line->end;
+        auto got = reader.line_at(at);
+        ASSERT_TRUE(got) << i;
+        ASSERT_EQ(got->text, line(i));
+        at = got->end;
     }
     auto cut = reader.line_at(at);
     ASSERT_TRUE(cut);

@@ -129,7 +129,8 @@ void PageServer::Core::routes() {
         res.set_content(board->snapshot()->as_json(), "application/json");
     });
     server.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(metrics_text(*board->snapshot()) + board->added_metrics(), "text/plain; version=0.0.4; charset=utf-8");
+        res.set_content(metrics_text(*board->snapshot()) + board->added_metrics(),
+                        "text/plain; version=0.0.4; charset=utf-8");
     });
     server.Get("/events", [this](const httplib::Request&, httplib::Response& res) { events(res); });
 }
