@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/page/serve_address.h"
+#include "app/publish/publish_url.h"
 #include "device/sim/sim_spec.h"
 
 namespace wxr::cli {
@@ -100,6 +101,29 @@ constexpr OptionSpec kOptions[] = {
          non_empty("--port-names", v);
          o.port_names = v;
      }},
+    {"--publish", Value::Required, kUpgrade,
+     [](Options& o, const std::string& v) {
+         const auto parsed = publish::parse_broker_url(v);
+         if (auto* error = std::get_if<std::string>(&parsed)) throw Refusal{*error};
+         o.publish = v;
+     }},
+    {"--publish-topic", Value::Required, kUpgrade,
+     [](Options& o, const std::string& v) {
+         if (v.empty() || v.find_first_of("+#") != std::string::npos || v.back() == '/') {
+             throw Refusal{"--publish-topic needs a topic prefix without + # or a trailing /, not '" + v + "'"};
+         }
+         o.publish_topic = v;
+     }},
+    {"--publish-auth", Value::Required, kUpgrade,
+     [](Options& o, const std::string& v) {
+         non_empty("--publish-auth", v);
+         o.publish_auth = v;
+     }},
+    {"--publish-ca", Value::Required, kUpgrade,
+     [](Options& o, const std::string& v) {
+         non_empty("--publish-ca", v);
+         o.publish_ca = v;
+     }},
     {"--all", Value::None, kUpgrade, [](Options& o, const std::string&) { o.all = true; }},
     {"--watch", Value::None, kUpgrade, [](Options& o, const std::string&) { o.watch = true; }},
     {"--count", Value::Required, kUpgrade, count},
@@ -165,6 +189,11 @@ void check_combinations(const Options& o) {
     if (!o.devices.empty() && (o.all || o.watch)) throw Refusal{"--device names the units: not with --all or --watch"};
     if (o.count && !o.watch) throw Refusal{"--count needs --watch"};
     if (o.force && !o.watch) throw Refusal{"--force needs --watch"};
+    // The log is what is published: without it there is nothing to send.
+    if (o.publish && !o.log) throw Refusal{"--publish needs --log (the records it sends are the log's)"};
+    if ((o.publish_topic || o.publish_auth || o.publish_ca) && !o.publish) {
+        throw Refusal{"--publish-topic, --publish-auth and --publish-ca need --publish"};
+    }
     // A real device needs its pauses to pass: virtual time is for simulated ones.
     if (o.session.virtual_time && !o.session.simulated) throw Refusal{"--virtual-time needs --simulate"};
 }
@@ -258,6 +287,16 @@ std::string help_text() {
            "                   PORT (default 127.0.0.1:8730; 0.0.0.0:8730 serves the line)\n"
            "  --port-names FILE  (upgrade) lines LOCATION = LABEL naming the ports, as the\n"
            "                   terminal and the page show them; LOCATION as list shows it\n"
+           "  --publish URL    (upgrade, with --log) send each record of the log to the MQTT\n"
+           "                   broker at URL (mqtt://HOST[:PORT], mqtts://HOST[:PORT]) at\n"
+           "                   QoS 1, in order, resuming from FILE.sent; a broker that is\n"
+           "                   down never holds up a write: the records wait in the log\n"
+           "  --publish-topic PREFIX  (with --publish) topics PREFIX/record and\n"
+           "                   PREFIX/state (default wxr7305/HOST)\n"
+           "  --publish-auth FILE  (with --publish) the broker's user on the first line of\n"
+           "                   FILE, the password on the second\n"
+           "  --publish-ca FILE  (with --publish, mqtts) the certificate authority that\n"
+           "                   signed the broker's certificate (default: the system's)\n"
            "  --simulate[=SPEC]  use simulated devices instead of real HID; SPEC is a\n"
            "                   comma-separated list of the simulation keys below\n"
            "  --virtual-time   run the simulation on a virtual clock (pauses take no time)\n"

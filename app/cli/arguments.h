@@ -21,6 +21,10 @@ struct Options {
     std::optional<std::string> log;     // upgrade: append a record per unit result
     std::optional<std::string> serve;   // upgrade: serve the bench's page at this address
     std::optional<std::string> port_names;  // with serve: what the bench calls each port
+    std::optional<std::string> publish;        // upgrade, with log: send the log's records to this MQTT broker
+    std::optional<std::string> publish_topic;  // with publish: the topics' prefix
+    std::optional<std::string> publish_auth;   // with publish: a file with the user and password
+    std::optional<std::string> publish_ca;     // with publish: the broker's certificate authority
     SessionOptions session;
     // --simulate's text: the units are made again once the firmware they
     // default to is known (session.simulated holds them as the text alone says).

@@ -13,6 +13,7 @@
 #include "station/station.h"
 #include "station/station_id.h"
 #include "app/cli/station_output.h"
+#include "app/publish/publish_setup.h"
 
 namespace wxr::cli {
 
@@ -75,14 +76,26 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     // that cannot be opened refuses the command with every file as it was.
     std::optional<LogFile> log_file;
     std::optional<StationLog> log;
+    const std::string host = host_name(), started = utc_time_now();
     if (options.log) {
         log_file.emplace(*options.log);
-        log.emplace(*log_file, host_name(), utc_time_now());
+        log.emplace(*log_file, host, started);
+    }
+    const std::string station = new_station_id(options.session.virtual_time);
+    bool publish_failed = false;
+    const publish::PublishOptions publishing{options.publish, options.publish_topic, options.publish_auth,
+                                             options.publish_ca,  options.log,           options.devices,
+                                             station};
+    std::shared_ptr<publish::Publisher> publisher =
+        publish::publisher_for(publishing, images, host, console.err, publish_failed);
+    if (publish_failed) return kExitOther;
+    if (bench_page && publisher) {
+        bench_page->board().add_metrics([publisher] { return publish::metrics_text(publisher->link()); });
     }
     session.open_trace();
     const NamedDevices named = name_devices(session, options.devices);
     StationPlan plan = plan_for(session, options, images, named);
-    plan.station = new_station_id(options.session.virtual_time);
+    plan.station = station;
     RunPlan run_plan{images, options.watch && !options.force};
     // Several names, one wrong: said before any unit is written, not below a count.
     const std::string missing_before = options.devices.size() > 1 ? unmatched_text(named, {}) : std::string();
@@ -93,7 +106,9 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     AnsweredPaths answered;
     std::vector<StationListener*> listeners{output.get(), &answered};
     if (bench_page) listeners.push_back(&bench_page->board());
+    if (publisher) listeners.push_back(publisher.get());
     int code = run_station(session, plan, run_plan, console.stop, log ? &*log : nullptr, listeners);
+    if (publisher) publisher->stop();  // what is left is sent while the broker answers, for a bounded time
     if (std::string missing = unmatched_text(named, answered.paths); !missing.empty()) {
         if (missing_before.empty()) console.err << missing << std::flush;
         code = worse(code, kExitNoDevice);

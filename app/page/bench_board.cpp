@@ -308,4 +308,18 @@ bool BenchBoard::closed() const {
     return closed_;
 }
 
+void BenchBoard::add_metrics(std::function<std::string()> lines) {
+    std::lock_guard lock(mutex_);
+    added_metrics_ = std::move(lines);
+}
+
+std::string BenchBoard::added_metrics() const {
+    std::function<std::string()> lines;
+    {
+        std::lock_guard lock(mutex_);
+        lines = added_metrics_;
+    }
+    return lines ? lines() : std::string();
+}
+
 }  // namespace wxr::page

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -47,6 +48,9 @@ public:
     // No snapshot follows: waiters return at once.
     void close();
     bool closed() const;
+    // Lines another part of the station adds to /metrics (--publish's link).
+    void add_metrics(std::function<std::string()> lines);
+    std::string added_metrics() const;
 
 private:
     struct Port {
@@ -86,6 +90,7 @@ private:
 
     // Shared with the HTTP threads.
     mutable std::mutex mutex_;
+    std::function<std::string()> added_metrics_;
     mutable std::condition_variable published_;
     std::shared_ptr<const BenchSnapshot> current_;
     std::uint64_t version_ = 0;
