@@ -40,5 +40,8 @@ bool same_file(int fd, const std::string& other);
 // What makes a file the one it is, whatever its name (device and inode, or
 // volume and file index); nullopt when there is no such file yet.
 std::optional<std::string> file_id(const std::string& path);
+// The same for an open descriptor (the command's own output), when it is a
+// regular file: a terminal or a pipe is no file another name can reach.
+std::optional<std::string> descriptor_id(int fd);
 
 }  // namespace wxr::output_file

@@ -35,10 +35,19 @@ std::string identify(const std::string& path) {
     return "new:" + std::string(name.begin(), name.end());
 }
 
+// "the log file x.jsonl"; the command's own output has no name.
+std::string named(const FileSet::Entry& entry) {
+    return entry.path.empty() ? entry.what : entry.what + " " + entry.path;
+}
+
 }  // namespace
 
 void FileSet::add(const std::string& path, const std::string& what, bool written) {
     entries_.push_back({path, what, written, identify(path)});
+}
+
+void FileSet::writes_descriptor(int fd, const std::string& what) {
+    if (std::optional<std::string> id = output_file::descriptor_id(fd)) entries_.push_back({"", what, true, *id});
 }
 
 std::optional<std::string> FileSet::conflict() const {
@@ -49,8 +58,7 @@ std::optional<std::string> FileSet::conflict() const {
             if ((a.written || b.written) && a.id == b.id) {
                 const Entry& out = b.written ? b : a;
                 const Entry& other = b.written ? a : b;
-                return out.what + " " + out.path + " is " + other.what + " " + other.path +
-                       ": nothing was written, each is left as it is";
+                return named(out) + " is " + named(other) + ": nothing was written, each is left as it is";
             }
         }
     }

@@ -18,18 +18,21 @@ public:
     void writes(const std::optional<std::string>& path, const std::string& what) {
         if (path) writes(*path, what);
     }
+    // The command's own output (fd 1, 2): written too, when it is a regular file.
+    void writes_descriptor(int fd, const std::string& what);
 
     // Why the command must be refused ("the log file x.jsonl is the image file
     // fw.bin"); nullopt when no file written is another file of the set.
     std::optional<std::string> conflict() const;
 
-private:
     struct Entry {
         std::string path;
         std::string what;
         bool written;
         std::string id;  // one text per file, whatever its name
     };
+
+private:
 
     void add(const std::string& path, const std::string& what, bool written);
 

@@ -30,10 +30,27 @@ void Presence::look() {
         if (!present.contains(path) || session_.channel().instance(path) != entry.instance) left.push_back(path);
     }
     for (const DevicePath& path : left) leave(*visits_.find(path));
+    std::erase_if(passed_over_, [&](const auto& entry) { return !present.contains(entry.first); });
     for (const DevicePath& path : present) {
-        if (!visits_.find(path)) see(path);
+        if (!visits_.find(path) && named(path)) see(path);
     }
     tell_shared_serials();
+}
+
+// An interface not named is asked who it is once per attachment, not at every look.
+bool Presence::named(const DevicePath& path) {
+    if (names_.empty()) return true;
+    const std::string instance = session_.channel().instance(path);
+    if (auto it = passed_over_.find(path); it != passed_over_.end() && it->second == instance) return false;
+    const std::string location = session_.channel().location(path), serial = session_.channel().serial_number(path);
+    for (const std::string& name : names_) {
+        if (name == to_utf8(path) || (!location.empty() && name == location) || (!serial.empty() && name == serial)) {
+            passed_over_.erase(path);
+            return true;
+        }
+    }
+    passed_over_[path] = instance;
+    return false;
 }
 
 void Presence::tell_shared_serials() {

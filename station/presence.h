@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
+#include <vector>
 #include <string>
 
 #include "station/session.h"
@@ -20,8 +22,9 @@ inline constexpr std::uint32_t kWatchPollMs = 500;
 
 class Presence {
 public:
-    Presence(Session& session, VisitTable& visits, StationBook& book)
-        : session_(session), visits_(visits), book_(book) {}
+    // names: the units a station keeps to (a path, location or serial each); empty: every unit.
+    Presence(Session& session, VisitTable& visits, StationBook& book, std::vector<std::string> names = {})
+        : session_(session), visits_(visits), book_(book), names_(std::move(names)) {}
 
     // A visit for the unit at this path. The node is held from here to the
     // end of the write, so that the unit's strings, its probe and its run are
@@ -43,6 +46,8 @@ public:
 private:
     std::uint64_t now() const { return session_.clock().now_ms(); }
     void leave(StationVisit& entry);
+    // Whether the interface at the path is one the station keeps to.
+    bool named(const DevicePath& path);
 
     Session& session_;
     VisitTable& visits_;
@@ -50,6 +55,8 @@ private:
     std::uint64_t next_look_ms_ = 0;
     bool changes_after_look_ = true;  // a simulated bench: presence changes to come at the last look
     std::set<std::string> shared_said_;  // serials said to be shared
+    std::vector<std::string> names_;
+    std::map<DevicePath, std::string> passed_over_;  // interfaces not named, by their attachment
 };
 
 }  // namespace wxr::station

@@ -35,7 +35,7 @@ public:
             const std::vector<StationListener*>& listeners)
         : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop),
           book_(session, plan.station, log, listeners, [this] { return state(); }, &stop.board()),
-          presence_(session, visits_, book_),
+          presence_(session, visits_, book_, plan.names),
           scheduler_(session, plan, run_plan_, stop, visits_, book_, group_), group_(session.clock()) {
         run_plan_.stop = &stop;
         run_plan_.station = plan.station;

@@ -27,6 +27,9 @@ struct StationPlan {
     // Probes take only units of this model (the dialog's pass, without --shift).
     std::optional<std::uint8_t> model;
     std::optional<long> count;  // --count
+    // Watch: only the units these name (a path, a USB location or a serial
+    // number); none, every unit.
+    std::vector<std::string> names;
     std::string station;        // the station's id (station_id.h)
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <set>
 #include <string_view>
 
 #include "app/page/serve_address.h"
@@ -181,12 +182,22 @@ const OptionSpec& take_option(const std::vector<std::string>& args, std::size_t&
     return *spec;
 }
 
+// An option of one value given twice: which one was meant cannot be told.
+void refuse_repeats(const std::vector<const OptionSpec*>& given) {
+    std::set<std::string_view> seen;
+    for (const OptionSpec* spec : given) {
+        const bool repeatable = spec->name == "--image" || spec->name == "--device";
+        if (spec->value == Value::None || repeatable) continue;
+        if (!seen.insert(spec->name).second) throw Refusal{std::string(spec->name) + " is given twice"};
+    }
+}
+
 // Combinations that make no sense are refused rather than half obeyed.
 void check_combinations(const Options& o) {
     if (o.command == "info" && o.operands.size() > 1) throw Refusal{"info takes at most one FILE"};
     if (o.command != "info" && !o.operands.empty()) throw Refusal{o.command + " takes no operands"};
     if (o.all && o.watch) throw Refusal{"--all and --watch cannot be combined"};
-    if (!o.devices.empty() && (o.all || o.watch)) throw Refusal{"--device names the units: not with --all or --watch"};
+    if (!o.devices.empty() && o.all) throw Refusal{"--device names the units: not with --all"};
     if (o.count && !o.watch) throw Refusal{"--count needs --watch"};
     if (o.force && !o.watch) throw Refusal{"--force needs --watch"};
     // The log is what is published: without it there is nothing to send.
@@ -215,6 +226,7 @@ Options parse_or_throw(const std::vector<std::string>& args) {
         }
     }
     if (options.help || options.version) return options;
+    refuse_repeats(given);
     unsigned bit = command_bit(options.command);
     for (const OptionSpec* spec : given) {
         if (!(spec->commands & bit)) throw Refusal{std::string(spec->name) + " does not apply to " + options.command};
@@ -258,7 +270,8 @@ std::string help_text() {
            "  --device NAME    (list, upgrade) only this interface, or the interfaces at\n"
            "                   this USB location or with this serial number; given several\n"
            "                   times, each of them (several units: written as --all writes\n"
-           "                   them); a device of another model or sensor is refused\n"
+           "                   them); a device of another model or sensor is refused;\n"
+           "                   with --watch, the station keeps to the units or ports named\n"
            "  --all            (upgrade) write every fitting device, side by side; a line\n"
            "                   per result, a count of units, then every unit not written\n"
            "                   again and one command that retries exactly those\n"
@@ -323,13 +336,16 @@ std::string help_text() {
            "a second Ctrl-C leaves at once, naming the units left part-written (they may\n"
            "not start until written again). With nothing being written, Ctrl-C leaves.\n"
            "\n"
-           "A unit is its serial number, else its USB location, else its path: a unit\n"
-           "written after a failed attempt counts once, as written.\n"
-           "Exit codes, by each unit's last result: 0 success, 1 bad usage, unreadable\n"
-           "file, or a trace, log or output write error, 2 no device (or a --device that\n"
-           "names none), 3 device does not fit the firmware, 4 upgrade failed or a device\n"
-           "never answered, 130 Ctrl-C before any unit could be written; with several, the\n"
-           "highest of those that apply.\n";
+           "A unit is its serial number when no other unit present reports it; else each\n"
+           "visit is a unit of its own. A unit with a serial written after a failed\n"
+           "attempt counts once, as written.\n"
+           "Exit codes, by each unit's last result (with several, the highest):\n"
+           "  0    every unit seen written or skipped\n"
+           "  1    bad usage, unreadable file, or a trace, log or output write error\n"
+           "  2    no unit seen, or a --device that names none\n"
+           "  3    a unit does not fit the firmware\n"
+           "  4    an upgrade failed or a unit never answered\n"
+           "  130  outside --watch, a stop (Ctrl-C, SIGTERM) left a unit not written\n";
 }
 
 }  // namespace wxr::cli

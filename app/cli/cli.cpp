@@ -49,6 +49,10 @@ std::optional<std::string> files_in_conflict(const Options& options) {
     if (options.port_names) files.reads(*options.port_names, "the port names file");
     files.writes(options.session.trace_file, "the trace file");
     files.writes(options.log, "the log file");
+    // `--log /dev/stdout > file`: the command's own output would write over the records.
+    constexpr int kStdout = 1, kStderr = 2;
+    files.writes_descriptor(kStdout, "the command's output");
+    files.writes_descriptor(kStderr, "the command's error output");
     return files.conflict();
 }
 

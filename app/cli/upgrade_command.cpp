@@ -27,6 +27,7 @@ StationPlan plan_for(Session& session, const Options& options, const BenchImages
     plan.count = options.count;
     if (options.watch) {
         plan.mode = StationMode::Watch;
+        plan.names = options.devices;
     } else if (!options.devices.empty()) {
         plan.paths = named.paths;
         plan.mode = plan.paths.size() > 1 || options.devices.size() > 1 ? StationMode::All : StationMode::One;
@@ -93,7 +94,8 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
         bench_page->board().add_metrics([publisher] { return publish::metrics_text(publisher->link()); });
     }
     session.open_trace();
-    const NamedDevices named = name_devices(session, options.devices);
+    // A station's names are for units still to come: none need be present now.
+    const NamedDevices named = options.watch ? NamedDevices{} : name_devices(session, options.devices);
     StationPlan plan = plan_for(session, options, images, named);
     plan.station = station;
     RunPlan run_plan{images, options.watch && !options.force};

@@ -265,7 +265,7 @@ Answer PageServer::Core::answer(const http::request<http::empty_body>& req, bool
     if (path == "/page.js") return {http::status::ok, "text/javascript; charset=utf-8", std::string(kPageJs)};
     if (path == "/status.json") return {http::status::ok, "application/json", board->snapshot()->as_json()};
     if (path == "/metrics") {
-        return {http::status::ok, "text/plain; version=0.0.4; charset=utf-8", metrics_text(*board->snapshot())};
+        return {http::status::ok, "text/plain; version=0.0.4; charset=utf-8", metrics_text(*board->snapshot()) + board->added_metrics()};
     }
     if (path == "/events") {
         // The station has ended: nothing more will come (204 tells a browser not to ask again).

@@ -27,6 +27,11 @@ std::optional<std::string> file_id(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
     return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
+std::optional<std::string> descriptor_id(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
 long long length(int fd) {
     struct stat st;
     return ::fstat(fd, &st) == 0 ? static_cast<long long>(st.st_size) : -1;

@@ -56,6 +56,14 @@ bool same_file(int fd, const std::string& other) {
     return known && mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
            mine.nFileIndexHigh == theirs.nFileIndexHigh && mine.nFileIndexLow == theirs.nFileIndexLow;
 }
+std::optional<std::string> descriptor_id(int fd) {
+    if (!os::is_regular(fd)) return std::nullopt;
+    HANDLE own = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (own == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(own, &info)) return std::nullopt;
+    return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+           std::to_string(info.nFileIndexLow);
+}
 std::optional<std::string> file_id(const std::string& path) {
     std::u16string wide = from_utf8(path);
     HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), 0,

@@ -96,7 +96,7 @@ TEST(CliServe, RefusedBeforeAnyUnitIsTouched) {
         {{"--serve", "0", "--port-names", file_with("d", "x = " + std::string(41, 'a'))}, "longer than 40 bytes"},
         {{"--serve", "0", "--port-names", file_with("e", "x = a\x1b[2Jb")}, "control characters"},
         {{"--serve", "0", "--port-names", "/nonexistent/ports"}, "cannot read the port names file"},
-        {{"--serve", "0", "--port-names", file_with("f", "x = Caf\xe9 1\n")}, "line 1: not UTF-8 text (save the file as UTF-8)"},
+        {{"--serve", "0", "--port-names", file_with("g", "x = Caf\xe9 1\n")}, "line 1: not UTF-8 text (save the file as UTF-8)"},
         {{"--serve", "0", "--port-names", log, "--log", log}, "is the port names file"},
     };
     for (const Case& c : cases) {

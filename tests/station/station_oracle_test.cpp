@@ -1,5 +1,6 @@
 // The station against an oracle: random benches from a seed (plain, --all,
-// --device by path or location, --watch with --count, arrivals at once,
+// --device by path or location, --watch with --count or --device, units
+// without a serial, with one of their own or sharing one, arrivals at once,
 // returns and units swapped at one path, mixed images, --log that may fail
 // part-way, Ctrl-C at any moment, files that alias), each unit's results
 // worked out from its simulation keys alone, then the real command run twice
@@ -75,7 +76,9 @@ constexpr int kDescriptorOps = 3;  // open, caps, attributes
 constexpr int kProbeOps = 5;       // ... up to its identity reply
 constexpr int kBeforeWriteOps = 9;  // ... the query and the start
 
-enum class Mode { Plain, All, Watch, DevicePath, DeviceLocation };
+enum class Mode { Plain, All, Watch, DevicePath, DeviceLocation, WatchDevice };
+
+bool watching(Mode m) { return m == Mode::Watch || m == Mode::WatchDevice; }
 enum class LogKind { None, Whole, Torn, Failing };
 
 struct Unit {
@@ -87,7 +90,12 @@ struct Unit {
     std::optional<int> return_ms;    // switched off and on, back at this time
     std::optional<std::size_t> takes_place_of;  // arrives at that unit's path once it has left
     bool at_location = false;        // --device LOCATION names it
+    std::string serial;              // empty: none
+    bool named = true;               // --watch --device names it
 };
+
+// The serial a placeholder gives every unit that has it.
+constexpr char kSharedSerial[] = "SAME";
 
 struct Scenario {
     Mode mode = Mode::All;
@@ -135,9 +143,15 @@ std::optional<std::string> visit_result(const Scenario& s, const Unit& unit, boo
     if (never_answers(unit.fault)) return "no-answer";
     if (unit.fault == Fault::GoneBeforeWrite) return "failed";  // the query fails first
     if (!has_image(s, unit)) return "refused";
-    if (s.mode == Mode::Watch && !s.force && (unit.current || returning)) return "skipped";
+    if (watching(s.mode) && !s.force && (unit.current || returning)) return "skipped";
     if (returning) return "success";  // faults counted per write are used up by the first
     return fails_to_write(unit.fault) ? "failed" : "success";
+}
+
+// None, one of its own, or a placeholder that other units report too.
+void give_serial(std::mt19937& rng, Unit& unit, std::size_t index) {
+    const int kind = between(rng, 0, 3);
+    unit.serial = kind < 2 ? "" : kind == 2 ? "S" + std::to_string(index) : kSharedSerial;
 }
 
 void give_fault(std::mt19937& rng, const Scenario& s, Unit& unit) {
@@ -227,6 +241,7 @@ void place(std::mt19937& rng, Scenario& s) {
         swap.keys.push_back("version=" + std::to_string(swap.current ? kImageVersion : pick(rng, {40, 50, 56, 58})));
         give_fault(rng, s, swap);
         swap.takes_place_of = i;
+        give_serial(rng, swap, s.units.size());
         swap.arrive_ms = at;
         s.units[i].keys.push_back("leave-after=" + std::to_string(at - s.units[i].arrive_ms));
         s.units.push_back(swap);
@@ -236,7 +251,10 @@ void place(std::mt19937& rng, Scenario& s) {
     for (std::size_t i = 0; i < s.units.size(); ++i) {
         Unit& u = s.units[i];
         // Without --count, units of a group come close together rather than at once.
-        if (!s.count && !u.return_ms && !u.takes_place_of && one_in(rng, 2)) u.arrive_ms += between(rng, 0, 30) * 100;
+        // A unit sharing a serial arrives with its group: while it is seen, who else is there stays clear.
+        if (!s.count && !u.return_ms && !u.takes_place_of && u.serial != kSharedSerial && one_in(rng, 2)) {
+            u.arrive_ms += between(rng, 0, 30) * 100;
+        }
         u.keys.push_back("arrive-at=" + std::to_string(u.arrive_ms));
         if (u.return_ms) u.keys.push_back("replug-after=" + std::to_string(*u.return_ms - kReplugGapMs - u.arrive_ms));
         if (u.takes_place_of) u.keys.push_back("path=sim:" + std::to_string(*u.takes_place_of));
@@ -281,17 +299,20 @@ Scenario generate(unsigned seed) {
     std::mt19937 rng(seed);
     Scenario s;
     s.mode = pick(rng, {Mode::Plain, Mode::All, Mode::All, Mode::Watch, Mode::Watch, Mode::Watch, Mode::DevicePath,
-                        Mode::DeviceLocation});
+                        Mode::DeviceLocation, Mode::WatchDevice});
     s.mixed = one_in(rng, 4);
-    s.force = s.mode == Mode::Watch && one_in(rng, 4);
+    s.force = watching(s.mode) && one_in(rng, 4);
     s.units.resize(static_cast<std::size_t>(between(rng, 1, 7)));
     for (Unit& u : s.units) {
         u.current = one_in(rng, 5);
         u.keys.push_back("version=" + std::to_string(u.current ? kImageVersion : pick(rng, {40, 50, 56, 58})));
         give_fault(rng, s, u);
         u.at_location = one_in(rng, 2);
+        u.named = s.mode != Mode::WatchDevice || one_in(rng, 2);
     }
-    if (s.mode == Mode::Watch) {
+    s.units.front().named = true;  // a station keeps to one port at least
+    for (std::size_t i = 0; i < s.units.size(); ++i) give_serial(rng, s.units[i], i);
+    if (watching(s.mode)) {
         if (one_in(rng, 2)) s.count = between(rng, 1, static_cast<int>(s.units.size()));
         place(rng, s);
     }
@@ -311,10 +332,19 @@ Scenario generate(unsigned seed) {
         // Units at one location are told apart by their paths only while present together: the
         // location is given where all are present at once.
         if (s.units[i].at_location && s.mode == Mode::DeviceLocation) spec += "," + std::to_string(i) + ":location=hubA";
+        if (!s.units[i].serial.empty()) spec += "," + std::to_string(i) + ":serial=" + s.units[i].serial;
     }
     s.args = {"upgrade", "--json", "--virtual-time", "--simulate=" + spec};
     if (s.mode == Mode::All) s.args.push_back("--all");
-    if (s.mode == Mode::Watch) s.args.push_back("--watch");
+    if (watching(s.mode)) s.args.push_back("--watch");
+    if (s.mode == Mode::WatchDevice) {
+        // Each named unit by its own port (its location); a unit swapped into its path is not named.
+        for (std::size_t i = 0; i < s.units.size(); ++i) {
+            if (s.units[i].named && !s.units[i].takes_place_of) {
+                s.args.insert(s.args.end(), {"--device", "sim-usb-1." + std::to_string(i + 1)});
+            }
+        }
+    }
     if (s.mode == Mode::DevicePath) s.args.insert(s.args.end(), {"--device", "sim:" + std::to_string(between(rng, 0, 7))});
     if (s.mode == Mode::DeviceLocation) s.args.insert(s.args.end(), {"--device", "hubA"});
     if (s.force) s.args.push_back("--force");
@@ -374,34 +404,94 @@ Wants expect_plain(const Scenario& s) {
     return wants;
 }
 
-// Event groups in time order. Within a group, units that answer wait in path
-// order for a slot; with --count the station writes the shortest such prefix
-// that holds the count's successes, tells the rest as not written, and stops.
+// Whether unit j is attached at time t of a station (a unit that is
+// unplugged, goes silent for good or is swapped out is gone after its visit).
+bool present_at(const Scenario& s, std::size_t j, int t) {
+    const Unit& u = s.units[j];
+    if (!watching(s.mode)) return true;
+    if (u.arrive_ms > t) return false;
+    if (u.return_ms && t >= *u.return_ms - kReplugGapMs && t < *u.return_ms) return false;
+    for (const std::string& key : u.keys) {
+        // Taken away for good at its time; unplugged where its first visit ends for it.
+        if (key.rfind("leave-after=", 0) == 0 && t >= u.arrive_ms + std::stoi(key.substr(12))) return false;
+        const bool unplugged = key.rfind("unplug-after=", 0) == 0 &&
+                               (u.fault == Fault::NotOurDescriptor || visit_result(s, u, false) == "failed" ||
+                                visit_result(s, u, false) == "no-answer");
+        if (unplugged && t > u.arrive_ms) return false;
+    }
+    return true;
+}
+
+// The units a station sees at all: those the --device options name.
+bool seen(const Scenario& s, std::size_t i) {
+    switch (s.mode) {
+        case Mode::WatchDevice: return s.units[i].named && !s.units[i].takes_place_of;
+        case Mode::DeviceLocation: return s.units[i].at_location;
+        case Mode::DevicePath: {
+            auto named = std::find(s.args.begin(), s.args.end(), "--device");
+            return *(named + 1) == "sim:" + std::to_string(i);
+        }
+        default: return true;
+    }
+}
+
+// Which unit a visit of unit i seen at time t counts as: its serial when no
+// other unit there reports it, else the visit alone.
+std::string unit_of(const Scenario& s, std::size_t i, int t, std::uint64_t visit) {
+    const std::string& serial = s.units[i].serial;
+    bool shared = false;
+    for (std::size_t j = 0; j < s.units.size(); ++j) {
+        shared = shared || (j != i && seen(s, j) && s.units[j].serial == serial && present_at(s, j, t));
+    }
+    return serial.empty() || shared ? "visit " + std::to_string(visit) : "serial " + serial;
+}
+
+// Event groups in time order. Within a group, units that answer take the
+// slots as they become ready, in path order at one instant: with --count,
+// any of them may be the ones written in the group that reaches the count;
+// the rest are told as not written, and the station stops. A unit counts once
+// toward --count when its serial says a return is the same unit.
 Wants expect_watch(const Scenario& s) {
     std::map<int, std::vector<std::pair<std::size_t, bool>>> groups;  // time -> (unit, returning), path order
     for (std::size_t i = 0; i < s.units.size(); ++i) {
+        if (!seen(s, i)) continue;
         groups[s.units[i].arrive_ms].push_back({i, false});
         if (s.units[i].return_ms) groups[*s.units[i].return_ms].push_back({i, true});
     }
     Wants wants;
+    std::set<std::string> written;  // units toward --count, where a serial names them
     int successes = 0;
     for (auto& [at, group] : groups) {
         std::sort(group.begin(), group.end(), [&](auto a, auto b) { return path_of(s, a.first) < path_of(s, b.first); });
         if (s.count && successes >= *s.count) break;
+        // A success counts toward --count unless its serial names a unit written before.
+        auto counts = [&](std::size_t i) {
+            const std::string unit = unit_of(s, i, at, 0);
+            return unit.rfind("serial ", 0) != 0 || !written.contains(unit);
+        };
+        int could_write = 0;
+        for (auto [i, returning] : group) could_write += visit_result(s, s.units[i], returning) == "success" && counts(i);
+        const bool reaches = s.count && successes + could_write >= *s.count;
         for (auto [i, returning] : group) {
             auto r = visit_result(s, s.units[i], returning);
             if (!r) continue;
             bool waits = *r != "no-answer" && s.units[i].fault != Fault::InUse;
-            if (waits && s.count && successes >= *s.count) r = "not-written";
-            if (*r == "success") ++successes;
-            wants[path_of(s, i)].push_back({{*r}});
+            Want want{{*r}};
+            // The group that reaches the count: whichever units become ready first take the slots.
+            if (waits && reaches) want.allowed.insert("not-written");
+            if (*r == "success") {
+                if (counts(i)) ++successes;
+                if (const std::string unit = unit_of(s, i, at, 0); unit.rfind("serial ", 0) == 0) written.insert(unit);
+            }
+            wants[path_of(s, i)].push_back(want);
         }
+        if (reaches) successes = std::max(successes, static_cast<int>(*s.count));
     }
     return wants;
 }
 
 Wants expect(const Scenario& s) {
-    Wants wants = s.mode == Mode::Plain ? expect_plain(s) : s.mode == Mode::Watch ? expect_watch(s) : expect_present(s);
+    Wants wants = s.mode == Mode::Plain ? expect_plain(s) : watching(s.mode) ? expect_watch(s) : expect_present(s);
     // A stop, or a log that fails, may come before any visit, and keeps any
     // unit not yet being written from it.
     if (s.ctrl_c_ms || s.log == LogKind::Failing) {
@@ -549,27 +639,43 @@ std::string standing(const std::string& before, const std::string& attempt) {
     return attempt;
 }
 
-// Each unit's result, by the unit as the oracle knows it: its location,
-// with its path where units share one.
+// Which of the scenario's units a result is: by its own port (its location),
+// or at hubA by its path.
+std::size_t unit_index(const Json& r) {
+    const std::string location = r["location"].is_string() ? r["location"].get<std::string>() : "";
+    const std::string prefix = "sim-usb-1.";
+    if (location.rfind(prefix, 0) == 0) return std::stoul(location.substr(prefix.size())) - 1;
+    return std::stoul(r["path"].get<std::string>().substr(4));  // sim:N
+}
+
+// Each unit's result, by the unit as the oracle knows it: its serial where
+// that is its alone at the time, else the visit: units are never merged but
+// by a serial.
 std::map<std::string, std::string> units_of(const Scenario& s, const std::vector<Json>& results, std::string& problems) {
-    const auto at_hub = std::count_if(s.units.begin(), s.units.end(), [](const Unit& u) { return u.at_location; });
     std::map<std::string, std::string> units;
+    std::map<std::size_t, int> visits_of;  // results per unit so far: its arrival, then its return
     for (const Json& r : results) {
-        std::string unit = "at " + r["location"].get<std::string>();
-        if (r["location"] == "hubA" && at_hub > 1) unit += ", path " + r["path"].get<std::string>();
-        if (r["unit"] != unit) problems += "  " + r["path"].get<std::string>() + " counted as unit " + r["unit"].dump() + "\n";
+        const std::size_t i = unit_index(r);
+        const Unit& u = s.units.at(i);
+        const int t = visits_of[i]++ == 0 || !u.return_ms ? u.arrive_ms : *u.return_ms;
+        const std::string unit = unit_of(s, i, t, r["visit"].get<std::uint64_t>());
+        if (r["unit"] != unit) {
+            problems += "  " + r["path"].get<std::string>() + " counted as unit " + r["unit"].dump() + ", not " + unit + "\n";
+        }
         units[unit] = standing(units[unit], r["result"]);
     }
     return units;
 }
 
-int exit_code_of(const std::map<std::string, std::string>& units, bool stopped) {
+// Outside --watch a stop that leaves a unit not written is no success; a
+// station ends by a stop as a matter of course.
+int exit_code_of(const std::map<std::string, std::string>& units, bool stopped, bool watch) {
     std::map<std::string, int> n;
     for (const auto& [unit, result] : units) ++n[result];
     if (n["failed"] + n["no-answer"] > 0) return kExitUpgradeFailed;
     if (n["refused"] > 0) return kExitMismatch;
-    if (n["success"] + n["skipped"] > 0) return kExitSuccess;
-    if (n["not-written"] > 0) return stopped ? kExitStopped : kExitSuccess;
+    if (n["not-written"] > 0 && stopped && !watch) return kExitStopped;
+    if (n["success"] + n["skipped"] + n["not-written"] > 0) return kExitSuccess;
     return kExitNoDevice;
 }
 
@@ -625,7 +731,12 @@ std::string check(unsigned seed) {
         if (s.log != LogKind::None) check_log(s, ran, results, problems);
         bool unrecorded = std::any_of(results.begin(), results.end(), [](const Json& r) { return !r.value("recorded", true); });
         const auto units = units_of(s, results, problems);
-        int want_code = exit_code_of(units, contains(ran.err, "stopping:"));
+        int want_code = exit_code_of(units, contains(ran.err, "stopping:"), watching(s.mode));
+        // Outside --watch, 0 only when every unit seen ended written or skipped.
+        const bool all_written = std::all_of(units.begin(), units.end(), [](const auto& u) {
+            return u.second == "success" || u.second == "skipped";
+        });
+        if (!watching(s.mode) && ran.code == kExitSuccess && !all_written) problems += "  exit 0 with a unit not written\n";
         if (unrecorded) want_code = std::max(want_code, static_cast<int>(kExitOther));
         if (ran.code != want_code) {
             problems += "  exit " + std::to_string(ran.code) + ", expected " + std::to_string(want_code) + "\n";
