@@ -55,7 +55,9 @@ std::optional<std::string> FileSet::conflict() const {
         for (std::size_t j = i + 1; j < entries_.size(); ++j) {
             const Entry& a = entries_[i];
             const Entry& b = entries_[j];
-            if ((a.written || b.written) && a.id == b.id) {
+            // The command's output and error output are often one file (`> out 2>&1`): that is theirs to share.
+            const bool both_streams = a.path.empty() && b.path.empty();
+            if ((a.written || b.written) && a.id == b.id && !both_streams) {
                 const Entry& out = b.written ? b : a;
                 const Entry& other = b.written ? a : b;
                 return named(out) + " is " + named(other) + ": nothing was written, each is left as it is";

@@ -3,6 +3,11 @@
 // another output on every run, or let one file destroy another.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -188,6 +193,36 @@ TEST(Station, FilesThatAreOneFileAreRefusedBeforeAnyWrite) {
     fs::remove_all(dir);
     fs::remove(image);
 }
+
+#ifndef _WIN32
+// The command's own output is a file of the command too: a log or trace that
+// is it is refused before a record is written; output and error output
+// sharing one file (`> out 2>&1`) is the usual way to keep both.
+TEST(Station, TheCommandsOwnOutputIsOneOfItsFiles) {
+    namespace fs = std::filesystem;
+    const fs::path out = fs::temp_directory_path() / ("wxr7305_own_output_" + std::to_string(::getpid()));
+    const std::string program = WXR7305_PROGRAM;
+    const struct {
+        std::string words;
+        int code;
+        std::string says;
+    } cases[] = {
+        {"--log /dev/stdout", kExitOther, "the command's output is the log file /dev/stdout"},
+        {"--trace /dev/stdout", kExitOther, "the command's output is the trace file /dev/stdout"},
+        {"--log /dev/stderr", kExitOther, "is the log file /dev/stderr"},
+        {"", kExitSuccess, "1 unit: 1 written"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(out);
+        const std::string line = program + " upgrade --all --virtual-time --simulate=version=50 " + c.words + " > " +
+                                 out.string() + " 2>&1";
+        const int status = std::system(line.c_str());
+        EXPECT_EQ(WEXITSTATUS(status), c.code) << line;
+        EXPECT_TRUE(contains(read_text(out.string()), c.says)) << read_text(out.string());
+    }
+    fs::remove(out);
+}
+#endif
 
 }  // namespace
 }  // namespace wxr::cli
