@@ -13,12 +13,14 @@
 
 namespace wxr::station {
 
-class WritingBoard {
+// A text posted by one thread and read whole by another without a lock.
+template <std::size_t Capacity>
+class PostedText {
 public:
-    // Room for the names of many units; a longer list is cut by its poster.
-    static constexpr std::size_t kCapacity = 2048;
+    // Room for the text; a longer one is cut by its poster.
+    static constexpr std::size_t kCapacity = Capacity;
 
-    // One poster at a time (the station's thread).
+    // One poster at a time.
     void post(std::string_view text) {
         const std::size_t length = text.size() < kCapacity ? text.size() : kCapacity;
         sequence_.fetch_add(1, std::memory_order_acq_rel);  // odd: being posted
@@ -28,7 +30,7 @@ public:
         sequence_.fetch_add(1, std::memory_order_release);
     }
 
-    // Copies the list into `out` (room for kCapacity bytes); returns its
+    // Copies the text into `out` (room for kCapacity bytes); returns its
     // length, 0 when no whole copy could be had.
     std::size_t read(char* out) const {
         for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
@@ -50,5 +52,8 @@ private:
     std::atomic<std::size_t> length_{0};
     std::array<std::atomic<char>, kCapacity> text_{};
 };
+
+// Room for the names of many units being written.
+using WritingBoard = PostedText<2048>;
 
 }  // namespace wxr::station
