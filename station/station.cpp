@@ -123,7 +123,7 @@ private:
     void leave() {
         book_.notice("wxr7305: leaving; nothing was being written.\n");
         for (auto& [path, entry] : visits_) {
-            if (entry.run) entry.run->abandon();
+            if (entry.run && !entry.run->writing()) entry.run->abandon();  // a write is never cut here
         }
         const std::uint64_t until = now() + kLeaveWaitMs;
         while (group_.running() > 0 && now() < until) {
