@@ -126,14 +126,19 @@ expect_summary model-nothing-written wxr-model "blocks=0 end=no image=differs"
 # Two programs of two users on one unit: while root's upgrade writes it,
 # another user's list says it is in use and that user's upgrade is refused;
 # the unit is written once, whole. (The node is opened to all for this.)
-start_usb wxr-shared 0 --expect /image.bin --busy-reads 2 || fail shared "no device"
+# The list and the second upgrade each wait 2 s for the claim, so they run
+# side by side, against a unit busy enough (4 busy reads of 5 a poll) that
+# the first write outlasts both waits.
+start_usb wxr-shared 0 --expect /image.bin --busy-reads 4 || fail shared "no device"
 shared=$(node_of wxr-shared)
 chmod 0666 "$shared"
 run_cli shared-first wxr7305 upgrade --device "$shared" &
 first=$!
 poll_tenths 300 grep -qs "progress" "$SCRATCH/shared-first.out" || fail shared-writing "no progress"
-run_cli shared-list hidraw-bench as-user 1000 /bin/wxr7305 list
+run_cli shared-list hidraw-bench as-user 1000 /bin/wxr7305 list &
+listing=$!
 run_cli shared-second hidraw-bench as-user 1000 /bin/wxr7305 upgrade --device "$shared"
+wait $listing
 wait $first
 expect shared-list-why "$SCRATCH/shared-list.out" "1 HID interface is in use by another program"
 expect shared-second-why "$SCRATCH/shared-second.out" "in use by another program"
