@@ -286,7 +286,9 @@ expect_lines() {
 two_unit_cases() {
     echo "" >/sys/kernel/config/usb_gadget/unit1/strings/0x409/serialnumber
     start_device wxr-serial 0 --expect "$IMAGE" || { fail two-units "wxr-serial"; return; }
-    start_device wxr-plain 1 --expect "$IMAGE" || { fail two-units "wxr-plain"; return; }
+    # Busy enough (4 busy reads of 5 a poll) that its write outlasts the
+    # second program's 2 s wait for its claim.
+    start_device wxr-plain 1 --expect "$IMAGE" --busy-reads 4 || { fail two-units "wxr-plain"; return; }
     run_win list-json "$cli" list --json
     local serial_at plain_at
     serial_at=$(grep '"serial":"WXR0000"' $SCRATCH/list-json.out | json_field location)
