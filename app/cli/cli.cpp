@@ -73,8 +73,8 @@ int run_device_command(const Options& options, Console& console) {
     // Every thread the command starts takes part in the clock, this one too.
     ClockParticipant main_thread(session.clock());
     std::optional<SimulatedCtrlC> ctrl_c;
-    if (session_options.simulated && session_options.simulated->ctrl_c_at_ms) {
-        ctrl_c.emplace(session.clock(), console.stop, *session_options.simulated->ctrl_c_at_ms);
+    if (session_options.simulated && !session_options.simulated->stops.empty()) {
+        ctrl_c.emplace(session.clock(), console.stop, session_options.simulated->stops);
     }
     int code = kExitSuccess;
     if (options.command == "list") code = command_list(session, options, console);

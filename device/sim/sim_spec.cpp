@@ -17,7 +17,7 @@ constexpr long kMaxTimeMs = 86'400'000;
 // Longer than any location path or serial number a system shows.
 constexpr std::size_t kMaxTextChars = 128;
 // Keys that describe the set, not one interface.
-constexpr std::string_view kSetKeys[] = {"devices", "arrive-every", "ctrl-c-at"};
+constexpr std::string_view kSetKeys[] = {"devices", "arrive-every", "ctrl-c-at", "sigterm-at"};
 // Keys that describe one interface only.
 constexpr std::string_view kOneKeys[] = {"path"};
 
@@ -44,7 +44,7 @@ std::optional<std::pair<int, int>> block_and_times(std::string_view text) {
 struct Shape {
     long devices = 1;
     long arrive_every_ms = 0;
-    std::optional<std::uint64_t> ctrl_c_at_ms;
+    std::vector<SimStop> stops;
 };
 
 using Apply = std::function<bool(SimInterfaceConfig&, Shape&, std::string_view)>;
@@ -112,10 +112,16 @@ const std::map<std::string_view, Key>& keys() {
                      numeric(0, kMaxDevices, [](C&, Shape& shape, long n) { shape.devices = n; })}},
         {"arrive-every", {true, "arrive-every=MS  interface I is plugged in at I*MS ms of the clock",
                           numeric(0, kMaxTimeMs, [](C&, Shape& shape, long n) { shape.arrive_every_ms = n; })}},
-        {"ctrl-c-at", {true, "ctrl-c-at=MS  Ctrl-C is pressed at MS ms of the clock",
+        {"ctrl-c-at", {true, "ctrl-c-at=MS  Ctrl-C is pressed at MS ms of the clock; given again, pressed again\n"
+                             "                (a second press while a unit is written ends the process:\n"
+                             "                not simulated, it is let go by)",
                        numeric(0, kMaxTimeMs, [](C&, Shape& shape, long n) {
-                           shape.ctrl_c_at_ms = static_cast<u64>(n);
+                           shape.stops.push_back({static_cast<u64>(n), false});
                        })}},
+        {"sigterm-at", {true, "sigterm-at=MS  the system asks the program to stop (SIGTERM) at MS ms of the clock",
+                        numeric(0, kMaxTimeMs, [](C&, Shape& shape, long n) {
+                            shape.stops.push_back({static_cast<u64>(n), true});
+                        })}},
         {"path", {true, "path=TEXT     the interface's path (default sim:I); a unit given the path of\n"
                         "                another takes its place when that one has left",
                   text([](C& c, std::string_view v) { c.path = std::u16string(v.begin(), v.end()); })}},
@@ -241,7 +247,9 @@ std::variant<SimBench, SimSpecError> parse_sim_spec(std::string_view spec, const
             return SimSpecError{*error};
         }
     }
-    SimBench bench{{}, shape.ctrl_c_at_ms};
+    std::stable_sort(shape.stops.begin(), shape.stops.end(),
+                     [](const SimStop& a, const SimStop& b) { return a.at_ms < b.at_ms; });
+    SimBench bench{{}, shape.stops};
     std::vector<SimInterfaceConfig>& out = bench.interfaces;
     for (long i = 0; i < shape.devices; ++i) {
         SimInterfaceConfig one = config;

@@ -19,10 +19,17 @@ struct SimSpecError {
     std::string message;
 };
 
+// A request to stop at a moment of the clock: Ctrl-C pressed by the person
+// at the bench, or the system's request (SIGTERM, a console close).
+struct SimStop {
+    std::uint64_t at_ms = 0;
+    bool from_system = false;
+};
+
 // The simulated bench: its interfaces, and what the person at it does.
 struct SimBench {
     std::vector<SimInterfaceConfig> interfaces;
-    std::optional<std::uint64_t> ctrl_c_at_ms;  // Ctrl-C pressed at this moment of the clock
+    std::vector<SimStop> stops;  // in the order of the clock
 };
 
 // One config per simulated interface, or what is wrong with the text. An

@@ -60,6 +60,18 @@ TEST(SimSpec, ArrivalsAndKeysForOneInterface) {
     EXPECT_EQ(parse_error("0:devices=3"), "simulation key 'devices' is not for one interface");
 }
 
+// Presses and the system's requests come in the order of the clock, whatever the text's order.
+TEST(SimSpec, StopsComeInTheOrderOfTheClock) {
+    auto parsed = parse_sim_spec("ctrl-c-at=900,sigterm-at=300,ctrl-c-at=300,devices=2");
+    ASSERT_TRUE(std::holds_alternative<SimBench>(parsed));
+    const auto& stops = std::get<SimBench>(parsed).stops;
+    ASSERT_EQ(stops.size(), 3u);
+    EXPECT_TRUE(stops[0].at_ms == 300 && stops[0].from_system);
+    EXPECT_TRUE(stops[1].at_ms == 300 && !stops[1].from_system);
+    EXPECT_TRUE(stops[2].at_ms == 900 && !stops[2].from_system);
+    EXPECT_EQ(parse_error("devices=2,1:sigterm-at=5"), "simulation key 'sigterm-at' is not for one interface");
+}
+
 TEST(SimSpec, MistakesAreNamed) {
     EXPECT_EQ(parse_error("colour=blue"), "unknown simulation key 'colour'");
     EXPECT_EQ(parse_error("model"), "simulation key 'model' needs a value");

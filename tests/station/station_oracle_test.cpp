@@ -23,8 +23,10 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
 #include "tests/cli/cli_run.h"
@@ -102,7 +104,9 @@ struct Scenario {
     std::vector<Unit> units;
     bool mixed = false, force = false, trace = false, alias = false, by_link = false;
     bool serve = false;  // the first run serves the page: its repeat, without, must match byte for byte
-    std::optional<int> count, ctrl_c_ms;
+    bool into_stdout = false;  // the command's standard output is a file its --log or --trace names
+    std::optional<int> count;
+    std::string stops;  // the spec's ctrl-c-at and sigterm-at keys, each with its leading comma
     LogKind log = LogKind::None;
     std::size_t log_room = 0;  // Failing: bytes the log may grow
     std::vector<std::string> args;
@@ -295,6 +299,35 @@ std::string file_in(unsigned seed, const std::string& name) {
     return files().dir + "/" + std::to_string(seed) + "_" + name;
 }
 
+// Stops at every phase: a press, two presses, SIGTERM, and a press after
+// SIGTERM (which is the second), early enough to fall in probes and queries.
+void more_stops(std::mt19937& rng, Scenario& s) {
+    if (!s.stops.empty() || !one_in(rng, 5)) return;
+    const int first = pick(rng, {between(rng, 0, 200), between(rng, 0, 3000), between(rng, 0, 20000)});
+    const int second = first + between(rng, 0, 1500);
+    const std::string at = std::to_string(first), then = std::to_string(second);
+    s.stops = pick<std::string>(rng, {",ctrl-c-at=" + at + ",ctrl-c-at=" + then, ",sigterm-at=" + at,
+                                      ",sigterm-at=" + at + ",ctrl-c-at=" + then,
+                                      ",ctrl-c-at=" + at + ",sigterm-at=" + then});
+    for (std::string& arg : s.args) {
+        if (arg.rfind("--simulate=", 0) == 0) arg += s.stops;
+    }
+}
+
+// `--log FILE > FILE`, or its trace: refused before anything is written.
+// (Windows keeps its standard handles apart from the C runtime's descriptors.)
+void into_stdout(std::mt19937& rng, unsigned seed, Scenario& s) {
+#ifndef _WIN32
+    if (s.alias || !one_in(rng, 25)) return;
+    const char* option = s.log == LogKind::None ? "--log" : !s.trace ? "--trace" : nullptr;
+    if (!option) return;
+    s.alias = s.into_stdout = true;
+    s.args.insert(s.args.end(), {option, file_in(seed, "stdout")});
+#else
+    (void)rng, (void)seed, (void)s;
+#endif
+}
+
 Scenario generate(unsigned seed) {
     std::mt19937 rng(seed);
     Scenario s;
@@ -316,7 +349,7 @@ Scenario generate(unsigned seed) {
         if (one_in(rng, 2)) s.count = between(rng, 1, static_cast<int>(s.units.size()));
         place(rng, s);
     }
-    if (one_in(rng, 6)) s.ctrl_c_ms = pick(rng, {between(rng, 0, 60), between(rng, 0, 20000)});
+    if (one_in(rng, 6)) s.stops = ",ctrl-c-at=" + std::to_string(pick(rng, {between(rng, 0, 60), between(rng, 0, 20000)}));
     s.log = pick(rng, {LogKind::None, LogKind::None, LogKind::Whole, LogKind::Torn, LogKind::Failing});
 #ifdef _WIN32
     if (s.log == LogKind::Failing) s.log = LogKind::Whole;  // no file-size limit to make it fail
@@ -326,7 +359,7 @@ Scenario generate(unsigned seed) {
     s.alias = one_in(rng, 25);
 
     std::string spec = "devices=" + std::to_string(s.units.size());
-    if (s.ctrl_c_ms) spec += ",ctrl-c-at=" + std::to_string(*s.ctrl_c_ms);
+    spec += s.stops;
     for (std::size_t i = 0; i < s.units.size(); ++i) {
         for (const auto& key : s.units[i].keys) spec += "," + std::to_string(i) + ":" + key;
         // Units at one location are told apart by their paths only while present together: the
@@ -363,6 +396,8 @@ Scenario generate(unsigned seed) {
         s.args.insert(s.args.end(), {"--log", s.by_link ? file_in(seed, "link") : target});
     }
     s.serve = one_in(rng, 8);  // drawn last: the seeds' other choices stay as they were
+    more_stops(rng, s);
+    into_stdout(rng, seed, s);
     return s;
 }
 
@@ -494,11 +529,14 @@ Wants expect(const Scenario& s) {
     Wants wants = s.mode == Mode::Plain ? expect_plain(s) : watching(s.mode) ? expect_watch(s) : expect_present(s);
     // A stop, or a log that fails, may come before any visit, and keeps any
     // unit not yet being written from it.
-    if (s.ctrl_c_ms || s.log == LogKind::Failing) {
+    // Outside --watch and the plain upgrade's choice, a stop tells every unit
+    // that was seen: one, two presses or SIGTERM, at any phase.
+    const bool told = s.log != LogKind::Failing && s.mode != Mode::Plain && !watching(s.mode);
+    if (!s.stops.empty() || s.log == LogKind::Failing) {
         for (auto& [path, list] : wants) {
             for (Want& w : list) {
                 w.allowed.insert("not-written");
-                w.maybe = true;
+                w.maybe = !told;
             }
         }
     }
@@ -528,6 +566,25 @@ void make_link(const std::string& target, const std::string& name) {
     if (ec) std::filesystem::create_hard_link(target, name);
 }
 
+#ifndef _WIN32
+// The process's standard output into `path` (emptied), for one run; the old
+// descriptor to put back.
+int stdout_into(const std::string& path) {
+    std::fflush(stdout);
+    const int saved = dup(STDOUT_FILENO);
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(file, STDOUT_FILENO);
+    close(file);
+    return saved;
+}
+
+void stdout_back(int saved) {
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+}
+#endif
+
 Ran run_once(unsigned seed, const Scenario& s, bool serve = false) {
     for (const char* name : {"log.jsonl", "trace.txt", "link"}) std::filesystem::remove(file_in(seed, name));
     std::ofstream(file_in(seed, "log.jsonl"), std::ios::binary) << log_before(s.log);
@@ -545,7 +602,9 @@ Ran run_once(unsigned seed, const Scenario& s, bool serve = false) {
         small.rlim_cur = log_before(s.log).size() + s.log_room;
         setrlimit(RLIMIT_FSIZE, &small);
     }
+    const int saved_stdout = s.into_stdout ? stdout_into(file_in(seed, "stdout")) : -1;
     code = run(args, out, err, /*terminal=*/false);
+    if (saved_stdout >= 0) stdout_back(saved_stdout);
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, old_handler);
 #else
@@ -723,7 +782,7 @@ std::string check(unsigned seed) {
     }
     if (s.alias) {
         if (ran.code != kExitOther || !results.empty() || read_file(files().image22) != image ||
-            ran.log != log_before(s.log)) {
+            ran.log != log_before(s.log) || (s.into_stdout && !read_file(file_in(seed, "stdout")).empty())) {
             problems += "  files that are one file were not refused before any write\n";
         }
     } else {

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <nlohmann/json.hpp>
 
 #include "station/device_run.h"
@@ -85,7 +86,9 @@ std::string read_text(const std::string& path) {
 // rule, with the same bytes out (and in the trace) on every run.
 TEST(Station, EveryUnitIsWrittenOrToldAndEveryRunAlike) {
     const std::string fw16 = bench_image_file(16, 3, "station"), fw22 = bench_image_file(22, 3, "station");
-    const std::string trace = (std::filesystem::temp_directory_path() / "wxr7305_station_trace.txt").string();
+    // Named per run: two runs of the tests on one machine keep to their own.
+    const std::string trace = (std::filesystem::temp_directory_path() /
+                               ("wxr7305_station_trace_" + std::to_string(std::random_device{}()) + ".txt")).string();
     struct Case {
         std::vector<std::string> args;
         std::vector<std::string> results;
@@ -104,6 +107,12 @@ TEST(Station, EveryUnitIsWrittenOrToldAndEveryRunAlike) {
         // Ctrl-C while they are still asked: each is told, and the stop is the outcome.
         {{"--all", "--simulate=devices=3,ctrl-c-at=10"},
          {"sim:0 not-written", "sim:1 not-written", "sim:2 not-written"}, kExitStopped},
+        // Two presses while both are asked, and SIGTERM after a press: no second press then, so
+        // the write goes on; either way a stop that left a unit unwritten is no success.
+        {{"--all", "--simulate=devices=2,answer-after=2000,ctrl-c-at=100,ctrl-c-at=400"},
+         {"sim:0 not-written", "sim:1 not-written"}, kExitStopped},
+        {{"--all", "--simulate=devices=2,1:answer-after=2000,ctrl-c-at=100,sigterm-at=400"},
+         {"sim:1 not-written", "sim:0 success"}, kExitStopped},
         // A location that names several units writes them as --all does.
         {{"--device", "hubA", "--simulate=devices=3,location=hubA,1:model=22"},
          {"sim:1 refused", "sim:0 success", "sim:2 success"}, kExitMismatch},
