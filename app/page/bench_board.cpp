@@ -250,6 +250,7 @@ void BenchBoard::publish() {
     last_publish_ms_ = now;
     auto snapshot = std::make_shared<BenchSnapshot>();
     snapshot->state = state_word(status_);
+    snapshot->station = status_.station;
     snapshot->log_failed = status_.log_failed;
     snapshot->notices = notices_;
     snapshot->firmware = firmware_;

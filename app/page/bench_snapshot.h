@@ -65,6 +65,7 @@ struct BenchCounts {
 struct BenchSnapshot {
     std::uint64_t version = 0;  // grows with every change
     std::string state;          // running, watching, stopping, count reached, ended
+    std::string station;        // this run's id: the log's records and the page's visits pair by it
     bool log_failed = false;
     std::vector<std::string> notices;  // for the person at the bench, oldest first
     std::vector<FirmwareView> firmware;

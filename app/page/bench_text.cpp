@@ -97,7 +97,7 @@ std::string status_json(const BenchSnapshot& s) {
     for (const ResultView& r : *s.results) results.push_back(result_json(r));
     json object = {
         {"version", s.version},
-        {"station", {{"state", s.state}, {"log_failed", s.log_failed}, {"count", or_null(s.count)}, {"notices", s.notices}}},
+        {"station", {{"id", s.station}, {"state", s.state}, {"log_failed", s.log_failed}, {"count", or_null(s.count)}, {"notices", s.notices}}},
         {"firmware", firmware},
         {"totals", totals_json(s)},
         {"ports", ports},
@@ -126,6 +126,8 @@ std::string metrics_text(const BenchSnapshot& s) {
     out += "wxr7305_units_writing " + std::to_string(s.writing) + "\n";
     family(out, "wxr7305_log_failing", "gauge", "1 while the --log file cannot be written (no unit is started).");
     out += std::string("wxr7305_log_failing ") + (s.log_failed ? "1" : "0") + "\n";
+    family(out, "wxr7305_station_info", "gauge", "This run of the station: its id, as its log records carry it.");
+    out += "wxr7305_station_info{station=" + label(s.station) + "} 1\n";
     family(out, "wxr7305_firmware_info", "gauge", "The firmware images the station writes.");
     for (const FirmwareView& f : s.firmware) {
         out += "wxr7305_firmware_info{file=" + label(f.file) + ",model=" + label(f.model) + ",sensor=" + label(f.sensor) +

@@ -469,6 +469,14 @@ def promtool(url, case="the metrics after the attacks"):
     print(f"promtool check metrics, {case}: passed")
 
 
+def same_station(station):
+    """The page and the metrics name the run its records name."""
+    ids = {r["station"] for r in station.results()}
+    page_id = json.loads(get(station.url + "status.json")[1])["station"]["id"]
+    metrics = get(station.url + "metrics")[1]
+    assert ids == {page_id} and f'wxr7305_station_info{{station="{page_id}"}} 1' in metrics, (ids, page_id)
+
+
 def hostile(program):
     refused_labels(program)
     rebinding(program)
@@ -539,6 +547,7 @@ def attacked_station(station):
     assert any(t > flood for t in events), "the viewer got no event during the flood"
     until("eight results", lambda: len(station.results()) == 8)
     promtool(station.url)
+    same_station(station)
     rss = peak_rss_mb(station.proc.pid)
     stopped = time.monotonic()
     try:

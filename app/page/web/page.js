@@ -72,6 +72,7 @@ function header(s) {
   const state = document.getElementById('station-state');
   state.textContent = s.station.state;
   state.className = s.station.state === 'ended' ? 'ended' : '';
+  document.getElementById('station-id').textContent = s.station.id ? 'run ' + s.station.id : '';
   document.getElementById('log-banner').hidden = !s.station.log_failed;
   const firmware = document.getElementById('firmware');
   firmware.replaceChildren(...s.firmware.map((f) => el('li', '',
