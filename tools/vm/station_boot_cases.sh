@@ -104,4 +104,21 @@ if within $kWrittenWaitSeconds at_least WXR0000 start $((starts + 1)); then
 else
     fail mid-write "the station never started writing"
 fi
+
+# A station tied to one port by its configuration (OPTIONS=--device
+# LOCATION) starts, writes the unit there and leaves the other alone.
+ports_log=/var/log/wxr7305/ports.jsonl
+echo "OPTIONS=--device usb-dummy_hcd.1-1/input0" >/etc/wxr7305/ports.conf
+systemctl start wxr7305-station@ports.service
+check ports-station-active systemctl is-active --quiet wxr7305-station@ports.service
+start_usb ports-named 1 --version 50 --expect "$IMAGE" || fail ports-named "no device"
+start_usb ports-other 0 --version 50 --expect "$IMAGE" || fail ports-other "no device"
+ports_success() { grep '"serial": *"WXR0001"' "$ports_log" 2>/dev/null | grep -q '"success"'; }
+check ports-named-logged within $kWrittenWaitSeconds ports_success
+check ports-other-not-logged test "$(grep -c '"serial": *"WXR0000"' "$ports_log")" -eq 0
+summary=$(stop_usb ports-named)
+if grep -q "end=yes image=match " <<<"$summary"; then pass ports-named-flash; else fail ports-named-flash "$summary"; fi
+summary=$(stop_usb ports-other)
+if grep -q "blocks=0 " <<<"$summary"; then pass ports-other-untouched; else fail ports-other-untouched "$summary"; fi
+systemctl stop wxr7305-station@ports.service
 finish
