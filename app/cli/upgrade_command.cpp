@@ -1,3 +1,4 @@
+#include <chrono>
 #include <optional>
 #include <ostream>
 
@@ -59,6 +60,14 @@ std::vector<std::string> retry_words(const Options& options) {
     return words;
 }
 
+// The link as the page's line shows it, its wait on the wall clock: the
+// records' times are (a virtual clock only speeds the units).
+page::LinkView link_view(const publish::PublishLink& link) {
+    const auto now = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now().time_since_epoch()).count();
+    return {publish::link_text(link, now), link.connected && link.unsent_bytes == 0};
+}
+
 }  // namespace
 
 int command_upgrade(Session& session, const Options& options, Console& console) {
@@ -92,6 +101,7 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     if (publish_failed) return kExitOther;
     if (bench_page && publisher) {
         bench_page->board().add_metrics([publisher] { return publish::metrics_text(publisher->link()); });
+        bench_page->board().add_link([publisher] { return link_view(publisher->link()); });
     }
     session.open_trace();
     // A station's names are for units still to come: none need be present now.

@@ -244,6 +244,10 @@ void BenchBoard::take_status(const StationStatus& status) {
 }
 
 void BenchBoard::publish() {
+    if (auto link = current_link(); link != link_) {
+        link_ = std::move(link);
+        changed_ = true;
+    }
     const std::uint64_t now = clock_.now_ms();
     if (!changed_ && now - last_publish_ms_ < kQuietPublishMs) return;
     changed_ = false;
@@ -253,6 +257,7 @@ void BenchBoard::publish() {
     snapshot->station = status_.station;
     snapshot->log_failed = status_.log_failed;
     snapshot->notices = notices_;
+    snapshot->link = link_;
     snapshot->firmware = firmware_;
     snapshot->tally = status_.tally;
     snapshot->count = status_.count;
@@ -312,6 +317,20 @@ bool BenchBoard::closed() const {
 void BenchBoard::add_metrics(std::function<std::string()> lines) {
     std::lock_guard lock(mutex_);
     added_metrics_ = std::move(lines);
+}
+
+void BenchBoard::add_link(std::function<LinkView()> line) {
+    std::lock_guard lock(mutex_);
+    link_line_ = std::move(line);
+}
+
+std::optional<LinkView> BenchBoard::current_link() const {
+    std::function<LinkView()> line;
+    {
+        std::lock_guard lock(mutex_);
+        line = link_line_;
+    }
+    return line ? std::optional<LinkView>(line()) : std::nullopt;
 }
 
 std::string BenchBoard::added_metrics() const {

@@ -51,6 +51,9 @@ public:
     // Lines another part of the station adds to /metrics (--publish's link).
     void add_metrics(std::function<std::string()> lines);
     std::string added_metrics() const;
+    // The line's record as the page shows it (--publish's link), asked for
+    // on the station's thread at each refresh.
+    void add_link(std::function<LinkView()> line);
 
 private:
     struct Port {
@@ -70,6 +73,7 @@ private:
     void show(const StationVisit& visit);
     void count(const StationVisit& visit);
     void take_status(const StationStatus& status);
+    std::optional<LinkView> current_link() const;
     void publish();
 
     // Station thread only.
@@ -85,12 +89,14 @@ private:
     std::uint64_t first_tries_ = 0, first_passes_ = 0;
     std::vector<std::string> notices_;
     StationStatus status_;
+    std::optional<LinkView> link_;
     bool changed_ = true;
     std::uint64_t last_publish_ms_ = 0;
 
     // Shared with the HTTP threads.
     mutable std::mutex mutex_;
     std::function<std::string()> added_metrics_;
+    std::function<LinkView()> link_line_;
     mutable std::condition_variable published_;
     std::shared_ptr<const BenchSnapshot> current_;
     std::uint64_t version_ = 0;

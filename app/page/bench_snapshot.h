@@ -51,6 +51,14 @@ struct FirmwareView {
     std::int32_t size = 0;
 };
 
+// The line's record (--publish) as the page shows it: made by the command
+// line, which knows the publisher; the page only shows it.
+struct LinkView {
+    std::string text;   // "records sent", "not sent for 12 min: broker unreachable"
+    bool sent = false;  // connected, nothing left to send
+    bool operator==(const LinkView&) const = default;
+};
+
 // Upper bounds of the histogram of a write's seconds; +Inf follows.
 inline constexpr std::array<double, 11> kSecondsBuckets{1, 2, 3, 5, 10, 15, 20, 30, 60, 120, 300};
 
@@ -68,6 +76,7 @@ struct BenchSnapshot {
     std::string station;        // this run's id: the log's records and the page's visits pair by it
     bool log_failed = false;
     std::vector<std::string> notices;  // for the person at the bench, oldest first
+    std::optional<LinkView> link;      // with --publish only
     std::vector<FirmwareView> firmware;
     ResultTally tally;
     std::optional<long> count;

@@ -97,7 +97,9 @@ std::string status_json(const BenchSnapshot& s) {
     for (const ResultView& r : *s.results) results.push_back(result_json(r));
     json object = {
         {"version", s.version},
-        {"station", {{"id", s.station}, {"state", s.state}, {"log_failed", s.log_failed}, {"count", or_null(s.count)}, {"notices", s.notices}}},
+        {"station", {{"id", s.station}, {"state", s.state}, {"log_failed", s.log_failed}, {"count", or_null(s.count)},
+                     {"notices", s.notices},
+                     {"link", s.link ? json{{"text", s.link->text}, {"sent", s.link->sent}} : json(nullptr)}}},
         {"firmware", firmware},
         {"totals", totals_json(s)},
         {"ports", ports},

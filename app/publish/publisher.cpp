@@ -50,6 +50,9 @@ constexpr milliseconds kOfflineTime{1000};
 // The line ends counted per turn for the unsent records: a long backlog
 // is counted over a few turns rather than read at once.
 constexpr std::size_t kCountPerTurn = 1 << 20;
+// The broker's answers that turn the station's login away (MQTT 3.1.1 CONNACK).
+constexpr int kConnackBadLogin = 4;
+constexpr int kConnackNotAuthorised = 5;
 // Tests only: die (as by SIGKILL) once this many records are acknowledged,
 // before the cursor that counts them is written.
 constexpr char kDieBeforeCursorKey[] = "WXR7305_TEST_PUBLISH_DIE_BEFORE_CURSOR";
@@ -58,6 +61,7 @@ struct Pending {
     int mid = 0;
     long long end = 0;  // the file offset past the record
     bool acked = false;
+    std::optional<long long> time;  // the record's own
 };
 
 struct LibraryUse {
@@ -165,11 +169,11 @@ private:
         if (!mosq_) return;  // the publish failed and the connection was dropped
         const int rc = mosquitto_loop(mosq_, kLoopMs, 1);
         if (refused_) {
-            drop(std::string(*refused_));
+            drop(std::string(*refused_), refused_why_);
         } else if (rc != MOSQ_ERR_SUCCESS) {
-            drop(error_text(rc));
+            drop(error_text(rc), problem_of(rc));
         } else if (!connected_ && Clock::now() - connecting_since_ > kConnectTimeout) {
-            drop("no answer from the broker");
+            drop("no answer from the broker", LinkProblem::Unreachable);
         }
         next_file();
         save_cursor(false, false);
@@ -179,7 +183,7 @@ private:
     void connect() {
         refused_.reset();
         mosq_ = mosquitto_new(nullptr, true, this);
-        if (!mosq_) return drop("cannot make an MQTT client: out of memory");
+        if (!mosq_) return drop("cannot make an MQTT client: out of memory", LinkProblem::Unreachable);
         mosquitto_int_option(mosq_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
         mosquitto_connect_callback_set(mosq_, [](mosquitto*, void* self, int rc) {
             static_cast<SpoolPublisher*>(self)->on_connect(rc);
@@ -200,12 +204,19 @@ private:
             // Without --publish-ca: the system's certificate authorities.
             const char* file = config_.ca_file ? config_.ca_file->c_str() : nullptr;
             rc = mosquitto_tls_set(mosq_, file, file ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
+            // A CA file it cannot take is a TLS failure, whatever the code says.
+            if (rc != MOSQ_ERR_SUCCESS) return drop(error_text(rc), LinkProblem::Tls);
         }
         if (rc == MOSQ_ERR_SUCCESS) {
             rc = mosquitto_connect_async(mosq_, config_.broker.host.c_str(), config_.broker.port, kKeepAliveSeconds);
         }
         connecting_since_ = Clock::now();
-        if (rc != MOSQ_ERR_SUCCESS) drop(error_text(rc));
+        if (rc != MOSQ_ERR_SUCCESS) drop(error_text(rc), problem_of(rc));
+    }
+
+    static LinkProblem problem_of(int rc) {
+        return rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE || rc == MOSQ_ERR_OCSP ? LinkProblem::Tls
+                                                                                         : LinkProblem::Unreachable;
     }
 
     std::string error_text(int rc) const {
@@ -217,12 +228,15 @@ private:
     void on_connect(int rc) {
         if (rc != 0) {
             refused_ = std::string("the broker refused the connection: ") + mosquitto_connack_string(rc);
+            refused_why_ = rc == kConnackBadLogin || rc == kConnackNotAuthorised ? LinkProblem::Auth
+                                                                                 : LinkProblem::Refused;
             return;
         }
         connected_ = true;
         retry_ = kRetryFirst;
         if (!problem_.empty()) say("connected to " + config_.url + " again");
         problem_.clear();
+        why_ = LinkProblem::None;
         const std::string state = config_.topic_prefix + "/state";
         mosquitto_publish(mosq_, nullptr, state.c_str(), static_cast<int>(config_.online.size()),
                           config_.online.data(), kQos, true);
@@ -252,15 +266,16 @@ private:
             const auto line = file.line_at(read_);
             if (!line) break;
             read_ = line->end;
-            Pending pending{0, line->end, true};
+            Pending pending{0, line->end, true, std::nullopt};
             if (const auto message = record_message(line->text)) {
+                pending.time = message->time;
                 const std::string topic = config_.topic_prefix + "/record";
                 const int rc = mosquitto_publish(mosq_, &pending.mid, topic.c_str(),
                                                  static_cast<int>(message->payload.size()), message->payload.data(),
                                                  kQos, false);
                 if (rc != MOSQ_ERR_SUCCESS) {
                     read_ = line->begin;  // sent again on the next connection
-                    return drop(error_text(rc));
+                    return drop(error_text(rc), problem_of(rc));
                 }
                 pending.acked = false;
             }
@@ -298,7 +313,7 @@ private:
         saved_at_ = Clock::now();
     }
 
-    void drop(std::string why) {
+    void drop(std::string why, LinkProblem kind) {
         if (mosq_) mosquitto_destroy(mosq_);
         mosq_ = nullptr;
         connected_ = false;
@@ -310,6 +325,7 @@ private:
         const std::string text = "cannot reach " + config_.url + ": " + why;
         if (text != problem_) say(text + " (retrying; records wait in " + config_.log_path + ")");
         problem_ = text;
+        why_ = kind;
     }
 
     void say_offline() {
@@ -330,8 +346,27 @@ private:
         for (std::size_t i = 1; i < files_.size(); ++i) unsent += files_[i]->size();
         if (counted_to_ < acked_) counted_to_ = acked_;  // a start from the cursor
         lines_counted_ += files_.front()->count_lines(counted_to_, kCountPerTurn);
+        const auto oldest = oldest_unsent();
         std::lock_guard lock(mutex_);
-        link_ = {connected_, unsent, std::max(0LL, lines_counted_ - lines_acked_), problem_};
+        link_ = {connected_, unsent, std::max(0LL, lines_counted_ - lines_acked_), problem_, why_, oldest};
+    }
+
+    // The time of the first record not acknowledged: the first in flight, else
+    // read from the file, again only when that record is another one.
+    std::optional<long long> oldest_unsent() {
+        if (!pending_.empty()) return pending_.front().time;
+        for (std::size_t i = 0; i < files_.size(); ++i) {
+            const long long offset = i == 0 ? acked_ : 0;
+            if (files_[i]->id() == oldest_file_ && offset == oldest_offset_) return oldest_time_;
+            if (const auto line = files_[i]->line_at(offset)) {
+                oldest_file_ = files_[i]->id();
+                oldest_offset_ = offset;
+                oldest_time_ = record_time(line->text);
+                return oldest_time_;
+            }
+        }
+        oldest_offset_ = -1;
+        return std::nullopt;
     }
 
     const PublishConfig config_;
@@ -355,6 +390,12 @@ private:
     mosquitto* mosq_ = nullptr;
     bool connected_ = false;
     std::optional<std::string> refused_;
+    LinkProblem refused_why_ = LinkProblem::Refused;
+    LinkProblem why_ = LinkProblem::None;
+    // The record oldest_unsent() read last.
+    FileId oldest_file_;
+    long long oldest_offset_ = -1;
+    std::optional<long long> oldest_time_;
     std::string last_log_error_;
     std::string problem_;
     std::string cursor_error_;

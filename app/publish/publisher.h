@@ -28,12 +28,19 @@ struct PublishConfig {
     std::string offline;       // the will, and the state at a clean stop
 };
 
+// Why the link is down, as far as the client library tells.
+enum class LinkProblem { None, Unreachable, Refused, Auth, Tls };
+
 // How the link stands, for the page and /metrics.
 struct PublishLink {
     bool connected = false;
     long long unsent_bytes = 0;    // of the log past the cursor
     long long unsent_records = 0;  // lines of the file being sent past the cursor
     std::string problem;         // why it is not connected, when known
+    LinkProblem why = LinkProblem::None;
+    // The `time` of the oldest record not acknowledged (Unix seconds); none
+    // when all are, or when that line carries no time.
+    std::optional<long long> oldest_unsent;
 };
 
 class Publisher : public station::StationListener {
@@ -47,6 +54,10 @@ public:
 
 // The link as Prometheus text: wxr7305_publish_connected, wxr7305_records_unpublished.
 std::string metrics_text(const PublishLink& link);
+
+// The link as the page's line says it at `now` (Unix seconds): "records
+// sent", or "not sent for 12 min: broker unreachable".
+std::string link_text(const PublishLink& link, long long now);
 
 // Starts the publisher's thread; nullptr (after a message on `err`) when the
 // build has no MQTT client or the log cannot be read. Records still unsent at

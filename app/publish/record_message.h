@@ -15,11 +15,16 @@ namespace wxr::publish {
 struct RecordMessage {
     std::string id;
     std::string payload;
+    std::optional<long long> time;  // record_time() of its line
 };
 
 // nullopt for a line that is no record (a line torn by a crash and ended by
 // the next record, or not JSON at all): it is never sent.
 std::optional<RecordMessage> record_message(const std::string& line);
+
+// A record's `time` ("2026-12-10T01:52:00Z", UTC) in Unix seconds; nullopt
+// for a line without one.
+std::optional<long long> record_time(const std::string& line);
 
 // The station's id as records without a `station` field give it.
 std::string station_id(const std::string& host, const std::string& station_start);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <boost/asio.hpp>
+#include <nlohmann/json.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
@@ -146,6 +147,26 @@ TEST(CliServe, MetricsLabelsCarryAnyPortNameEscaped) {
     snapshot.counts = counts;
     EXPECT_TRUE(contains(metrics_text(snapshot),
                          "wxr7305_units_total{result=\"success\",model=\"TQ16\",port=\"Bench \\\"A\\\" \\\\ 1\"} 3\n"));
+}
+
+// --publish's line: in status.json only when given, and a change of the
+// link alone is a new snapshot (the page would show a stale link).
+TEST(CliServe, TheLinkLineIsShownOnlyWithPublishAndFollowsTheLink) {
+    SteadyClock clock;
+    BenchBoard board(BenchImages{}, PortNames{}, clock);
+    const auto link_of = [](const BenchSnapshot& s) { return nlohmann::json::parse(s.as_json())["station"]["link"]; };
+    board.refresh(VisitTable{}, StationStatus{});
+    EXPECT_TRUE(link_of(*board.snapshot()).is_null());
+    LinkView view{"not sent for 12 min: broker unreachable", false};
+    board.add_link([&view] { return view; });
+    for (const bool sent : {false, true}) {
+        view = sent ? LinkView{"records sent", true} : view;
+        const auto before = board.snapshot()->version;
+        board.refresh(VisitTable{}, StationStatus{});
+        const auto snapshot = board.snapshot();
+        EXPECT_GT(snapshot->version, before);
+        EXPECT_EQ(link_of(*snapshot), (nlohmann::json{{"text", view.text}, {"sent", sent}}));
+    }
 }
 
 // Viewers follow a station on the real clock while it writes; every unit is

@@ -2,11 +2,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "app/publish/publish_url.h"
+#include "app/publish/publisher.h"
 #include "app/publish/record_message.h"
 #include "app/publish/spool_file.h"
 
@@ -138,6 +140,54 @@ TEST(RecordMessage, IdFromTheRecordAndTheLineSentAsItIs) {
         EXPECT_EQ(payload["record"], nlohmann::json::parse(c.line));
         EXPECT_NE(message->payload.find(c.line), std::string::npos) << "the record is not the log's bytes";
     }
+}
+
+TEST(RecordMessage, TimeOfTheRecordInUnixSeconds) {
+    struct Case {
+        const char* line;
+        std::optional<long long> time;
+    };
+    const Case cases[] = {
+        {R"({"record":"start","time":"1970-01-01T00:00:00Z"})", 0},
+        {R"({"record":"start","time":"2026-12-10T01:52:07Z"})", 1796867527},
+        {R"({"record":"start","time":"2024-02-29T23:59:59Z"})", 1709251199},  // a leap day
+        {R"({"record":"start","time":"2023-02-29T00:00:00Z"})", std::nullopt},  // no such day
+        {R"({"record":"start","time":"2026-12-10T24:00:00Z"})", std::nullopt},
+        {R"({"record":"start","time":"2026-12-10 01:52:07Z"})", std::nullopt},
+        {R"({"record":"start","time":"2026-12-10T01:52:07"})", std::nullopt},
+        {R"({"record":"start","time":"2026-1a-10T01:52:07Z"})", std::nullopt},
+        {R"({"record":"start","time":"-026-12-10T01:52:07Z"})", std::nullopt},
+        {R"({"record":"start","time":1796867527})", std::nullopt},
+        {R"({"record":"start"})", std::nullopt},
+        {R"({"record":"sta)", std::nullopt},
+    };
+    for (const Case& c : cases) EXPECT_EQ(record_time(c.line), c.time) << c.line;
+    const auto message = record_message(R"({"record":"start","station":"s","visit":1,"time":"1970-01-01T00:01:00Z"})");
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->time, 60);
+}
+
+// The page's line: sent, sending, or how long the oldest record has waited and why.
+TEST(PublishLinkText, SentSendingOrWaitingAndWhy) {
+    constexpr long long kNow = 1'000'000;
+    struct Case {
+        PublishLink link;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{true, 0, 0, "", LinkProblem::None, std::nullopt}, "records sent"},
+        {{true, 900, 3, "", LinkProblem::None, kNow - 5}, "sending: 3 records left"},
+        {{true, 300, 1, "", LinkProblem::None, kNow - 125}, "sending: 1 record left, the oldest from 2 min ago"},
+        {{false, 900, 9, "x", LinkProblem::Unreachable, kNow - 12 * 60 - 59},
+         "not sent for 12 min: broker unreachable"},
+        {{false, 900, 9, "x", LinkProblem::Auth, kNow - 40}, "not sent for 40 s: broker refused (auth)"},
+        {{false, 900, 9, "x", LinkProblem::Tls, kNow - 3 * 3600}, "not sent for 3 h: TLS failure"},
+        {{false, 900, 9, "x", LinkProblem::Refused, kNow + 30}, "not sent for 0 s: broker refused the connection"},
+        {{false, 900, 9, "", LinkProblem::None, kNow - 61}, "not sent for 1 min: connecting"},
+        {{false, 900, 2, "x", LinkProblem::Unreachable, std::nullopt}, "2 records not sent: broker unreachable"},
+        {{false, 0, 0, "x", LinkProblem::Unreachable, std::nullopt}, "records sent; not connected: broker unreachable"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(link_text(c.link, kNow), c.text);
 }
 
 TEST(BrokerUrl, SchemesHostsAndPorts) {

@@ -85,6 +85,14 @@ function header(s) {
   document.getElementById('total-skipped').textContent = t.skipped;
   document.getElementById('total-rate').textContent = t.units_per_hour === null ? '\u2013' : Math.round(t.units_per_hour);
   document.getElementById('total-yield').textContent = percent(t.first_pass_yield);
+  // --publish only: whether the line's broker has every record.
+  const record = document.getElementById('record-link');
+  const line = s.station.link;
+  record.hidden = !line;
+  if (line) {
+    record.textContent = 'MQTT: ' + line.text;
+    record.className = 'record-link ' + (line.sent ? 'sent' : 'behind');
+  }
   document.getElementById('notices').replaceChildren(...s.station.notices.map((text) => el('li', '', text)));
 }
 
