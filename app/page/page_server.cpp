@@ -13,6 +13,7 @@
 #include <boost/beast/http.hpp>
 
 #include "app/page/page_assets.h"
+#include "app/page/interface_addresses.h"
 #include "app/page/page_guests.h"
 #include "device/host.h"
 
@@ -44,6 +45,8 @@ constexpr std::chrono::seconds kDrainDeadline{5};
 constexpr std::chrono::seconds kHeartbeat{15};
 // At the end: how long the viewers may take to get the last snapshot.
 constexpr std::chrono::milliseconds kFinalFlush{1000};
+// The machine's addresses are read again for an unknown one at most this often.
+constexpr std::chrono::seconds kAddressesFresh{10};
 // Backlog of connections the system holds before the server takes them.
 constexpr int kBacklog = 128;
 // Where the path ends and the query begins.
@@ -90,7 +93,8 @@ class Connection;
 
 struct PageServer::Core {
     ServeAddress address;
-    std::string machine;
+    MachineNames machine;
+    std::chrono::steady_clock::time_point machine_read;
     std::shared_ptr<BenchBoard> board;
     int port = 0;
 
@@ -114,6 +118,7 @@ struct PageServer::Core {
     void watch();
     void publish(std::shared_ptr<const BenchSnapshot> snapshot, bool closed);
     Answer answer(const http::request<http::empty_body>& req, bool& follow);
+    bool host_ok(std::string_view host);
 };
 
 // One client, from its request to its answer, or a viewer's event stream.
@@ -256,7 +261,7 @@ Answer PageServer::Core::answer(const http::request<http::empty_body>& req, bool
     if (req.method() != http::verb::get && req.method() != http::verb::head) {
         return {http::status::method_not_allowed, "text/plain", "Only GET and HEAD.\n"};
     }
-    if (req.count(http::field::host) != 1 || !host_allowed(req[http::field::host], address, port, machine)) {
+    if (req.count(http::field::host) != 1 || !host_ok(req[http::field::host])) {
         return {http::status::forbidden, "text/plain", "This station answers only to its own address.\n"};
     }
     const std::string_view path = path_of(req.target());
@@ -274,6 +279,17 @@ Answer PageServer::Core::answer(const http::request<http::empty_body>& req, bool
         return {http::status::ok, "text/event-stream", ""};
     }
     return {http::status::not_found, "text/plain", "Not found.\n"};
+}
+
+// An address the machine took since it was last read (a new lease, a cable
+// plugged in) is found by reading them again, at most every so often.
+bool PageServer::Core::host_ok(std::string_view host) {
+    if (host_allowed(host, address, port, machine)) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (!is_wildcard(address) || now - machine_read < kAddressesFresh) return false;
+    machine.addresses = interface_addresses();
+    machine_read = now;
+    return host_allowed(host, address, port, machine);
 }
 
 void PageServer::Core::accept() {
@@ -339,7 +355,8 @@ std::unique_ptr<PageServer> PageServer::start(const ServeAddress& address, std::
                                               std::string& error) {
     auto core = std::make_unique<Core>();
     core->address = address;
-    core->machine = host_name();
+    core->machine = {host_name(), is_wildcard(address) ? interface_addresses() : std::vector<std::string>{}};
+    core->machine_read = std::chrono::steady_clock::now();
     core->board = std::move(board);
     error_code ec;
     const net::ip::address ip = net::ip::make_address(address.host, ec);

@@ -125,8 +125,24 @@ TEST(CliServe, AnswersOnlyToItsOwnName) {
         {"[::1]:8730", {"::1", 8730}, true},
         {"192.168.1.20:8730", {"192.168.1.20", 8730}, true},
         {"localhost:8730", {"192.168.1.20", 8730}, false},
-        {"10.0.0.7:8730", {"0.0.0.0", 8730}, true},
         {"station-3:8730", {"0.0.0.0", 8730}, true},
+        {"localhost:8730", {"::", 8730}, true},
+        {"0.0.0.0:8730", {"0.0.0.0", 8730}, true},  // the address served, as given to --serve
+        // On every address: exactly the machine's own addresses, in any spelling.
+        {"10.0.0.7:8730", {"0.0.0.0", 8730}, true},
+        {"127.0.0.1:8730", {"0.0.0.0", 8730}, true},
+        {"[::1]:8730", {"::", 8730}, true},
+        {"[fe80::1]:8730", {"::", 8730}, true},
+        {"[FE80:0:0::1]:8730", {"0.0.0.0", 8730}, true},
+        {"[2001:db8:0:0:0:0:0:5]:8730", {"::", 8730}, true},
+        {"10.0.0.8:8730", {"0.0.0.0", 8730}, false},  // another machine's address
+        {"127.0.0.2:8730", {"0.0.0.0", 8730}, false},
+        {"[2001:db8::6]:8730", {"::", 8730}, false},
+        {"[fe80::1%25eth0]:8730", {"::", 8730}, false},
+        {"010.0.0.7:8730", {"0.0.0.0", 8730}, false},  // octal to some readers
+        {"10.0.0.7:8731", {"0.0.0.0", 8730}, false},
+        {"10.0.0.7.evil.example:8730", {"0.0.0.0", 8730}, false},
+        {"station-3.:8730", {"0.0.0.0", 8730}, false},
         {"station-3.line.example:8730", {"0.0.0.0", 8730}, false},
         {"station-3.evil.example:8730", {"0.0.0.0", 8730}, false},  // DNS rebinding by a longer name
         {"station-30:8730", {"0.0.0.0", 8730}, false},
@@ -134,9 +150,15 @@ TEST(CliServe, AnswersOnlyToItsOwnName) {
         {"", {"0.0.0.0", 8730}, false},
         {"[::1:8730", {"::1", 8730}, false},
     };
+    // As the system would list them; the rule must not depend on the machine the test runs on.
+    const MachineNames machine{"Station-3", {"127.0.0.1", "10.0.0.7", "::1", "fe80::1", "2001:db8::5"}};
     for (const Case& c : cases) {
-        EXPECT_EQ(host_allowed(c.host_header, c.address, c.address.port, "Station-3"), c.allowed) << c.host_header;
+        EXPECT_EQ(host_allowed(c.host_header, c.address, c.address.port, machine), c.allowed)
+            << c.host_header << " on " << c.address.host;
     }
+    // A machine whose name and addresses are unknown answers to localhost alone.
+    EXPECT_TRUE(host_allowed("localhost:8730", {"0.0.0.0", 8730}, 8730, {}));
+    EXPECT_FALSE(host_allowed("10.0.0.7:8730", {"0.0.0.0", 8730}, 8730, {}));
 }
 
 TEST(CliServe, MetricsLabelsCarryAnyPortNameEscaped) {

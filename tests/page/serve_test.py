@@ -431,11 +431,13 @@ def refused_labels(program):
 
 
 def rebinding(program):
-    """On every address, a Host of the machine's name with a domain of someone else's is refused."""
+    """On every address, the machine's own names and addresses are taken; a Host of its name with a domain
+    of someone else's, or another machine's address, is refused."""
     station = Station(program, ["--simulate=devices=1,0:arrive-at=600000"], serve="0.0.0.0:0")
     try:
         machine, port = station.url.split("//")[1].rstrip("/").rsplit(":", 1)
-        for name, allowed in ((machine, True), (machine + ".evil.example", False), ("localhost", True)):
+        for name, allowed in ((machine, True), (machine + ".evil.example", False), ("localhost", True),
+                              ("127.0.0.1", True), ("192.0.2.1", False)):
             reply = exchange(int(port), request(f"{name}:{port}".encode(), b"/status.json"))
             assert (reply[9:12] == b"200") == allowed, f"{name}: {reply[:30]!r}"
             print(f"on every address, Host {name}: {reply[9:12].decode()}")
