@@ -66,6 +66,7 @@ struct BenchSnapshot {
     std::uint64_t version = 0;  // grows with every change
     std::string state;          // running, watching, stopping, count reached, ended
     bool log_failed = false;
+    bool ended = false;         // the station's last state
     std::vector<std::string> notices;  // for the person at the bench, oldest first
     std::vector<FirmwareView> firmware;
     ResultTally tally;

@@ -124,7 +124,9 @@ std::string metrics_text(const BenchSnapshot& s) {
     seconds_histogram(out, *s.counts);
     family(out, "wxr7305_units_writing", "gauge", "Units being written now.");
     out += "wxr7305_units_writing " + std::to_string(s.writing) + "\n";
-    family(out, "wxr7305_log_failing", "gauge", "1 while the --log file cannot be written (no unit is started).");
+    family(out, "wxr7305_log_failing", "gauge",
+           "1 once the --log file could not be written (no unit is started after), until the station ends; "
+           "a --watch station scraped at a steady pace waits up to 6 s for one more scrape at its end.");
     out += std::string("wxr7305_log_failing ") + (s.log_failed ? "1" : "0") + "\n";
     family(out, "wxr7305_firmware_info", "gauge", "The firmware images the station writes.");
     for (const FirmwareView& f : s.firmware) {

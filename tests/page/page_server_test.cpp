@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <thread>
 
 #include <boost/asio.hpp>
@@ -45,7 +46,8 @@ bool get(int port, const std::string& path, const std::function<void(std::string
         http::write(socket, req);
         boost::beast::flat_buffer buffer;
         http::response_parser<http::buffer_body> res;
-        res.body_limit(boost::none);
+        // Not boost::none: Beast 1.74 compares the length with it and refuses every body.
+        res.body_limit(std::numeric_limits<std::uint64_t>::max());
         http::read_header(socket, buffer, res);
         char data[4096];
         while (!res.is_done()) {
@@ -257,6 +259,42 @@ TEST(CliServe, AnswersOnlyWhatItServesWithinFixedBounds) {
         EXPECT_FALSE(contains(reply, "multipart")) << c.name;
     }
     EXPECT_TRUE(contains(exchange(server->port(), request("GET /page.js", many_ranges + "\r\n")), std::string(kPageJs)));
+}
+
+// A --watch station's failed log shows until its end, and the scraper that
+// followed it gets one more scrape once it has ended; the server waits for it
+// (for a scraper whose next scrape is due: one never seen again is not waited for).
+TEST(CliServe, AWatchStationsEndIsScrapedOnceMore) {
+    SteadyClock clock;
+    auto board = std::make_shared<BenchBoard>(BenchImages{}, PortNames{}, clock);
+    std::string why;
+    auto server = PageServer::start({"127.0.0.1", 0}, board, why);
+    ASSERT_TRUE(server) << why;
+    const int port = server->port();
+    auto metrics = [&] {
+        std::string text;
+        EXPECT_TRUE(get(port, "/metrics", [&](std::string_view piece) { text += piece; }));
+        return text;
+    };
+    StationStatus status;
+    status.watching = true;
+    board->refresh(VisitTable{}, status);
+    EXPECT_TRUE(contains(metrics(), "wxr7305_log_failing 0\n"));
+    metrics();  // a scraper at a steady pace: its next scrape is due now
+    status.watching = false;
+    status.log_failed = true;
+    board->refresh(VisitTable{}, status);
+    status.log_failed = false;  // however a later state tells it
+    status.ended = true;
+    board->finished(status);
+    std::thread ending([&] { server.reset(); });
+    // Past the end and the viewers' flush (there are none): only the wait for the scraper keeps it serving.
+    constexpr int kPollsForTheEnd = 5000;
+    for (int i = 0; i < kPollsForTheEnd && !board->closed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string last = metrics();
+    ending.join();
+    EXPECT_TRUE(contains(last, "wxr7305_log_failing 1\n")) << last;
 }
 
 // Who is let go for a newcomer: the oldest request from its address, then

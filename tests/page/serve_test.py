@@ -280,6 +280,7 @@ def dropped(s):
 # (the build sets WXR7305_PEAK_RSS_MB), the attacks' bounds still show.
 PEAK_RSS_MB = int(os.environ.get("WXR7305_PEAK_RSS_MB", "64"))
 SLOW_CLIENTS, STALLED_STREAMS, RANGE_REQUESTS = 100, 64, 60
+EVENT_RETRY = 2.0  # the page's "retry: 2000"
 CGROUP_BYTES = 300 << 20
 
 
@@ -503,10 +504,17 @@ def attacked_station(station):
     events = []
 
     def viewer():
-        with socket.create_connection(("127.0.0.1", port), timeout=LONG) as s:
-            s.sendall(b"GET /events HTTP/1.1\r\nHost: " + host + b"\r\n\r\n")
-            while chunk := s.recv(65536):
-                events.extend([time.monotonic()] * chunk.count(b"data: "))
+        # As a browser's EventSource: again after the page's retry when its stream ends (the oldest
+        # viewer is let go for a newcomer while the stalled streams have not fallen behind yet).
+        while True:
+            try:
+                with socket.create_connection(("127.0.0.1", port), timeout=LONG) as s:
+                    s.sendall(b"GET /events HTTP/1.1\r\nHost: " + host + b"\r\n\r\n")
+                    while chunk := s.recv(65536):
+                        events.extend([time.monotonic()] * chunk.count(b"data: "))
+            except OSError:
+                pass
+            time.sleep(EVENT_RETRY)
 
     threading.Thread(target=viewer, daemon=True).start()
     until("the first event", lambda: events)
