@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <random>
 #include <thread>
 
 #include <boost/asio.hpp>
@@ -26,8 +27,20 @@ using namespace wxr::cli;
 
 namespace {
 
+// A folder of its own for each run, gone at its end: builds side by side run these tests at once.
+struct RunFolder {
+    std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                 ("wxr7305_serve_" + std::to_string(std::random_device{}()));
+    RunFolder() { std::filesystem::create_directories(path); }
+    ~RunFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
 std::string file_with(const std::string& name, const std::string& text) {
-    auto path = std::filesystem::temp_directory_path() / ("wxr7305_serve_" + name);
+    static RunFolder folder;
+    auto path = folder.path / name;
     std::ofstream(path, std::ios::binary) << text;
     return path.string();
 }
