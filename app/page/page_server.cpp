@@ -6,15 +6,15 @@
 #include <map>
 #include <mutex>
 #include <sstream>
-#include <utility>
 #include <thread>
+#include <utility>
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
-#include "app/page/page_assets.h"
 #include "app/page/interface_addresses.h"
+#include "app/page/page_assets.h"
 #include "app/page/page_guests.h"
 #include "device/host.h"
 

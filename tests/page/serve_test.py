@@ -438,7 +438,7 @@ def rebinding(program):
     try:
         machine, port = station.url.split("//")[1].rstrip("/").rsplit(":", 1)
         for name, allowed in ((machine, True), (machine + ".evil.example", False), ("localhost", True),
-                              ("127.0.0.1", True), ("192.0.2.1", False)):
+                              ("127.0.0.1", True), ("198.51.100.77", False)):
             reply = exchange(int(port), request(f"{name}:{port}".encode(), b"/status.json"))
             assert (reply[9:12] == b"200") == allowed, f"{name}: {reply[:30]!r}"
             print(f"on every address, Host {name}: {reply[9:12].decode()}")
