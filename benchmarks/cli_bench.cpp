@@ -7,7 +7,8 @@
 //   - upgrade --all over 20 devices with --serve and 20 viewers following
 //     its events, against the same without.
 //   - upgrade --all over 200 units on a terminal (a pty) against the same piped.
-// Prints ratios; asserts nothing (speed is measured, not tested).
+// Prints ratios; asserts nothing (speed is measured, not tested). `cli_bench
+// serve` prints the --serve figure alone.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -302,7 +303,12 @@ void print_terminal_against_pipe(const std::vector<std::string>& args, const cha
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // "serve": that figure alone, for a change to the page.
+    if (argc > 1 && std::string(argv[1]) == "serve") {
+        print_serve_cost();
+        return 0;
+    }
     const std::vector<std::string> one = {"upgrade", "--simulate=busy=0"};
     double pauses = protocol_pauses_ms(one);
     std::vector<double> runs, engine;

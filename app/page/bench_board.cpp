@@ -239,8 +239,12 @@ void BenchBoard::finished(const StationStatus& status) {
 }
 
 void BenchBoard::take_status(const StationStatus& status) {
-    if (!same_status(status, status_)) changed_ = true;
-    status_ = status;
+    StationStatus now = status;
+    // A log that failed stays shown as failed until the end: a scrape between must not miss it.
+    now.log_failed = now.log_failed || status_.log_failed;
+    if (now.watching) watched_ = true;
+    if (!same_status(now, status_)) changed_ = true;
+    status_ = std::move(now);
 }
 
 void BenchBoard::publish() {
@@ -256,6 +260,7 @@ void BenchBoard::publish() {
     snapshot->state = state_word(status_);
     snapshot->station = status_.station;
     snapshot->log_failed = status_.log_failed;
+    snapshot->ended = status_.ended;
     snapshot->notices = notices_;
     snapshot->link = link_;
     snapshot->firmware = firmware_;

@@ -5,6 +5,7 @@
 // read or wait for snapshots and never hold that lock while they work.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -48,6 +49,8 @@ public:
     // No snapshot follows: waiters return at once.
     void close();
     bool closed() const;
+    // The station watched for units at some time (--watch): its end is worth a last scrape.
+    bool watched() const { return watched_.load(); }
     // Lines another part of the station adds to /metrics (--publish's link).
     void add_metrics(std::function<std::string()> lines);
     std::string added_metrics() const;
@@ -101,6 +104,7 @@ private:
     std::shared_ptr<const BenchSnapshot> current_;
     std::uint64_t version_ = 0;
     bool closed_ = false;
+    std::atomic<bool> watched_{false};
 };
 
 }  // namespace wxr::page

@@ -75,6 +75,7 @@ struct BenchSnapshot {
     std::string state;          // running, watching, stopping, count reached, ended
     std::string station;        // this run's id: the log's records and the page's visits pair by it
     bool log_failed = false;
+    bool ended = false;         // the station's last state
     std::vector<std::string> notices;  // for the person at the bench, oldest first
     std::optional<LinkView> link;      // with --publish only
     std::vector<FirmwareView> firmware;

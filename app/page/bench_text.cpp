@@ -126,7 +126,9 @@ std::string metrics_text(const BenchSnapshot& s) {
     seconds_histogram(out, *s.counts);
     family(out, "wxr7305_units_writing", "gauge", "Units being written now.");
     out += "wxr7305_units_writing " + std::to_string(s.writing) + "\n";
-    family(out, "wxr7305_log_failing", "gauge", "1 while the --log file cannot be written (no unit is started).");
+    family(out, "wxr7305_log_failing", "gauge",
+           "1 once the --log file could not be written (no unit is started after), until the station ends; "
+           "a --watch station scraped at a steady pace waits up to 6 s for one more scrape at its end.");
     out += std::string("wxr7305_log_failing ") + (s.log_failed ? "1" : "0") + "\n";
     family(out, "wxr7305_station_info", "gauge", "This run of the station: its id, as its log records carry it.");
     out += "wxr7305_station_info{station=" + label(s.station) + "} 1\n";

@@ -7,11 +7,13 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include "app/page/interface_addresses.h"
 #include "app/page/page_assets.h"
 #include "app/page/page_guests.h"
 #include "device/host.h"
@@ -44,6 +46,13 @@ constexpr std::chrono::seconds kDrainDeadline{5};
 constexpr std::chrono::seconds kHeartbeat{15};
 // At the end: how long the viewers may take to get the last snapshot.
 constexpr std::chrono::milliseconds kFinalFlush{1000};
+// At the end of a --watch station scraped at a steady pace: how long it waits
+// at most for one more scrape, enough for the 5 s interval of the README's job.
+constexpr std::chrono::seconds kLastScrape{6};
+// ... past the scraper's own pace: its round trip and its jitter.
+constexpr std::chrono::seconds kScrapeSlack{1};
+// The machine's addresses are read again for an unknown one at most this often.
+constexpr std::chrono::seconds kAddressesFresh{10};
 // Backlog of connections the system holds before the server takes them.
 constexpr int kBacklog = 128;
 // Where the path ends and the query begins.
@@ -82,6 +91,7 @@ struct Answer {
     http::status status = http::status::ok;
     std::string type = "text/plain";
     std::string body;
+    bool last_scrape = false;  // /metrics after the station ended
 };
 
 }  // namespace
@@ -90,7 +100,8 @@ class Connection;
 
 struct PageServer::Core {
     ServeAddress address;
-    std::string machine;
+    MachineNames machine;
+    std::chrono::steady_clock::time_point machine_read;
     std::shared_ptr<BenchBoard> board;
     int port = 0;
 
@@ -106,14 +117,20 @@ struct PageServer::Core {
     bool board_closed = false;
 
     std::mutex mutex;
-    std::condition_variable changed;  // a viewer left
+    std::condition_variable changed;  // a viewer left, or the last scrape was taken
     std::atomic<std::size_t> viewers{0};
+    // Under mutex: the last two times /metrics was asked for while the station
+    // ran, and whether it was taken after it ended.
+    std::chrono::steady_clock::time_point scraped, scraped_before;
+    bool last_scraped = false;
 
     void accept();
     void drop(std::uint64_t id);
     void watch();
     void publish(std::shared_ptr<const BenchSnapshot> snapshot, bool closed);
     Answer answer(const http::request<http::empty_body>& req, bool& follow);
+    bool host_ok(std::string_view host);
+    void took_last_scrape();
 };
 
 // One client, from its request to its answer, or a viewer's event stream.
@@ -191,8 +208,10 @@ private:
         if (answer.status == http::status::service_unavailable) res->set(http::field::retry_after, "10");
         res->content_length(answer.body.size());
         if (!head) res->body() = std::move(answer.body);
+        const bool last_scrape = answer.last_scrape && !head;
         arm(kDrainDeadline);
-        http::async_write(socket_, *res, [self = shared_from_this(), res](error_code, std::size_t) {
+        http::async_write(socket_, *res, [self = shared_from_this(), res, last_scrape](error_code ec, std::size_t) {
+            if (last_scrape && !ec) self->core_.took_last_scrape();
             self->core_.drop(self->id_);
         });
     }
@@ -256,7 +275,7 @@ Answer PageServer::Core::answer(const http::request<http::empty_body>& req, bool
     if (req.method() != http::verb::get && req.method() != http::verb::head) {
         return {http::status::method_not_allowed, "text/plain", "Only GET and HEAD.\n"};
     }
-    if (req.count(http::field::host) != 1 || !host_allowed(req[http::field::host], address, port, machine)) {
+    if (req.count(http::field::host) != 1 || !host_ok(req[http::field::host])) {
         return {http::status::forbidden, "text/plain", "This station answers only to its own address.\n"};
     }
     const std::string_view path = path_of(req.target());
@@ -265,7 +284,14 @@ Answer PageServer::Core::answer(const http::request<http::empty_body>& req, bool
     if (path == "/page.js") return {http::status::ok, "text/javascript; charset=utf-8", std::string(kPageJs)};
     if (path == "/status.json") return {http::status::ok, "application/json", board->snapshot()->as_json()};
     if (path == "/metrics") {
-        return {http::status::ok, "text/plain; version=0.0.4; charset=utf-8", metrics_text(*board->snapshot()) + board->added_metrics()};
+        const auto snapshot = board->snapshot();
+        const bool ended = snapshot->ended || board->closed();
+        if (!ended) {
+            std::lock_guard lock(mutex);
+            scraped_before = std::exchange(scraped, std::chrono::steady_clock::now());
+        }
+        return {http::status::ok, "text/plain; version=0.0.4; charset=utf-8",
+                metrics_text(*snapshot) + board->added_metrics(), ended};
     }
     if (path == "/events") {
         // The station has ended: nothing more will come (204 tells a browser not to ask again).
@@ -274,6 +300,25 @@ Answer PageServer::Core::answer(const http::request<http::empty_body>& req, bool
         return {http::status::ok, "text/event-stream", ""};
     }
     return {http::status::not_found, "text/plain", "Not found.\n"};
+}
+
+// An address the machine took since it was last read (a new lease, a cable
+// plugged in) is found by reading them again, at most every so often.
+bool PageServer::Core::host_ok(std::string_view host) {
+    if (host_allowed(host, address, port, machine)) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (!is_wildcard(address) || now - machine_read < kAddressesFresh) return false;
+    machine.addresses = interface_addresses();
+    machine_read = now;
+    return host_allowed(host, address, port, machine);
+}
+
+void PageServer::Core::took_last_scrape() {
+    {
+        std::lock_guard lock(mutex);
+        last_scraped = true;
+    }
+    changed.notify_all();
 }
 
 void PageServer::Core::accept() {
@@ -339,7 +384,8 @@ std::unique_ptr<PageServer> PageServer::start(const ServeAddress& address, std::
                                               std::string& error) {
     auto core = std::make_unique<Core>();
     core->address = address;
-    core->machine = host_name();
+    core->machine = {host_name(), is_wildcard(address) ? interface_addresses() : std::vector<std::string>{}};
+    core->machine_read = std::chrono::steady_clock::now();
     core->board = std::move(board);
     error_code ec;
     const net::ip::address ip = net::ip::make_address(address.host, ec);
@@ -385,11 +431,18 @@ int PageServer::port() const { return core_->port; }
 
 PageServer::~PageServer() {
     Core& c = *core_;
+    const auto ended = std::chrono::steady_clock::now();
     c.board->close();
     c.watcher.join();  // it posts the last snapshot, with the board closed
     {
         std::unique_lock lock(c.mutex);
         c.changed.wait_for(lock, kFinalFlush, [&] { return c.viewers.load() == 0; });
+        // A watching station's scraper sees how it ended (a failed log at the
+        // last moment): its next scrape is waited for when it is due soon.
+        if (c.board->watched() && c.scraped_before != std::chrono::steady_clock::time_point{}) {
+            const auto due = c.scraped + (c.scraped - c.scraped_before) + kScrapeSlack;
+            c.changed.wait_until(lock, std::min(due, ended + kLastScrape), [&] { return c.last_scraped; });
+        }
     }
     net::post(c.io, [&c] {
         error_code ignored;

@@ -5,9 +5,13 @@
 #include <charconv>
 #include <optional>
 
+#include <boost/asio/ip/address.hpp>
+
 namespace wxr::page {
 
 namespace {
+
+namespace net = boost::asio::ip;
 
 constexpr int kMaxPort = 65535;
 constexpr int kHttpPort = 80;
@@ -36,6 +40,14 @@ bool is_ipv6(std::string_view text) {
 }
 
 bool is_ip_literal(std::string_view host) { return is_ipv4(host) || is_ipv6(host); }
+
+// The address however it is spelt ("FE80:0::1" is "fe80::1"); none for what is not one.
+std::optional<net::address> address_of(std::string_view text) {
+    boost::system::error_code ec;
+    net::address address = net::make_address(std::string(text), ec);
+    if (ec) return std::nullopt;
+    return address;
+}
 
 std::string lower(std::string_view text) {
     std::string out(text);
@@ -92,7 +104,7 @@ bool is_loopback(const ServeAddress& address) {
 
 bool is_wildcard(const ServeAddress& address) { return address.host == "0.0.0.0" || address.host == "::"; }
 
-bool host_allowed(std::string_view host_header, const ServeAddress& address, int port, std::string_view machine) {
+bool host_allowed(std::string_view host_header, const ServeAddress& address, int port, const MachineNames& machine) {
     HostPort parts = split_host_port(host_header);
     if (!parts.ok || parts.host.empty()) return false;
     std::optional<int> given = parts.port.empty() ? std::optional<int>(kHttpPort) : port_number(parts.port);
@@ -101,10 +113,13 @@ bool host_allowed(std::string_view host_header, const ServeAddress& address, int
     if (host == lower(address.host)) return true;
     if (host == "localhost") return is_loopback(address) || is_wildcard(address);
     if (!is_wildcard(address)) return false;
-    // An address cannot be rebound to another machine; a name only as it is
-    // exactly the machine's own (a longer one may be anyone's domain).
-    const std::string name = lower(machine);
-    return is_ip_literal(host) || (!name.empty() && host == name);
+    // A name only as it is exactly the machine's own (a longer one may be
+    // anyone's domain); an address only as one of its own.
+    if (!is_ip_literal(host)) return !machine.name.empty() && host == lower(machine.name);
+    const std::optional<net::address> given_address = address_of(host);
+    return given_address && std::any_of(machine.addresses.begin(), machine.addresses.end(), [&](const std::string& own) {
+               return address_of(own) == given_address;
+           });
 }
 
 std::string page_url(const ServeAddress& address, int port, std::string_view machine) {

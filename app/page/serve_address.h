@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace wxr::page {
 
@@ -24,11 +25,17 @@ bool is_loopback(const ServeAddress& address);
 // 0.0.0.0 or ::: every address of the machine.
 bool is_wildcard(const ServeAddress& address);
 
+// What this machine answers to when it serves on every address.
+struct MachineNames {
+    std::string name;                    // its host name; empty when unknown
+    std::vector<std::string> addresses;  // its interfaces' addresses (interface_addresses.h)
+};
+
 // Whether a request's Host header names this server listening at `address`
 // on `port`: that address, or localhost when it is a loopback address; on
-// every address, any IP literal or exactly the machine's own name. Always with the
-// port (or none, for port 80).
-bool host_allowed(std::string_view host_header, const ServeAddress& address, int port, std::string_view machine);
+// every address, exactly the machine's own name, localhost or one of its
+// addresses in any spelling. Always with the port (or none, for port 80).
+bool host_allowed(std::string_view host_header, const ServeAddress& address, int port, const MachineNames& machine);
 
 // The page's address for the person at the bench.
 std::string page_url(const ServeAddress& address, int port, std::string_view machine);

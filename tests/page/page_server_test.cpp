@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
+#include <random>
 #include <thread>
 
 #include <boost/asio.hpp>
@@ -26,8 +28,20 @@ using namespace wxr::cli;
 
 namespace {
 
+// A folder of its own for each run, gone at its end: builds side by side run these tests at once.
+struct RunFolder {
+    std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                 ("wxr7305_serve_" + std::to_string(std::random_device{}()));
+    RunFolder() { std::filesystem::create_directories(path); }
+    ~RunFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
 std::string file_with(const std::string& name, const std::string& text) {
-    auto path = std::filesystem::temp_directory_path() / ("wxr7305_serve_" + name);
+    static RunFolder folder;
+    auto path = folder.path / name;
     std::ofstream(path, std::ios::binary) << text;
     return path.string();
 }
@@ -46,7 +60,8 @@ bool get(int port, const std::string& path, const std::function<void(std::string
         http::write(socket, req);
         boost::beast::flat_buffer buffer;
         http::response_parser<http::buffer_body> res;
-        res.body_limit(boost::none);
+        // Not boost::none: Beast 1.74 compares the length with it and refuses every body.
+        res.body_limit(std::numeric_limits<std::uint64_t>::max());
         http::read_header(socket, buffer, res);
         char data[4096];
         while (!res.is_done()) {
@@ -126,8 +141,24 @@ TEST(CliServe, AnswersOnlyToItsOwnName) {
         {"[::1]:8730", {"::1", 8730}, true},
         {"192.168.1.20:8730", {"192.168.1.20", 8730}, true},
         {"localhost:8730", {"192.168.1.20", 8730}, false},
-        {"10.0.0.7:8730", {"0.0.0.0", 8730}, true},
         {"station-3:8730", {"0.0.0.0", 8730}, true},
+        {"localhost:8730", {"::", 8730}, true},
+        {"0.0.0.0:8730", {"0.0.0.0", 8730}, true},  // the address served, as given to --serve
+        // On every address: exactly the machine's own addresses, in any spelling.
+        {"10.0.0.7:8730", {"0.0.0.0", 8730}, true},
+        {"127.0.0.1:8730", {"0.0.0.0", 8730}, true},
+        {"[::1]:8730", {"::", 8730}, true},
+        {"[fe80::1]:8730", {"::", 8730}, true},
+        {"[FE80:0:0::1]:8730", {"0.0.0.0", 8730}, true},
+        {"[2001:db8:0:0:0:0:0:5]:8730", {"::", 8730}, true},
+        {"10.0.0.8:8730", {"0.0.0.0", 8730}, false},  // another machine's address
+        {"127.0.0.2:8730", {"0.0.0.0", 8730}, false},
+        {"[2001:db8::6]:8730", {"::", 8730}, false},
+        {"[fe80::1%25eth0]:8730", {"::", 8730}, false},
+        {"010.0.0.7:8730", {"0.0.0.0", 8730}, false},  // octal to some readers
+        {"10.0.0.7:8731", {"0.0.0.0", 8730}, false},
+        {"10.0.0.7.evil.example:8730", {"0.0.0.0", 8730}, false},
+        {"station-3.:8730", {"0.0.0.0", 8730}, false},
         {"station-3.line.example:8730", {"0.0.0.0", 8730}, false},
         {"station-3.evil.example:8730", {"0.0.0.0", 8730}, false},  // DNS rebinding by a longer name
         {"station-30:8730", {"0.0.0.0", 8730}, false},
@@ -135,9 +166,15 @@ TEST(CliServe, AnswersOnlyToItsOwnName) {
         {"", {"0.0.0.0", 8730}, false},
         {"[::1:8730", {"::1", 8730}, false},
     };
+    // As the system would list them; the rule must not depend on the machine the test runs on.
+    const MachineNames machine{"Station-3", {"127.0.0.1", "10.0.0.7", "::1", "fe80::1", "2001:db8::5"}};
     for (const Case& c : cases) {
-        EXPECT_EQ(host_allowed(c.host_header, c.address, c.address.port, "Station-3"), c.allowed) << c.host_header;
+        EXPECT_EQ(host_allowed(c.host_header, c.address, c.address.port, machine), c.allowed)
+            << c.host_header << " on " << c.address.host;
     }
+    // A machine whose name and addresses are unknown answers to localhost alone.
+    EXPECT_TRUE(host_allowed("localhost:8730", {"0.0.0.0", 8730}, 8730, {}));
+    EXPECT_FALSE(host_allowed("10.0.0.7:8730", {"0.0.0.0", 8730}, 8730, {}));
 }
 
 TEST(CliServe, MetricsLabelsCarryAnyPortNameEscaped) {
@@ -256,6 +293,42 @@ TEST(CliServe, AnswersOnlyWhatItServesWithinFixedBounds) {
         EXPECT_FALSE(contains(reply, "multipart")) << c.name;
     }
     EXPECT_TRUE(contains(exchange(server->port(), request("GET /page.js", many_ranges + "\r\n")), std::string(kPageJs)));
+}
+
+// A --watch station's failed log shows until its end, and the scraper that
+// followed it gets one more scrape once it has ended; the server waits for it
+// (for a scraper whose next scrape is due: one never seen again is not waited for).
+TEST(CliServe, AWatchStationsEndIsScrapedOnceMore) {
+    SteadyClock clock;
+    auto board = std::make_shared<BenchBoard>(BenchImages{}, PortNames{}, clock);
+    std::string why;
+    auto server = PageServer::start({"127.0.0.1", 0}, board, why);
+    ASSERT_TRUE(server) << why;
+    const int port = server->port();
+    auto metrics = [&] {
+        std::string text;
+        EXPECT_TRUE(get(port, "/metrics", [&](std::string_view piece) { text += piece; }));
+        return text;
+    };
+    StationStatus status;
+    status.watching = true;
+    board->refresh(VisitTable{}, status);
+    EXPECT_TRUE(contains(metrics(), "wxr7305_log_failing 0\n"));
+    metrics();  // a scraper at a steady pace: its next scrape is due now
+    status.watching = false;
+    status.log_failed = true;
+    board->refresh(VisitTable{}, status);
+    status.log_failed = false;  // however a later state tells it
+    status.ended = true;
+    board->finished(status);
+    std::thread ending([&] { server.reset(); });
+    // Past the end and the viewers' flush (there are none): only the wait for the scraper keeps it serving.
+    constexpr int kPollsForTheEnd = 5000;
+    for (int i = 0; i < kPollsForTheEnd && !board->closed(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const std::string last = metrics();
+    ending.join();
+    EXPECT_TRUE(contains(last, "wxr7305_log_failing 1\n")) << last;
 }
 
 // Who is let go for a newcomer: the oldest request from its address, then

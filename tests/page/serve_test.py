@@ -280,6 +280,7 @@ def dropped(s):
 # (the build sets WXR7305_PEAK_RSS_MB), the attacks' bounds still show.
 PEAK_RSS_MB = int(os.environ.get("WXR7305_PEAK_RSS_MB", "64"))
 SLOW_CLIENTS, STALLED_STREAMS, RANGE_REQUESTS = 100, 64, 60
+EVENT_RETRY = 2.0  # the page's "retry: 2000"
 CGROUP_BYTES = 300 << 20
 
 
@@ -431,11 +432,13 @@ def refused_labels(program):
 
 
 def rebinding(program):
-    """On every address, a Host of the machine's name with a domain of someone else's is refused."""
+    """On every address, the machine's own names and addresses are taken; a Host of its name with a domain
+    of someone else's, or another machine's address, is refused."""
     station = Station(program, ["--simulate=devices=1,0:arrive-at=600000"], serve="0.0.0.0:0")
     try:
         machine, port = station.url.split("//")[1].rstrip("/").rsplit(":", 1)
-        for name, allowed in ((machine, True), (machine + ".evil.example", False), ("localhost", True)):
+        for name, allowed in ((machine, True), (machine + ".evil.example", False), ("localhost", True),
+                              ("127.0.0.1", True), ("198.51.100.77", False)):
             reply = exchange(int(port), request(f"{name}:{port}".encode(), b"/status.json"))
             assert (reply[9:12] == b"200") == allowed, f"{name}: {reply[:30]!r}"
             print(f"on every address, Host {name}: {reply[9:12].decode()}")
@@ -509,10 +512,17 @@ def attacked_station(station):
     events = []
 
     def viewer():
-        with socket.create_connection(("127.0.0.1", port), timeout=LONG) as s:
-            s.sendall(b"GET /events HTTP/1.1\r\nHost: " + host + b"\r\n\r\n")
-            while chunk := s.recv(65536):
-                events.extend([time.monotonic()] * chunk.count(b"data: "))
+        # As a browser's EventSource: again after the page's retry when its stream ends (the oldest
+        # viewer is let go for a newcomer while the stalled streams have not fallen behind yet).
+        while True:
+            try:
+                with socket.create_connection(("127.0.0.1", port), timeout=LONG) as s:
+                    s.sendall(b"GET /events HTTP/1.1\r\nHost: " + host + b"\r\n\r\n")
+                    while chunk := s.recv(65536):
+                        events.extend([time.monotonic()] * chunk.count(b"data: "))
+            except OSError:
+                pass
+            time.sleep(EVENT_RETRY)
 
     threading.Thread(target=viewer, daemon=True).start()
     until("the first event", lambda: events)
