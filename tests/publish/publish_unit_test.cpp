@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -98,6 +99,34 @@ TEST_F(SpoolFiles, LinesAcrossReadsAndOverlongOnesCut) {
     EXPECT_EQ(after->text, "after");
     // Read again from an earlier offset (a reconnection sends from the cursor).
     EXPECT_EQ(reader.line_at(0)->text, "0");
+}
+
+// The system's side (POSIX natively, Win32 under wine): files told apart by
+// identity, a missing log named, the cursor replaced while the log is held open.
+TEST_F(SpoolFiles, IdentitiesMissingFilesAndTheCursorBesideAnOpenLog) {
+    const std::string other = (dir_ / "other.jsonl").string();
+    append(log_, "{\"a\":1}\n");
+    append(other, "{\"a\":1}\n");
+    ASSERT_TRUE(id_of_path(log_));
+    EXPECT_NE(id_of_path(log_), id_of_path(other));
+    EXPECT_FALSE(id_of_path(dir_.string())) << "a directory is no log";
+    EXPECT_FALSE(id_of_path((dir_ / "none").string()));
+    try {
+        SpoolReader missing((dir_ / "none").string());
+        ADD_FAILURE() << "a missing log was opened";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("none"), std::string::npos) << e.what();
+    }
+    SpoolReader reader(log_);
+    EXPECT_EQ(reader.id(), id_of_path(log_));
+    std::string error;
+    for (long long offset : {0LL, 8LL, 8LL}) {
+        ASSERT_TRUE(write_cursor(cursor_path(log_), Cursor{reader.id(), offset}, true, error)) << error;
+        EXPECT_EQ(read_cursor(cursor_path(log_)), (Cursor{reader.id(), offset}));
+    }
+    append(log_, "{\"b\":2}\n");
+    EXPECT_EQ(reader.size(), 16);
+    EXPECT_EQ(reader.line_at(8)->text, "{\"b\":2}");
 }
 
 TEST_F(SpoolFiles, RotatedNamesAreTheLogsOwnUncompressed) {
