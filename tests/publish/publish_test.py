@@ -633,7 +633,7 @@ CASES = {
 # For a build without TLS only.
 WITHOUT_TLS = {"no_tls": case_no_tls}
 # Under wine: the same, but for TLS, which that build lacks.
-WINE_CASES = ["broker_up", "refusals", "broker_late", "station_killed", "rotated", "no_tls"]
+WINE_CASES = ["broker_up", "refusals", "broker_late", "broker_killed", "station_killed", "rotated", "no_tls"]
 
 
 def main():
