@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -28,6 +29,11 @@ long long size(Handle file);
 long long read_at(Handle file, char* data, std::size_t size, long long offset);
 // A regular file's identity; nullopt for none or another kind.
 std::optional<FileId> id_of_path(const std::string& path);
+
+// A path given as UTF-8 text, as the command line gives the log (its bytes
+// as they stand on POSIX), and back.
+std::filesystem::path path_of_text(const std::string& text);
+std::string text_of_path(const std::filesystem::path& path);
 
 // `text` written to `temporary` (on disk first when `flush`), which then
 // replaces `path` whole. false, with the reason, when it failed.

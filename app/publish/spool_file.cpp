@@ -19,7 +19,7 @@ constexpr std::size_t kChunk = 64 * 1024;
 std::string cursor_path(const std::string& log_path) { return log_path + ".sent"; }
 
 std::optional<Cursor> read_cursor(const std::string& path) {
-    std::ifstream in(path);
+    std::ifstream in(os::path_of_text(path));
     Cursor cursor;
     std::string end;
     if (!(in >> cursor.offset >> cursor.file.device >> cursor.file.inode) || cursor.offset < 0) return std::nullopt;
@@ -36,17 +36,18 @@ std::optional<FileId> id_of_path(const std::string& path) { return os::id_of_pat
 
 std::vector<std::string> rotated_names(const std::string& log_path) {
     namespace fs = std::filesystem;
-    const fs::path log(log_path);
-    const std::string prefix = log.filename().string() + ".";
+    // UTF-8 both ways, as the command line gives the log (UTF-16 on Windows).
+    const fs::path log = os::path_of_text(log_path);
+    const std::string prefix = os::text_of_path(log.filename()) + ".";
     std::vector<std::string> names;
     std::error_code ec;
     const fs::path dir = log.has_parent_path() ? log.parent_path() : fs::path(".");
     for (const auto& entry : fs::directory_iterator(dir, ec)) {
-        const std::string name = entry.path().filename().string();
+        const std::string name = os::text_of_path(entry.path().filename());
         if (!name.starts_with(prefix) || name.ends_with(".gz") || name.ends_with(".sent") || name.ends_with(".tmp")) {
             continue;
         }
-        names.push_back(entry.path().string());
+        names.push_back(os::text_of_path(entry.path()));
     }
     return names;
 }

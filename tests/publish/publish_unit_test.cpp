@@ -5,12 +5,14 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "app/publish/publish_url.h"
 #include "app/publish/publisher.h"
 #include "app/publish/record_message.h"
+#include "app/publish/publish_os.h"
 #include "app/publish/spool_file.h"
 
 namespace wxr::publish {
@@ -137,6 +139,23 @@ TEST_F(SpoolFiles, RotatedNamesAreTheLogsOwnUncompressed) {
     const auto names = rotated_names(log_);
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(fs::path(names[0]).filename(), "station.jsonl.1");
+}
+
+// A log named in UTF-8 beyond ASCII (a Windows user's folder): found, read and
+// told apart in the same spelling, natively and under wine.
+TEST_F(SpoolFiles, NamesBeyondAsciiAsTheCommandLineGivesThem) {
+    const std::string log = os::text_of_path(dir_ / os::path_of_text("\xe7\xab\x99.jsonl"));  // "station"
+    for (const std::string& name : {log, log + ".1"}) {
+        std::ofstream(os::path_of_text(name), std::ios::binary) << "{\"a\":1}\n";
+    }
+    ASSERT_EQ(rotated_names(log), std::vector<std::string>{log + ".1"});
+    SpoolReader reader(log + ".1");
+    EXPECT_EQ(reader.line_at(0)->text, "{\"a\":1}");
+    EXPECT_EQ(reader.id(), id_of_path(log + ".1"));
+    EXPECT_NE(reader.id(), id_of_path(log));
+    std::string error;
+    ASSERT_TRUE(write_cursor(cursor_path(log), Cursor{reader.id(), 8}, false, error)) << error;
+    EXPECT_EQ(read_cursor(cursor_path(log)), (Cursor{reader.id(), 8}));
 }
 
 TEST(RecordMessage, IdFromTheRecordAndTheLineSentAsItIs) {

@@ -79,6 +79,9 @@ bool replace_file(const std::string& temporary, const std::string& path, const s
     return ok;
 }
 
+std::filesystem::path path_of_text(const std::string& text) { return text; }
+std::string text_of_path(const std::filesystem::path& path) { return path.string(); }
+
 std::string error_text(int code) { return std::strerror(code); }
 
 void die_now() {

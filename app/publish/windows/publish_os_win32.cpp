@@ -114,6 +114,12 @@ bool replace_file(const std::string& temporary, const std::string& path, const s
     return ok;
 }
 
+std::filesystem::path path_of_text(const std::string& text) { return wide(text); }
+std::string text_of_path(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::string error_text(int code) {
     return code >= kSocketErrorBase ? system_text(static_cast<DWORD>(code)) : std::strerror(code);
 }
