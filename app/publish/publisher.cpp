@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -15,6 +14,7 @@
 
 #include <mosquitto.h>
 
+#include "app/publish/publish_os.h"
 #include "app/publish/record_message.h"
 #include "app/publish/spool_file.h"
 
@@ -220,7 +220,7 @@ private:
     }
 
     std::string error_text(int rc) const {
-        if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
+        if (rc == MOSQ_ERR_ERRNO) return os::error_text(errno);
         if (rc == MOSQ_ERR_TLS && !last_log_error_.empty()) return "TLS: " + last_log_error_;
         return mosquitto_strerror(rc);
     }
@@ -300,7 +300,7 @@ private:
     void save_cursor(bool flush, bool now) {
         if (acked_ == written_ && files_.front()->id() == written_file_) return;
         if (!now && Clock::now() - saved_at_ < kCursorPeriod) return;
-        if (die_after_ > 0 && acked_count_ >= die_after_) std::raise(SIGKILL);
+        if (die_after_ > 0 && acked_count_ >= die_after_) os::die_now();
         std::string error;
         const Cursor cursor{files_.front()->id(), acked_};
         if (write_cursor(cursor_path(config_.log_path), cursor, flush, error)) {
@@ -450,10 +450,24 @@ Resume resume_from_cursor(const std::string& log_path) {
     return resume;
 }
 
+// A library built without TLS (the Windows build's) answers any TLS setting so.
+bool library_has_tls() {
+    mosquitto* probe = mosquitto_new(nullptr, true, nullptr);
+    if (!probe) return true;  // out of memory: the connection will say more
+    const bool has = mosquitto_tls_set(probe, nullptr, nullptr, nullptr, nullptr, nullptr) != MOSQ_ERR_NOT_SUPPORTED;
+    mosquitto_destroy(probe);
+    return has;
+}
+
 }  // namespace
 
 std::unique_ptr<Publisher> start_publisher(PublishConfig config, std::ostream& err) {
     static LibraryUse library;
+    // Refused at once: retrying could never connect.
+    if ((config.broker.tls || config.ca_file) && !library_has_tls()) {
+        err << "wxr7305: --publish: this build of wxr7305 has no TLS: mqtts:// and --publish-ca cannot be used\n";
+        return nullptr;
+    }
     try {
         Resume resume = resume_from_cursor(config.log_path);
         auto publisher = std::make_unique<SpoolPublisher>(std::move(config), std::move(resume.files), resume.offset,

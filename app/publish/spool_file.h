@@ -75,7 +75,7 @@ private:
     bool fill(long long offset);
     std::optional<Line> long_line(long long offset);
 
-    int fd_ = -1;
+    std::intptr_t file_ = -1;  // os::Handle
     FileId id_;
     std::string buffer_;     // bytes of the file from buffer_at_
     long long buffer_at_ = 0;

@@ -5,6 +5,8 @@ subscriber collects every message; each is checked against the schema in
 dist/mqtt.
 
   publish_test.py WXR7305 [CASE...]      CASE: see CASES below; default all
+  publish_test.py --wine WINE_RUN WXR7305.EXE [CASE...]
+                                         the Windows program under wine; default WINE_CASES
   publish_test.py WXR7305 figures        the cost of --publish and the backlog's rate
   publish_test.py WXR7305 memory         a 10,000-unit station's memory with the broker down; the backlog's rate
 
@@ -43,6 +45,23 @@ if not shutil.which("mosquitto") and not os.path.exists("/usr/sbin/mosquitto"):
 MOSQUITTO = shutil.which("mosquitto") or "/usr/sbin/mosquitto"
 
 VALIDATOR = jsonschema.Draft202012Validator(json.loads(SCHEMA.read_text()))
+
+# Under wine (--wine WINE_RUN): the Windows program, which is given its paths
+# as Z:\... and dies by the test key with TerminateProcess's code, not SIGKILL.
+WINE = []
+WINE_KILLED_CODE = 9
+
+
+def program(wxr):
+    return WINE + [wxr]
+
+
+def arg_path(path):
+    return "Z:" + str(path).replace("/", "\\") if WINE else str(path)
+
+
+def killed_code():
+    return WINE_KILLED_CODE if WINE else -signal.SIGKILL
 
 
 def free_port():
@@ -139,7 +158,7 @@ class Subscriber:
 
 
 def station(wxr, log, broker_port, topic, extra, scheme="mqtt", env=None, wait=True):
-    args = [wxr, "upgrade", "--json", "--log", str(log), "--publish", f"{scheme}://127.0.0.1:{broker_port}",
+    args = program(wxr) + ["upgrade", "--json", "--log", arg_path(log), "--publish", f"{scheme}://127.0.0.1:{broker_port}",
             "--publish-topic", topic] + extra
     process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
                                env=dict(os.environ, **(env or {})),
@@ -253,12 +272,12 @@ def case_broker_up(wxr, work):
 def case_refusals(wxr, work):
     """--publish is refused without --log, with a bad URL, or with an unreadable password file."""
     for args, says in [(["--publish", "mqtt://127.0.0.1"], "--publish needs --log"),
-                       (["--log", str(work / "r.jsonl"), "--publish", "http://x"], "mqtt://HOST"),
-                       (["--log", str(work / "r.jsonl"), "--publish", "mqtt://h:0"], "port"),
+                       (["--log", arg_path(work / "r.jsonl"), "--publish", "http://x"], "mqtt://HOST"),
+                       (["--log", arg_path(work / "r.jsonl"), "--publish", "mqtt://h:0"], "port"),
                        (["--publish-topic", "a"], "need --publish"),
-                       (["--log", str(work / "r.jsonl"), "--publish", "mqtt://127.0.0.1",
-                         "--publish-auth", str(work / "none")], "--publish-auth")]:
-        result = subprocess.run([wxr, "upgrade", "--all", "--simulate"] + args, capture_output=True, text=True,
+                       (["--log", arg_path(work / "r.jsonl"), "--publish", "mqtt://127.0.0.1",
+                         "--publish-auth", arg_path(work / "none")], "--publish-auth")]:
+        result = subprocess.run(program(wxr) + ["upgrade", "--all", "--simulate"] + args, capture_output=True, text=True,
                                 timeout=STATION_S)
         assert result.returncode == 1, (args, result.returncode)
         assert says in result.stderr, (args, result.stderr)
@@ -272,6 +291,8 @@ KILLED_FOR_S = 10
 # Simulated units arrive one per second: the shifts outlast the outages by
 # more than the publisher's longest wait between tries (5 s).
 UNIT_EVERY_MS = 1000
+# What a closed port is called: by the C library, or by Winsock.
+REFUSED_TEXT = {False: "Connection refused", True: "The connection was lost"}
 LATE_UNITS = LATE_DOWN_S + 12
 KILLED_UNITS = KILLED_AT_S + KILLED_FOR_S + 8
 
@@ -303,7 +324,7 @@ def case_broker_late(wxr, work):
         out, err = process.communicate(timeout=STATION_S)
         took = time.monotonic() - began
         assert process.returncode == 0, err
-        assert "Connection refused" in err, err
+        assert REFUSED_TEXT[bool(WINE)] in err, err
         # Full speed: at least half the units that arrived meanwhile (the bound is loose: a shared machine).
         arrived = LATE_DOWN_S * 1000 // UNIT_EVERY_MS
         assert written_meanwhile >= arrived // 2, f"{written_meanwhile} units written in {LATE_DOWN_S} s"
@@ -350,7 +371,7 @@ def case_station_killed(wxr, work):
     try:
         code, out, err = station(wxr, log, broker.port, "t/crash", sim(5),
                                  env={"WXR7305_TEST_PUBLISH_DIE_BEFORE_CURSOR": "3"})
-        assert code == -signal.SIGKILL, (code, err)
+        assert code == killed_code(), (code, err)
         wait_for("the records acknowledged before the kill", lambda: len(sub.records()) >= 3)
         time.sleep(0.5)
         before = {m["id"] for m in sub.records()}
@@ -377,7 +398,8 @@ def case_rotated(wxr, work):
     log, rotated = work / "rot.jsonl", work / "rot.jsonl.1"
     try:
         process = station(wxr, log, broker.port, "t/rot", sim(6, every_ms=400), wait=False)
-        time.sleep(1.2)
+        # Mid-shift: once its first records are written (wine takes a while to start a program).
+        wait_for("the first records", lambda: log.exists() and log.read_text().count("\n") >= 2, 10)
         log.rename(rotated)  # the station goes on writing into it
         out, err = process.communicate(timeout=STATION_S)
         assert process.returncode == 0, err
@@ -459,6 +481,17 @@ def case_tls(wxr, work):
     finally:
         sub.close()
         broker.stop()
+
+
+def case_no_tls(wxr, work):
+    """A build without TLS (the Windows one) refuses mqtts:// and --publish-ca at start, not by retrying."""
+    log = arg_path(work / "n.jsonl")
+    for args in [["--publish", "mqtts://127.0.0.1"],
+                 ["--publish", "mqtt://127.0.0.1", "--publish-ca", arg_path(work / "ca.pem")]]:
+        result = subprocess.run(program(wxr) + ["upgrade", "--all", "--simulate", "--log", log] + args,
+                                capture_output=True, text=True, timeout=STATION_S)
+        assert result.returncode == 1, (args, result.returncode, result.stderr)
+        assert "has no TLS" in result.stderr, (args, result.stderr)
 
 
 def peak_memory_kb(process):
@@ -597,17 +630,25 @@ CASES = {
     "rotated": case_rotated,
     "tls": case_tls,
 }
+# For a build without TLS only.
+WITHOUT_TLS = {"no_tls": case_no_tls}
+# Under wine: the same, but for TLS, which that build lacks.
+WINE_CASES = ["broker_up", "refusals", "broker_late", "broker_killed", "station_killed", "rotated", "no_tls"]
 
 
 def main():
-    wxr = sys.argv[1]
-    wanted = sys.argv[2:] or list(CASES)
+    args = sys.argv[1:]
+    if args[:1] == ["--wine"]:
+        WINE.append(args[1])
+        args = args[2:]
+    wxr = args[0]
+    wanted = args[1:] or (WINE_CASES if WINE else list(CASES))
     failed = 0
     for name in wanted:
         work = pathlib.Path(tempfile.mkdtemp(prefix=f"publish-{name}-"))
         began = time.monotonic()
         try:
-            {"figures": figures, "memory": memory}.get(name, CASES.get(name))(wxr, work)
+            {"figures": figures, "memory": memory, **WITHOUT_TLS}.get(name, CASES.get(name))(wxr, work)
             print(f"ok    {name} ({time.monotonic() - began:.1f} s)")
             shutil.rmtree(work, ignore_errors=True)
         except Exception as error:  # each case on its own: the others still run

@@ -3,13 +3,16 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "app/publish/publish_url.h"
 #include "app/publish/publisher.h"
 #include "app/publish/record_message.h"
+#include "app/publish/publish_os.h"
 #include "app/publish/spool_file.h"
 
 namespace wxr::publish {
@@ -100,6 +103,34 @@ TEST_F(SpoolFiles, LinesAcrossReadsAndOverlongOnesCut) {
     EXPECT_EQ(reader.line_at(0)->text, "0");
 }
 
+// The system's side (POSIX natively, Win32 under wine): files told apart by
+// identity, a missing log named, the cursor replaced while the log is held open.
+TEST_F(SpoolFiles, IdentitiesMissingFilesAndTheCursorBesideAnOpenLog) {
+    const std::string other = (dir_ / "other.jsonl").string();
+    append(log_, "{\"a\":1}\n");
+    append(other, "{\"a\":1}\n");
+    ASSERT_TRUE(id_of_path(log_));
+    EXPECT_NE(id_of_path(log_), id_of_path(other));
+    EXPECT_FALSE(id_of_path(dir_.string())) << "a directory is no log";
+    EXPECT_FALSE(id_of_path((dir_ / "none").string()));
+    try {
+        SpoolReader missing((dir_ / "none").string());
+        ADD_FAILURE() << "a missing log was opened";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("none"), std::string::npos) << e.what();
+    }
+    SpoolReader reader(log_);
+    EXPECT_EQ(reader.id(), id_of_path(log_));
+    std::string error;
+    for (long long offset : {0LL, 8LL, 8LL}) {
+        ASSERT_TRUE(write_cursor(cursor_path(log_), Cursor{reader.id(), offset}, true, error)) << error;
+        EXPECT_EQ(read_cursor(cursor_path(log_)), (Cursor{reader.id(), offset}));
+    }
+    append(log_, "{\"b\":2}\n");
+    EXPECT_EQ(reader.size(), 16);
+    EXPECT_EQ(reader.line_at(8)->text, "{\"b\":2}");
+}
+
 TEST_F(SpoolFiles, RotatedNamesAreTheLogsOwnUncompressed) {
     for (const char* name : {"station.jsonl", "station.jsonl.1", "station.jsonl.2.gz", "station.jsonl.sent",
                              "station.jsonl.sent.tmp", "other.jsonl.1", "station.jsonl-old"}) {
@@ -108,6 +139,23 @@ TEST_F(SpoolFiles, RotatedNamesAreTheLogsOwnUncompressed) {
     const auto names = rotated_names(log_);
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(fs::path(names[0]).filename(), "station.jsonl.1");
+}
+
+// A log named in UTF-8 beyond ASCII (a Windows user's folder): found, read and
+// told apart in the same spelling, natively and under wine.
+TEST_F(SpoolFiles, NamesBeyondAsciiAsTheCommandLineGivesThem) {
+    const std::string log = os::text_of_path(dir_ / os::path_of_text("\xe7\xab\x99.jsonl"));  // "station"
+    for (const std::string& name : {log, log + ".1"}) {
+        std::ofstream(os::path_of_text(name), std::ios::binary) << "{\"a\":1}\n";
+    }
+    ASSERT_EQ(rotated_names(log), std::vector<std::string>{log + ".1"});
+    SpoolReader reader(log + ".1");
+    EXPECT_EQ(reader.line_at(0)->text, "{\"a\":1}");
+    EXPECT_EQ(reader.id(), id_of_path(log + ".1"));
+    EXPECT_NE(reader.id(), id_of_path(log));
+    std::string error;
+    ASSERT_TRUE(write_cursor(cursor_path(log), Cursor{reader.id(), 8}, false, error)) << error;
+    EXPECT_EQ(read_cursor(cursor_path(log)), (Cursor{reader.id(), 8}));
 }
 
 TEST(RecordMessage, IdFromTheRecordAndTheLineSentAsItIs) {
