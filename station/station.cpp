@@ -35,8 +35,8 @@ public:
             const std::vector<StationListener*>& listeners)
         : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop),
           book_(session, plan.station, log, listeners, [this] { return state(); }, &stop.board()),
-          presence_(session, visits_, book_, plan.names),
-          scheduler_(session, plan, run_plan_, stop, visits_, book_, group_), group_(session.clock()) {
+          written_(plan.written_before), presence_(session, visits_, book_, written_, plan.names),
+          scheduler_(session, plan, run_plan_, stop, visits_, book_, group_, written_), group_(session.clock()) {
         run_plan_.stop = &stop;
         run_plan_.station = plan.station;
         if (log) {
@@ -194,6 +194,7 @@ private:
     StopRequest& stop_;
     VisitTable visits_;
     StationBook book_;
+    WrittenUnits written_;  // what the log says was written before this start, less the units gone since
     Presence presence_;
     Scheduler scheduler_;
     RunGroup group_;  // last: its runs end before what they use goes

@@ -64,6 +64,14 @@ void StationBook::hold_back(StationVisit& entry, const std::string& why) {
     conclude(entry, visit_report(entry, RunResult::NotWritten, "", why), VisitEvent::HoldBack);
 }
 
+void StationBook::skip_written(StationVisit& entry, const std::string& why, const BenchImage* image) {
+    RunReport report = visit_report(entry, RunResult::Skipped, "", why);
+    report.device = reply_device(entry.reply);
+    report.answered = true;
+    report.image = image;
+    conclude(entry, std::move(report), VisitEvent::WrittenBefore);
+}
+
 void StationBook::refresh(const VisitTable& visits) {
     post_writing(visits);
     const StationStatus now = status();
