@@ -54,6 +54,7 @@ public:
         presence_.tell_shared_serials();
         if (plan_.mode == StationMode::Watch) presence_.look();
         while (!stop_.leave_now()) {
+            if (stop_.take_reopen()) book_.reopen_log();
             book_.notice_changes();
             if (scheduler_.watching() && presence_.look_due()) presence_.look();
             scheduler_.start_what_can_start();

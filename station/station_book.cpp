@@ -128,6 +128,13 @@ void StationBook::notice(const std::string& text) {
     for (StationListener* listener : listeners_) listener->notice(text);
 }
 
+void StationBook::reopen_log() {
+    if (!log_) return;
+    std::string error;
+    if (log_->reopen(error)) return notice("wxr7305: the log file " + log_->path() + " opened anew.\n");
+    notice("wxr7305: the log file could not be opened anew (" + error + "); records go on to the file open before.\n");
+}
+
 void StationBook::finish() {
     StationStatus last = status();
     last.ended = true;

@@ -35,6 +35,8 @@ public:
     // Each once: Ctrl-C came, the log failed.
     void notice_changes();
     void notice(const std::string& text);
+    // SIGUSR1: the log opened anew by its name, and said either way.
+    void reopen_log();
     void finish();
 
     bool log_failed() const { return log_ && log_->failed(); }
