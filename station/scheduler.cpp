@@ -14,9 +14,8 @@ void Scheduler::start_what_can_start() {
                 if (probe_again(entry)) start_probe(entry);
                 break;
             case VisitState::Waiting:
-                if (const WrittenUnit* unit = written_before(entry)) {
-                    book_.skip_written(entry, written_before_text(*unit), image_for(run_plan_.images, reply_device(entry.reply)));
-                } else if (!admitting()) book_.hold_back(entry, why_not_written());
+                if (skip_written_before(entry)) break;
+                if (!admitting()) book_.hold_back(entry, why_not_written());
                 else if (!plan_.choose_one && slots_.free()) admit(entry);
                 break;
             default: break;
@@ -52,13 +51,15 @@ void Scheduler::admit(StationVisit& entry) {
 // Written by this station before it restarted, and not yet switched off and
 // on: it still reports the version the record says it had, and would get the
 // same image again. A unit without a serial of its own cannot be told.
-const WrittenUnit* Scheduler::written_before(const StationVisit& entry) const {
+bool Scheduler::skip_written_before(StationVisit& entry) {
     const Visit& visit = entry.visit;
-    if (visit.identity.serial.empty() || visit.serial_shared) return nullptr;
+    if (visit.identity.serial.empty() || visit.serial_shared) return false;
     const WrittenUnit* unit = written_.find(visit.identity.serial);
-    if (!unit || unit->version_before != entry.reply.version) return nullptr;
+    if (!unit || unit->version_before != entry.reply.version) return false;
     const BenchImage* image = image_for(run_plan_.images, reply_device(entry.reply));
-    return image && same_image(*unit, image->info) ? unit : nullptr;
+    if (!image || !same_image(*unit, image->info)) return false;
+    book_.skip_written(entry, written_before_text(*unit), image);
+    return true;
 }
 
 // The first unit in path order whose model and sensor an image fits, else
