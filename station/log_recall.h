@@ -1,8 +1,8 @@
 // What a station's own --log says it wrote, read when it starts. A unit
 // written and not yet switched off and on still reports its old version, so
-// a restarted station would write it again: one it wrote with the image it
-// would write now, and that still reports the version it had then, is told
-// as skipped until it has left the bench. The log has no record of a unit
+// a restarted station would write it again: one on the bench at the start
+// that it wrote with the image it would write now, and that still reports the
+// version it had then, is told as skipped until it has left the bench. The log has no record of a unit
 // leaving, and a unit is known again only by a serial of its own.
 #pragma once
 
@@ -47,6 +47,13 @@ public:
     const WrittenUnit* find(const std::string& serial) const;
     // A unit with this serial left the bench: switched off, it runs what it holds.
     void forget(const std::string& serial) { units_.erase(serial); }
+    // Only the units on the bench at the start: one plugged in later has been
+    // switched off (and one reporting the serial of a unit written and taken
+    // away, a placeholder serial, must be written).
+    template <typename Present>
+    void keep_only(Present present) {
+        std::erase_if(units_, [&](const auto& unit) { return !present(unit.first); });
+    }
     std::size_t size() const { return units_.size(); }
 
 private:

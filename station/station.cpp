@@ -53,6 +53,7 @@ public:
         for (const DevicePath& path : plan_.paths) presence_.see(path);
         presence_.tell_shared_serials();
         if (plan_.mode == StationMode::Watch) presence_.look();
+        written_.keep_only([this](const std::string& serial) { return on_the_bench(serial); });
         while (!stop_.leave_now()) {
             if (stop_.take_reopen()) book_.reopen_log();
             book_.notice_changes();
@@ -68,6 +69,11 @@ public:
 
 private:
     std::uint64_t now() const { return session_.clock().now_ms(); }
+
+    bool on_the_bench(const std::string& serial) const {
+        return std::any_of(visits_.begin(), visits_.end(),
+                           [&](const auto& e) { return e.second.visit.identity.serial == serial; });
+    }
 
     void collect(std::vector<std::unique_ptr<Run>> ended) {
         std::sort(ended.begin(), ended.end(), [](const auto& a, const auto& b) {
