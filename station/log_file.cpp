@@ -8,15 +8,33 @@
 
 namespace wxr::station {
 
-LogFile::LogFile(const std::string& path) : path_(path) {
+LogFile::LogFile(const std::string& path) : path_(path) { fd_ = open_for_append(path, torn_); }
+
+int LogFile::open_for_append(const std::string& path, bool& torn) {
     int fd = output_file::open_regular(path, output_file::Mode::Append, "the log file");
     if (!output_file::make_blocking(fd)) {
         output_file::close(fd);
         throw std::runtime_error("the log file " + path + " is not a regular file");
     }
-    fd_ = fd;
-    int last = output_file::last_byte(fd_);
-    torn_ = last >= 0 && last != '\n';
+    int last = output_file::last_byte(fd);
+    torn = last >= 0 && last != '\n';
+    return fd;
+}
+
+// Under the lock: no record is on its way to either file while they change.
+bool LogFile::reopen(std::string& error) {
+    std::lock_guard lock(mutex_);
+    try {
+        bool torn = false;
+        const int fd = open_for_append(path_, torn);
+        output_file::close(fd_);
+        fd_ = fd;
+        torn_ = torn;
+        return true;
+    } catch (const std::runtime_error& e) {
+        error = e.what();
+        return false;
+    }
 }
 
 LogFile::~LogFile() { output_file::close(fd_); }

@@ -66,6 +66,8 @@ void Presence::tell_shared_serials() {
 }
 
 void Presence::leave(StationVisit& entry) {
+    // Shared or not: whichever unit left, it is switched off.
+    if (!entry.visit.identity.serial.empty()) written_.forget(entry.visit.identity.serial);
     if (entry.visit.state == VisitState::Waiting) book_.hold_back(entry, "gone before its turn");
     book_.move(entry, VisitEvent::Gone);
     visits_.erase(entry.visit.path);

@@ -9,6 +9,7 @@
 #include <vector>
 #include <string>
 
+#include "station/log_recall.h"
 #include "station/session.h"
 #include "station/station_book.h"
 #include "station/visit_table.h"
@@ -23,8 +24,10 @@ inline constexpr std::uint32_t kWatchPollMs = 500;
 class Presence {
 public:
     // names: the units a station keeps to (a path, location or serial each); empty: every unit.
-    Presence(Session& session, VisitTable& visits, StationBook& book, std::vector<std::string> names = {})
-        : session_(session), visits_(visits), book_(book), names_(std::move(names)) {}
+    // written: the units written before a restart; one that leaves is forgotten there.
+    Presence(Session& session, VisitTable& visits, StationBook& book, WrittenUnits& written,
+             std::vector<std::string> names = {})
+        : session_(session), visits_(visits), book_(book), written_(written), names_(std::move(names)) {}
 
     // A visit for the unit at this path. The node is held from here to the
     // end of the write, so that the unit's strings, its probe and its run are
@@ -52,6 +55,7 @@ private:
     Session& session_;
     VisitTable& visits_;
     StationBook& book_;
+    WrittenUnits& written_;
     std::uint64_t next_look_ms_ = 0;
     bool changes_after_look_ = true;  // a simulated bench: presence changes to come at the last look
     std::set<std::string> shared_said_;  // serials said to be shared

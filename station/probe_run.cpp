@@ -66,4 +66,14 @@ ProbeOutcome ProbeRun::no_answer(bool gone, const Report& status) {
     return ProbeOutcome::NoAnswer;
 }
 
+ImageInfo reply_device(const Identity& reply) {
+    ImageInfo device;
+    device.model = reply.model;
+    device.sensor = reply.sensor;
+    device.version = reply.version;
+    device.model_name = model_name_of(reply.model);
+    device.sensor_name = sensor_name_of(reply.sensor);
+    return device;
+}
+
 }  // namespace wxr::station

@@ -11,6 +11,7 @@
 #include "station/session.h"
 #include "station/stop_request.h"
 #include "device/report.h"
+#include "image/image_info.h"
 #include "device/silence_watch.h"
 #include "device/unit_claim.h"
 
@@ -42,6 +43,9 @@ struct Identity {
     std::uint8_t model = 0;
     std::uint8_t sensor = 0;
 };
+
+// The reply as a device's own record: model, sensor, version and their names.
+ImageInfo reply_device(const Identity& reply);
 
 class ProbeRun final : public Run {
 public:

@@ -14,6 +14,7 @@ void Scheduler::start_what_can_start() {
                 if (probe_again(entry)) start_probe(entry);
                 break;
             case VisitState::Waiting:
+                if (skip_written_before(entry)) break;
                 if (!admitting()) book_.hold_back(entry, why_not_written());
                 else if (!plan_.choose_one && slots_.free()) admit(entry);
                 break;
@@ -45,6 +46,20 @@ void Scheduler::admit(StationVisit& entry) {
     auto run = std::make_unique<DeviceRun>(session_, entry.visit, run_plan_);
     entry.run = run.get();
     group_.start(std::move(run));
+}
+
+// Written by this station before it restarted, and not yet switched off and
+// on: it still reports the version the record says it had, and would get the
+// same image again. A unit without a serial of its own cannot be told.
+bool Scheduler::skip_written_before(StationVisit& entry) {
+    const Visit& visit = entry.visit;
+    if (visit.identity.serial.empty() || visit.serial_shared) return false;
+    const WrittenUnit* unit = written_.find(visit.identity.serial);
+    if (!unit || unit->version_before != entry.reply.version) return false;
+    const BenchImage* image = image_for(run_plan_.images, reply_device(entry.reply));
+    if (!image || !same_image(*unit, image->info)) return false;
+    book_.skip_written(entry, written_before_text(*unit), image);
+    return true;
 }
 
 // The first unit in path order whose model and sensor an image fits, else

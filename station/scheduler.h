@@ -18,10 +18,11 @@ namespace wxr::station {
 
 class Scheduler {
 public:
+    // written: the units written before a restart that have not left since.
     Scheduler(Session& session, const StationPlan& plan, const RunPlan& run_plan, StopRequest& stop,
-              VisitTable& visits, StationBook& book, RunGroup& group)
+              VisitTable& visits, StationBook& book, RunGroup& group, const WrittenUnits& written)
         : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop), visits_(visits), book_(book),
-          group_(group), slots_(plan.count) {}
+          group_(group), written_(written), slots_(plan.count) {}
 
     void start_what_can_start();
     // A write ended: its slot goes back, to count its unit or to give it to the next one.
@@ -38,6 +39,8 @@ private:
     bool probe_again(const StationVisit& entry) const;
     void start_probe(StationVisit& entry);
     void admit(StationVisit& entry);
+    // Told as skipped: written before a restart and not yet switched off and on.
+    bool skip_written_before(StationVisit& entry);
     void choose_one();
     bool fits_an_image(const Identity& reply) const;
     void leave_alone(StationVisit& entry);
@@ -50,6 +53,7 @@ private:
     VisitTable& visits_;
     StationBook& book_;
     RunGroup& group_;
+    const WrittenUnits& written_;
     Slots slots_;
     bool chosen_ = false;
     long left_alone_ = 0;

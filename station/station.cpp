@@ -35,8 +35,8 @@ public:
             const std::vector<StationListener*>& listeners)
         : session_(session), plan_(plan), run_plan_(run_plan), stop_(stop),
           book_(session, plan.station, log, listeners, [this] { return state(); }, &stop.board()),
-          presence_(session, visits_, book_, plan.names),
-          scheduler_(session, plan, run_plan_, stop, visits_, book_, group_), group_(session.clock()) {
+          written_(plan.written_before), presence_(session, visits_, book_, written_, plan.names),
+          scheduler_(session, plan, run_plan_, stop, visits_, book_, group_, written_), group_(session.clock()) {
         run_plan_.stop = &stop;
         run_plan_.station = plan.station;
         if (log) {
@@ -53,7 +53,9 @@ public:
         for (const DevicePath& path : plan_.paths) presence_.see(path);
         presence_.tell_shared_serials();
         if (plan_.mode == StationMode::Watch) presence_.look();
+        written_.keep_only([this](const std::string& serial) { return on_the_bench(serial); });
         while (!stop_.leave_now()) {
+            if (stop_.take_reopen()) book_.reopen_log();
             book_.notice_changes();
             if (scheduler_.watching() && presence_.look_due()) presence_.look();
             scheduler_.start_what_can_start();
@@ -67,6 +69,11 @@ public:
 
 private:
     std::uint64_t now() const { return session_.clock().now_ms(); }
+
+    bool on_the_bench(const std::string& serial) const {
+        return std::any_of(visits_.begin(), visits_.end(),
+                           [&](const auto& e) { return e.second.visit.identity.serial == serial; });
+    }
 
     void collect(std::vector<std::unique_ptr<Run>> ended) {
         std::sort(ended.begin(), ended.end(), [](const auto& a, const auto& b) {
@@ -194,6 +201,7 @@ private:
     StopRequest& stop_;
     VisitTable visits_;
     StationBook book_;
+    WrittenUnits written_;  // what the log says was written before this start, less the units gone since
     Presence presence_;
     Scheduler scheduler_;
     RunGroup group_;  // last: its runs end before what they use goes

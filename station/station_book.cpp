@@ -64,6 +64,14 @@ void StationBook::hold_back(StationVisit& entry, const std::string& why) {
     conclude(entry, visit_report(entry, RunResult::NotWritten, "", why), VisitEvent::HoldBack);
 }
 
+void StationBook::skip_written(StationVisit& entry, const std::string& why, const BenchImage* image) {
+    RunReport report = visit_report(entry, RunResult::Skipped, "", why);
+    report.device = reply_device(entry.reply);
+    report.answered = true;
+    report.image = image;
+    conclude(entry, std::move(report), VisitEvent::WrittenBefore);
+}
+
 void StationBook::refresh(const VisitTable& visits) {
     post_writing(visits);
     const StationStatus now = status();
@@ -118,6 +126,13 @@ std::string stopping_text(std::size_t writing) {
 
 void StationBook::notice(const std::string& text) {
     for (StationListener* listener : listeners_) listener->notice(text);
+}
+
+void StationBook::reopen_log() {
+    if (!log_) return;
+    std::string error;
+    if (log_->reopen(error)) return notice("wxr7305: the log file " + log_->path() + " opened anew.\n");
+    notice("wxr7305: the log file could not be opened anew (" + error + "); records go on to the file open before.\n");
 }
 
 void StationBook::finish() {

@@ -28,11 +28,15 @@ public:
     void conclude(StationVisit& entry, RunReport report, VisitEvent event);
     // Not written, and why.
     void hold_back(StationVisit& entry, const std::string& why);
+    // Skipped: written by this station before it restarted (why), with this image.
+    void skip_written(StationVisit& entry, const std::string& why, const BenchImage* image);
     // Shows the visits as they stand, and posts those being written.
     void refresh(const VisitTable& visits);
     // Each once: Ctrl-C came, the log failed.
     void notice_changes();
     void notice(const std::string& text);
+    // SIGUSR1: the log opened anew by its name, and said either way.
+    void reopen_log();
     void finish();
 
     bool log_failed() const { return log_ && log_->failed(); }

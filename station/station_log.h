@@ -26,6 +26,9 @@ public:
     bool start(const RunReport& report);
     bool result(const RunReport& report, const std::optional<SimulationCheck>& check);
 
+    // Logrotate renamed the file: records go to a new one by its name (log_file.h).
+    bool reopen(std::string& error) { return file_.reopen(error); }
+
     bool failed() const { return failed_.load(); }
     // Why it failed, for the message.
     std::string error() const;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/hid_platform.h"
+#include "station/log_recall.h"
 
 namespace wxr::station {
 
@@ -31,6 +32,8 @@ struct StationPlan {
     // number); none, every unit.
     std::vector<std::string> names;
     std::string station;        // the station's id (station_id.h)
+    // Watch with --log: the units its log says it wrote before this start.
+    WrittenUnits written_before;
 };
 
 }  // namespace wxr::station

@@ -8,6 +8,9 @@
 // shutdown on Windows) act as the first Ctrl-C and never as a second: they
 // come from a service manager or a shutdown that cannot see the warning a
 // second press gives, and leaving then would leave a unit half-written.
+//
+// SIGUSR1 stops nothing: logrotate has renamed the log, and the station opens
+// it anew at its next turn.
 #pragma once
 
 #include <atomic>
@@ -49,6 +52,10 @@ public:
     void end_write() { --writing_; }
     bool writing() const { return writing_.load() > 0; }
 
+    // SIGUSR1: the log is to be opened anew (once for any number of asks before it is).
+    void ask_reopen() { reopen_.store(true); }
+    bool take_reopen() { return reopen_.exchange(false); }
+
     // Which units are being written, for the second press to name.
     WritingBoard& board() { return board_; }
     const WritingBoard& board() const { return board_; }
@@ -59,6 +66,7 @@ private:
     std::atomic<int> writing_{0};
     std::function<void()> first_arm_;
     std::atomic<bool> armed_before_{false};
+    std::atomic<bool> reopen_{false};
     WritingBoard board_;
 };
 

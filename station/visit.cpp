@@ -27,6 +27,7 @@ constexpr Move kMoves[] = {
     {S::NotOurs, E::Gone, S::Departed},
     {S::Waiting, E::Admit, S::Querying},
     {S::Waiting, E::HoldBack, S::Ended},
+    {S::Waiting, E::WrittenBefore, S::Ended},
     {S::Querying, E::BeginWrite, S::Writing},
     {S::Querying, E::Finish, S::Ended},
     {S::Writing, E::Finish, S::Ended},
@@ -71,6 +72,7 @@ std::string event_name(VisitEvent event) {
         case E::HoldBack: return "hold back";
         case E::BeginWrite: return "begin write";
         case E::Finish: return "finish";
+        case E::WrittenBefore: return "written before";
         case E::Gone: return "gone";
     }
     return "?";

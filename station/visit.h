@@ -9,6 +9,7 @@
 //                     v  │ in the answer       v                  v                        v
 //                  not ours  window)         ended <──────────────┴────────────────────────┘
 //   probing ──no answer / in use / hold back──> ended;  gone: from seen, not ours, waiting and ended.
+//   waiting ──written before──> ended: the station wrote it before a restart and it has not left since.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,9 @@ enum class VisitEvent {
     HoldBack,    // it ends without being written (count reached, stopped, log failed, left alone)
     BeginWrite,  // the query said it fits: the procedure starts
     Finish,      // the query or the write ended with its result
+    // The log says this station wrote it, with the image it would get now,
+    // before it restarted, and it has not left since: skipped, not written twice.
+    WrittenBefore,
     Gone,        // no longer at its path, or another unit is
 };
 

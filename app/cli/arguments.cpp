@@ -294,7 +294,8 @@ std::string help_text() {
 #endif
            "  --log FILE       (upgrade) append JSON records to FILE, each on disk before\n"
            "                   it is acted on: a start record before a unit is written,\n"
-           "                   a result record when its visit ends\n"
+           "                   a result record when its visit ends; --watch reads it at\n"
+           "                   its start and skips a unit it wrote that has not left since\n"
            "  --serve [ADDR]   (upgrade) also serve a live page of the bench, /status.json\n"
            "                   and Prometheus /metrics, read-only, at ADDR: HOST:PORT or\n"
            "                   PORT (default 127.0.0.1:8730; 0.0.0.0:8730 serves the line)\n"

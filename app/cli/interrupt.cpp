@@ -169,7 +169,9 @@ void install_interrupt_handler(StopRequest& stop) {
 
 namespace {
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// Logrotate's "open the log anew" (SIGHUP is taken: a closed terminal stops).
+constexpr int kReopenSignal = SIGUSR1;
+constexpr int kTakenSignals[] = {SIGINT, SIGTERM, SIGHUP, kReopenSignal};
 
 [[noreturn]] void end_by_default(int signal) {
     show_cursor();
@@ -197,7 +199,7 @@ void install_interrupt_handler(StopRequest& stop) {
     sigset_t set;
     sigemptyset(&set);
     bool any = false;
-    for (int signal : kStopSignals) {
+    for (int signal : kTakenSignals) {
         if (ignored(signal)) continue;
         sigaddset(&set, signal);
         any = true;
@@ -207,6 +209,10 @@ void install_interrupt_handler(StopRequest& stop) {
         while (true) {
             int signal = 0;
             if (::sigwait(&set, &signal) != 0) continue;
+            if (signal == kReopenSignal) {
+                stop.ask_reopen();
+                continue;
+            }
             switch (on_stop_signal(stop, signal == SIGINT ? StopSignal::Interrupt : StopSignal::Terminate)) {
                 case StopAction::Default: end_by_default(signal);
                 case StopAction::LeaveAtOnce: leave_at_once(stop);

@@ -2,7 +2,9 @@
 // Ctrl-C and Ctrl-Break on Windows) and the system's requests (SIGTERM and
 // SIGHUP; a console close, log-off or shutdown on Windows). Unarmed (see
 // StopRequest), each ends the program as usual; armed, the first is handed to
-// the command, and a second Ctrl-C leaves at once with a warning.
+// the command, and a second Ctrl-C leaves at once with a warning. SIGUSR1
+// (logrotate's postrotate) asks a station to open its log anew and never ends
+// the program; Windows has no such signal (its logs are not rotated under it).
 #pragma once
 
 #include "station/stop_request.h"

@@ -108,6 +108,8 @@ int command_upgrade(Session& session, const Options& options, Console& console) 
     const NamedDevices named = options.watch ? NamedDevices{} : name_devices(session, options.devices);
     StationPlan plan = plan_for(session, options, images, named);
     plan.station = station;
+    // A restart writes no unit twice: what this station wrote, as its log says.
+    if (options.watch && options.log) plan.written_before.read_log(*options.log, host);
     RunPlan run_plan{images, options.watch && !options.force};
     // Several names, one wrong: said before any unit is written, not below a count.
     const std::string missing_before = options.devices.size() > 1 ? unmatched_text(named, {}) : std::string();

@@ -8,6 +8,7 @@
 #include <deque>
 #include <fstream>
 #include <mutex>
+#include <stdexcept>
 #include <ostream>
 #include <thread>
 #include <vector>
@@ -47,6 +48,9 @@ constexpr milliseconds kCursorPeriod{1000};
 // the clean `offline` is given to be acknowledged.
 constexpr milliseconds kDrainTime{5000};
 constexpr milliseconds kOfflineTime{1000};
+// How often the log's name is looked at for a new file (SIGUSR1 after a
+// rotation has the station open one): records there wait at most this long.
+constexpr milliseconds kFollowPeriod{1000};
 // The line ends counted per turn for the unsent records: a long backlog
 // is counted over a few turns rather than read at once.
 constexpr std::size_t kCountPerTurn = 1 << 20;
@@ -155,6 +159,7 @@ private:
     }
 
     void turn() {
+        follow_log();
         if (!mosq_) {
             if (Clock::now() >= next_try_) connect();
             if (!mosq_) {
@@ -288,6 +293,23 @@ private:
     bool at_end() { return pending_.empty() && read_ == acked_ && !files_.front()->line_at(read_); }
     bool all_sent() { return files_.size() == 1 && at_end(); }
 
+    // The station opened a new file by the log's name: it is sent once the
+    // one before, renamed and no longer written, is finished. The station
+    // creates it between two records (nocreate in logrotate's configuration),
+    // so every record of the one before is there by then.
+    void follow_log() {
+        if (Clock::now() - followed_at_ < kFollowPeriod) return;
+        followed_at_ = Clock::now();
+        const auto id = id_of_path(config_.log_path);
+        if (!id || *id == files_.back()->id()) return;
+        try {
+            auto log = std::make_unique<SpoolReader>(config_.log_path);
+            if (log->id() == *id) files_.push_back(std::move(log));
+        } catch (const std::runtime_error&) {
+            // Gone again, or not readable yet: looked at again next time.
+        }
+    }
+
     // A rotated file, read to its end and acknowledged, gives way to the log's new one.
     void next_file() {
         if (files_.size() < 2 || !at_end()) return;
@@ -386,6 +408,7 @@ private:
     long long lines_acked_ = 0;
     long long die_after_ = 0;
     Clock::time_point saved_at_{};
+    Clock::time_point followed_at_{};
 
     mosquitto* mosq_ = nullptr;
     bool connected_ = false;

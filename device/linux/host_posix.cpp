@@ -16,6 +16,15 @@ std::string utc_time_now() {
     return text;
 }
 
+std::string local_clock_text(std::int64_t utc_seconds) {
+    const auto moment = static_cast<std::time_t>(utc_seconds);
+    std::tm local{};
+    if (::localtime_r(&moment, &local) == nullptr) return {};
+    char text[8];
+    std::strftime(text, sizeof text, "%H:%M", &local);
+    return text;
+}
+
 std::string host_name() {
     char name[256] = {};
     if (::gethostname(name, sizeof name - 1) != 0) return {};

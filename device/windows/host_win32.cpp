@@ -17,6 +17,15 @@ std::string utc_time_now() {
     return text;
 }
 
+std::string local_clock_text(std::int64_t utc_seconds) {
+    const auto moment = static_cast<std::time_t>(utc_seconds);
+    std::tm local{};
+    if (localtime_s(&local, &moment) != 0) return {};
+    char text[8];
+    std::strftime(text, sizeof text, "%H:%M", &local);
+    return text;
+}
+
 std::string host_name() {
     wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
     DWORD size = MAX_COMPUTERNAME_LENGTH + 1;

@@ -415,6 +415,29 @@ def case_rotated(wxr, work):
         broker.stop()
 
 
+def case_reopened(wxr, work):
+    """The log renamed mid-shift and SIGUSR1 (logrotate's postrotate): without a restart the station
+    writes on into a new log, and every record of both files arrives once, in order."""
+    broker = Broker(work)
+    broker.start()
+    sub = Subscriber(broker, "t/reo", "sub-reo")
+    wait_for("the subscription", sub.subscribed.is_set, 10)
+    log, rotated = work / "reo.jsonl", work / "reo.jsonl.1"
+    try:
+        process = station(wxr, log, broker.port, "t/reo", sim(6, every_ms=400), wait=False)
+        time.sleep(1.2)
+        log.rename(rotated)
+        process.send_signal(signal.SIGUSR1)
+        out, err = process.communicate(timeout=STATION_S)
+        assert process.returncode == 0, err
+        assert log_records(rotated) and log_records(log), "both files hold records"
+        check_every_record_once_in_order(sub, rotated, log)
+        print(f"  reopened: {len(log_records(rotated))} + {len(log_records(log))} records, in order")
+    finally:
+        sub.close()
+        broker.stop()
+
+
 def make_tls(work):
     """A test CA and a broker certificate for 127.0.0.1; a second CA that signed nothing."""
     tls = work / "tls"
@@ -628,6 +651,7 @@ CASES = {
     "broker_killed": case_broker_killed,
     "station_killed": case_station_killed,
     "rotated": case_rotated,
+    "reopened": case_reopened,
     "tls": case_tls,
 }
 # For a build without TLS only.

@@ -28,15 +28,15 @@ TEST(Visit, MovesOnlyByTheTable) {
     using S = VisitState;
     constexpr S kStates[] = {S::Seen, S::Probing, S::NotOurs, S::Waiting, S::Querying, S::Writing, S::Ended, S::Departed};
     const char* kMoves[] = {
-        //        probe not-ours identified no-answer in-use admit hold-back begin-write finish gone
-        /* seen     */ "P........D",
-        /* probing  */ ".NWEE.E...",
-        /* not ours */ "P........D",
-        /* waiting  */ ".....QE...",
-        /* querying */ ".......WE.",
-        /* writing  */ "........E.",
-        /* ended    */ ".........D",
-        /* departed */ "..........",
+        //        probe not-ours identified no-answer in-use admit hold-back begin-write finish written-before gone
+        /* seen     */ "P.........D",
+        /* probing  */ ".NWEE.E....",
+        /* not ours */ "P.........D",
+        /* waiting  */ ".....QE..E.",
+        /* querying */ ".......WE..",
+        /* writing  */ "........E..",
+        /* ended    */ "..........D",
+        /* departed */ "...........",
     };
     auto letter = [](S state) {
         std::string name = state_name(state);

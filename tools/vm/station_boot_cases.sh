@@ -2,7 +2,9 @@
 # The station boot guest's cases, run by systemd once the system is up:
 # the station started at boot before any HID device existed; USB units
 # plugged in then are written and logged; udev-rule --install leaves them to
-# the station; a stop part-way through a write lets it finish. Each check
+# the station; logrotate mid-write moves the log to a new file without a
+# restart or a lost record; a restart with a written unit still plugged in does
+# not write it again; a stop part-way through a write lets it finish. Each check
 # appends a VMTEST line to SHARE/results; the host counts them.
 #   station_boot_cases.sh SHARE
 set -uo pipefail
@@ -46,10 +48,10 @@ source "$REPO/tools/vm/usb_units.sh"
 modprobe dummy_hcd num="$UNITS" && modprobe libcomposite && modprobe usb_f_fs && usb_units "$UNITS" \
     || { fail usb-units "dummy_hcd and FunctionFS"; finish; }
 
-# records SERIAL KIND: the log's records of that unit ("start", or a result).
+# records SERIAL KIND: the log's records of that unit ("start", or a result),
+# in the file logrotate renamed and the log.
 records() {
-    [ -r "$log" ] || { echo 0; return; }
-    grep "\"serial\": *\"$1\"" "$log" | grep -c "\"$2\""
+    cat "$log.1" "$log" 2>/dev/null | grep "\"serial\": *\"$1\"" | grep -c "\"$2\""
 }
 at_least() { [ "$(records "$1" "$2")" -ge "$3" ]; }
 # within SECONDS COMMAND...: tries COMMAND until it succeeds, for at most SECONDS.
@@ -89,6 +91,31 @@ if within $kWrittenWaitSeconds at_least WXR0001 success 1; then pass after-rule-
 else fail after-rule-logged "no success record of WXR0001"; fi
 summary=$(stop_usb after-rule)
 if grep -q "end=yes image=match " <<<"$summary"; then pass after-rule-flash; else fail after-rule-flash "$summary"; fi
+
+# Logrotate while a unit is being written: the station is not restarted,
+# the write ends logged, and every record is whole in exactly one file.
+main_pid=$(systemctl show -p MainPID --value "$station")
+starts=$(records WXR0001 start)
+start_usb rotated 1 --version 50 --expect "$IMAGE" || fail rotated "no device"
+if within $kWrittenWaitSeconds at_least WXR0001 start $((starts + 1)); then
+    logrotate --force --state "$SCRATCH/logrotate.state" /etc/logrotate.d/wxr7305-station
+    check rotated-renamed test -s "$log.1"
+    if within $kWrittenWaitSeconds at_least WXR0001 success 2; then pass rotated-logged
+    else fail rotated-logged "$(records WXR0001 success) success records of WXR0001"; fi
+    check rotated-no-restart test "$(systemctl show -p MainPID --value "$station")" = "$main_pid"
+else
+    fail rotated "the station never started writing"
+fi
+
+# A restart with that unit still plugged in: told as written before, not written again.
+systemctl restart "$station"
+skipped_again() { [ -r "$log" ] && grep '"serial": *"WXR0001"' "$log" | grep -q 'not yet power-cycled'; }
+check restart-told-skipped within $kWrittenWaitSeconds skipped_again
+check restart-not-written-twice test "$(records WXR0001 start)" -eq 2 -a "$(records WXR0001 success)" -eq 2
+summary=$(stop_usb rotated)
+if grep -q "end=yes image=match " <<<"$summary"; then pass rotated-flash; else fail rotated-flash "$summary"; fi
+whole_once() { jq -e . "$log.1" "$log" >/dev/null && [ -z "$(cat "$log.1" "$log" | sort | uniq -d)" ]; }
+check rotated-records-whole-once whole_once
 
 # A stop part-way through a write: it waits for the write, which ends whole
 # and logged, and the station's exit counts as a clean stop.
