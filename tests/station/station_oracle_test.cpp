@@ -106,7 +106,7 @@ struct Scenario {
     bool serve = false;  // the first run serves the page: its repeat, without, must match byte for byte
     bool into_stdout = false;  // the command's standard output is a file its --log or --trace names
     std::optional<int> count;
-    std::string stops;  // the spec's ctrl-c-at and sigterm-at keys, each with its leading comma
+    std::string stops;  // the --simulate text's ctrl-c-at and sigterm-at keys, each with its leading comma
     LogKind log = LogKind::None;
     std::size_t log_room = 0;  // Failing: bytes the log may grow
     std::vector<std::string> args;
