@@ -28,8 +28,9 @@ if [[ $program == *.exe ]] && ! command -v wine64 >/dev/null && ! command -v win
 fi
 
 dir=$(mktemp -d)
-tmux=(tmux -S "$dir/socket")
-trap '"${tmux[@]}" kill-server 2>/dev/null; rm -rf "$dir"' EXIT
+tmux=(tmux -S "$dir/socket0")
+runs=0
+trap 'for s in "$dir"/socket*; do tmux -S "$s" kill-server 2>/dev/null; done; rm -rf "$dir"' EXIT
 # A bound for a hung command, not a speed target: wine's first start alone takes seconds.
 wait_limit_s=300
 
@@ -43,9 +44,13 @@ for ((i = 0; i < units; i++)); do
   windows_paths+=$(printf ',%d:path=\\\\?\\hid#vid_1209&pid_7305&mi_00#7&2b8a1c3f&0&0000#{4d1e55b2-f16f-11cf-88cb-0011110000%02d}' "$i" "$i")
 done
 
-# A fresh shell in a fresh 80 x 24 window; the command typed into it.
+# A fresh shell in a fresh 80 x 24 window; the command typed into it. Each run
+# gets a server on its own socket: a new session could reach the old server
+# while it is still exiting ("server exited unexpectedly").
 start() {
-  "${tmux[@]}" kill-session -t station 2>/dev/null
+  "${tmux[@]}" kill-server 2>/dev/null
+  runs=$((runs + 1))
+  tmux=(tmux -S "$dir/socket$runs")
   "${tmux[@]}" -f /dev/null new-session -d -s station -x 80 -y 24 -c "$dir" \
     "env -u NO_COLOR LANG=C.UTF-8 PS1='$ ' bash --norc --noprofile" || { echo "FAILED: tmux did not start"; exit 1; }
   "${tmux[@]}" set-option -t station history-limit 100000 >/dev/null
