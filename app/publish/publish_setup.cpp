@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/publish/publish_os.h"
 #include "app/publish/record_message.h"
 
 namespace wxr::publish {
@@ -49,7 +50,7 @@ std::string default_topic_prefix(const std::string& host) {
 }
 
 bool read_auth_file(const std::string& path, std::string& user, std::string& password, std::string& error) {
-    std::ifstream in(path);
+    std::ifstream in(os::path_of_text(path), std::ios::binary);
     if (!in) {
         error = "--publish-auth: " + path + " cannot be read";
         return false;

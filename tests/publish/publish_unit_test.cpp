@@ -156,6 +156,12 @@ TEST_F(SpoolFiles, NamesBeyondAsciiAsTheCommandLineGivesThem) {
     std::string error;
     ASSERT_TRUE(write_cursor(cursor_path(log), Cursor{reader.id(), 8}, false, error)) << error;
     EXPECT_EQ(read_cursor(cursor_path(log)), (Cursor{reader.id(), 8}));
+    // --publish-auth in the same folder: the user and password, a CRLF file too.
+    const std::string auth = os::text_of_path(dir_ / os::path_of_text("\xe7\xab\x99.auth"));
+    std::ofstream(os::path_of_text(auth), std::ios::binary) << "line7\r\npa ss\r\n";
+    std::string user, password;
+    ASSERT_TRUE(read_auth_file(auth, user, password, error)) << error;
+    EXPECT_EQ(user + "|" + password, "line7|pa ss");
 }
 
 TEST(RecordMessage, IdFromTheRecordAndTheLineSentAsItIs) {
