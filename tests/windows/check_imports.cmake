@@ -3,7 +3,7 @@
 #   cmake -DOBJDUMP=<objdump> -DEXE=<file.exe> -P check_imports.cmake
 cmake_minimum_required(VERSION 3.25)
 set(system_dlls
-  advapi32.dll comctl32.dll comdlg32.dll gdi32.dll hid.dll kernel32.dll msvcrt.dll ole32.dll
+  advapi32.dll comctl32.dll comdlg32.dll gdi32.dll hid.dll iphlpapi.dll kernel32.dll msvcrt.dll ole32.dll
   mswsock.dll oleaut32.dll setupapi.dll shell32.dll user32.dll version.dll winmm.dll ws2_32.dll)
 
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
